@@ -1,0 +1,7 @@
+#include "App.h"
+#include "myLib.h"
+
+void App::Event_Open()
+{
+    myLib::InitMyLib(ApplicationName);
+}

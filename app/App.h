@@ -1,0 +1,14 @@
+#pragma once
+
+#include "Application.h"
+
+// The application object: one per process.
+class App : public fw::Application {
+public:
+    App() { Constructor(); }
+
+    void Constructor() { }
+    void Event_Open() override;
+};
+
+inline constexpr const char* ApplicationName = "Velquarin Control Board";

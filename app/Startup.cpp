@@ -1,0 +1,50 @@
+#include "Startup.h"
+#include "App.h"
+#include "MainMenuBar.h"
+#include "Runtime.h"
+#include "wStartup.h"
+
+int Main()
+{
+    fw::Runtime::dispatch([] {
+        EarlyStartup();
+        fw::Runtime::completeInitialisation(LateStartup);
+        fw::Runtime::runEventLoop();
+    });
+    return fw::Runtime::exitStatus();
+}
+
+void EarlyStartup()
+{
+    fw::Runtime::registerClassesAndPlugins();
+    InitFileTypes();
+    NewAppInstance();
+    ApplicationAddMenuHandlers();
+}
+
+void InitFileTypes()
+{
+    // The application opens no documents.
+}
+
+void NewAppInstance()
+{
+    auto app = std::make_unique<App>();
+    app->setMenuBar(&MainMenuBar());
+    fw::Runtime::registerApplication(std::move(app));
+}
+
+void ApplicationAddMenuHandlers()
+{
+    // The application object handles no menu items of its own.
+}
+
+void LateStartup()
+{
+    MakeDefaultView();
+}
+
+void MakeDefaultView()
+{
+    wStartup();
+}

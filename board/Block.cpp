@@ -1,0 +1,7 @@
+#include "Block.h"
+#include "myLib.h"
+
+void Block::Event_Open()
+{
+    setFillColor(myLib::red);
+}

@@ -1,0 +1,101 @@
+#include "Window1.h"
+#include "MainMenuBar.h"
+#include "Window1Design.h"
+#include "myLib.h"
+
+class Window1& Window1()
+{
+    return fw::Window::implicitInstance<class Window1>();
+}
+
+void Window1::Layout()
+{
+    setMenuBar(&MainMenuBar());
+    applyDesign(Window1Design::Window);
+}
+
+void Window1::CreateControls()
+{
+    CreateControls0();
+    CreateControls1();
+}
+
+void Window1::CreateControls0()
+{
+    createBlock(0);
+}
+
+void Window1::CreateControls1()
+{
+    for (fw::Integer index = 1; index < 36; ++index)
+        createBlock(index);
+}
+
+void Window1::createBlock(fw::Integer index)
+{
+    AddControl(std::make_unique<Rectangle1Element>(*this, index), "Rectangle1", index);
+    Block& block = control<Block>("Rectangle1", index);
+    block.applyDesign(Window1Design::block(Window1Design::Blocks[index]));
+    block.Colour = Window1Design::BlockColour;
+    block.On = Window1Design::BlockOn;
+}
+
+Block& Window1::Rectangle1(fw::Integer index) const
+{
+    return control<Block>("Rectangle1", index);
+}
+
+fw::MenuItem& Window1::EditMenu() const { return *menuItemByName("EditMenu"); }
+fw::MenuItem& Window1::EditSelectAll() const { return *menuItemByName("EditSelectAll"); }
+fw::MenuItem& Window1::EditSeparator2() const { return *menuItemByName("EditSeparator2"); }
+fw::MenuItem& Window1::EditClear() const { return *menuItemByName("EditClear"); }
+fw::MenuItem& Window1::EditPaste() const { return *menuItemByName("EditPaste"); }
+fw::MenuItem& Window1::EditCopy() const { return *menuItemByName("EditCopy"); }
+fw::MenuItem& Window1::EditCut() const { return *menuItemByName("EditCut"); }
+fw::MenuItem& Window1::EditSeparator1() const { return *menuItemByName("EditSeparator1"); }
+fw::MenuItem& Window1::EditUndo() const { return *menuItemByName("EditUndo"); }
+fw::MenuItem& Window1::FileMenu() const { return *menuItemByName("FileMenu"); }
+
+fw::QuitMenuItem& Window1::FileQuit() const
+{
+    auto* item = dynamic_cast<fw::QuitMenuItem*>(menuItemByName("FileQuit"));
+    if (!item)
+        throw fw::TypeMismatchException("The menu item \"FileQuit\" is not a quit item.");
+    return *item;
+}
+
+namespace {
+
+// W x k / 1440, through a double as the layout has always computed it; truncates toward zero.
+fw::Integer scaled(fw::Integer k)
+{
+    const fw::Integer width = ::Window1().Width();
+    return static_cast<fw::Integer>(static_cast<double>(width * k) / static_cast<double>(Window1Design::DesignWidth));
+}
+
+}
+
+void Window1::Event_Open()
+{
+    using namespace Window1Design;
+    const fw::Integer ML = scaled(LeftMargin);
+    const fw::Integer PC = scaled(ColumnPitch);
+    const fw::Integer BW = scaled(BlockWidth);
+    const fw::Integer BH = scaled(BlockHeight);
+    const fw::Integer MT = scaled(TopMargin);
+    const fw::Integer PR = scaled(RowPitch);
+
+    const fw::Color yellow = fw::RGB(255, 255, 0, 0);
+    const fw::Color rowColour[6] = { myLib::red, myLib::red, yellow, yellow, myLib::green, myLib::green };
+    for (fw::Integer row = 0; row < 6; ++row) {
+        for (fw::Integer index = 6 * row; index < 6 * row + 6; ++index) {
+            const fw::Integer column = index - 6 * row;
+            Rectangle1(index).setLeft(column * PC + ML);
+            Rectangle1(index).setWidth(BW);
+            Rectangle1(index).setTop(row * PR + MT);
+            Rectangle1(index).setHeight(BH);
+            Rectangle1(index).setFillColor(rowColour[row]);
+        }
+    }
+    setMouseCursor(fw::System::Cursors::InvisibleCursor);
+}

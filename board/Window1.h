@@ -1,0 +1,51 @@
+#pragma once
+
+#include "Block.h"
+#include "MenuItem.h"
+#include "Timer.h"
+#include "Window.h"
+
+// The board: a full-screen black window with 36 blocks in six rows of six.
+class Window1 : public fw::Window {
+public:
+    // An element of the control array Rectangle1.
+    class Rectangle1Element : public Block {
+    public:
+        Rectangle1Element(fw::Window& owner, fw::Integer index)
+            : Block(owner)
+        {
+            setIndex(index);
+        }
+    };
+
+    Window1()
+        : fw::Window("Window1")
+    {
+    }
+
+    void Layout() override;
+    void CreateControls() override;
+    void CreateControls0();
+    void CreateControls1();
+    Block& Rectangle1(fw::Integer index) const;
+
+    fw::MenuItem& EditMenu() const;
+    fw::MenuItem& EditSelectAll() const;
+    fw::MenuItem& EditSeparator2() const;
+    fw::MenuItem& EditClear() const;
+    fw::MenuItem& EditPaste() const;
+    fw::MenuItem& EditCopy() const;
+    fw::MenuItem& EditCut() const;
+    fw::MenuItem& EditSeparator1() const;
+    fw::MenuItem& EditUndo() const;
+    fw::MenuItem& FileMenu() const;
+    fw::QuitMenuItem& FileQuit() const;
+
+    void Event_Open() override;
+
+private:
+    void createBlock(fw::Integer index);
+};
+
+// The one board window, made and constructed on first use.
+Window1& Window1();

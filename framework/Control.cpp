@@ -1,0 +1,160 @@
+#include "Control.h"
+#include "RuntimeException.h"
+#include "Window.h"
+
+#include <QWidget>
+
+namespace fw {
+
+Control::Control(Window& owner)
+    : m_window(&owner)
+{
+}
+
+Control::~Control() = default;
+
+RectControl::RectControl(Window& owner, QWidget* widget)
+    : Control(owner)
+    , m_widget(widget)
+{
+    widget->setParent(owner.contentWidget());
+}
+
+RectControl::~RectControl()
+{
+    delete m_widget.data();
+}
+
+namespace {
+// Where the widget's parent lies in window content coordinates.
+QPoint parentOrigin(const QWidget* widget, const QWidget* content)
+{
+    const QWidget* parent = widget->parentWidget();
+    return parent && parent != content ? parent->mapTo(content, QPoint(0, 0)) : QPoint(0, 0);
+}
+}
+
+Integer RectControl::Left() const
+{
+    return m_widget->x() + parentOrigin(m_widget, window().contentWidget()).x();
+}
+
+Integer RectControl::Top() const
+{
+    return m_widget->y() + parentOrigin(m_widget, window().contentWidget()).y();
+}
+
+Integer RectControl::Width() const
+{
+    return m_widget->width();
+}
+
+Integer RectControl::Height() const
+{
+    return m_widget->height();
+}
+
+void RectControl::place(Integer left, Integer top, Integer width, Integer height)
+{
+    const QPoint origin = parentOrigin(m_widget, window().contentWidget());
+    m_widget->setGeometry(static_cast<int>(left - origin.x()), static_cast<int>(top - origin.y()),
+        static_cast<int>(std::max<Integer>(width, 0)), static_cast<int>(std::max<Integer>(height, 0)));
+}
+
+void RectControl::setLeft(Integer left)
+{
+    place(left, Top(), Width(), Height());
+}
+
+void RectControl::setTop(Integer top)
+{
+    place(Left(), top, Width(), Height());
+}
+
+void RectControl::setWidth(Integer width)
+{
+    place(Left(), Top(), width, Height());
+}
+
+void RectControl::setHeight(Integer height)
+{
+    place(Left(), Top(), Width(), height);
+}
+
+void RectControl::setVisible(bool visible)
+{
+    m_visible = visible;
+    m_widget->setVisible(visible);
+}
+
+bool RectControl::Enabled() const
+{
+    return m_widget->isEnabled();
+}
+
+void RectControl::setEnabled(bool enabled)
+{
+    m_widget->setEnabled(enabled);
+}
+
+void RectControl::setTabStop(bool tabStop)
+{
+    m_tabStop = tabStop;
+    if (!tabStop && m_widget->focusPolicy() != Qt::NoFocus)
+        m_widget->setFocusPolicy(Qt::ClickFocus);
+}
+
+void RectControl::setHelpTag(const std::string& text)
+{
+    m_widget->setToolTip(QString::fromStdString(text));
+}
+
+void RectControl::applyDesign(const ControlDesign& design)
+{
+    if (design.InitialParent && *design.InitialParent) {
+        auto* parent = dynamic_cast<RectControl*>(window().ControlByName(design.InitialParent));
+        if (!parent || !parent->widget())
+            throw NilObjectException("Window " + window().className() + " has no control \""
+                + design.InitialParent + "\" to place \"" + Name() + "\" in.");
+        m_widget->setParent(parent->widget());
+    }
+    place(design.Left, design.Top, design.Width, design.Height);
+    setTabIndex(design.TabIndex);
+    setTabStop(design.TabStop);
+    m_lock[0] = design.LockLeft;
+    m_lock[1] = design.LockTop;
+    m_lock[2] = design.LockRight;
+    m_lock[3] = design.LockBottom;
+    setEnabled(design.Enabled);
+    setHelpTag(design.HelpTag ? design.HelpTag : "");
+    setVisible(design.Visible);
+}
+
+void RectControl::followContentResize(Integer oldWidth, Integer oldHeight, Integer newWidth, Integer newHeight)
+{
+    Integer left = Left(), top = Top(), width = Width(), height = Height();
+    const Integer dx = newWidth - oldWidth, dy = newHeight - oldHeight;
+    if (LockRight()) {
+        if (LockLeft())
+            width += dx;
+        else
+            left += dx;
+    }
+    if (LockBottom()) {
+        if (LockTop())
+            height += dy;
+        else
+            top += dy;
+    }
+    if (LockRight() || LockBottom())
+        place(left, top, width, height);
+}
+
+}
+
+namespace fw {
+QWidget* RectControl::widget() const
+{
+    return m_widget.data();
+}
+}

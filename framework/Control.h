@@ -1,0 +1,88 @@
+#pragma once
+
+#include "Design.h"
+#include "Types.h"
+
+#include <QPointer>
+#include <string>
+
+class QWidget;
+
+namespace fw {
+
+class Window;
+
+// Anything a window keeps in its control registry.
+class Control {
+public:
+    explicit Control(Window& owner);
+    virtual ~Control();
+    Control(const Control&) = delete;
+    Control& operator=(const Control&) = delete;
+
+    // Raised once, after every control of the window exists and before the window's Open.
+    virtual void Event_Open() { }
+
+    Window& window() const { return *m_window; }
+    const std::string& Name() const { return m_name; }
+    Integer Index() const { return m_index; }
+    void setIndex(Integer index) { m_index = index; }
+
+private:
+    friend class Window;
+    Window* m_window;
+    std::string m_name;
+    Integer m_index = NoIndex;
+};
+
+// A control with a place on the window. Positions are in pixels from the top-left corner of
+// the window's content area, whatever control the widget sits in.
+class RectControl : public Control {
+public:
+    RectControl(Window& owner, QWidget* widget);
+    ~RectControl() override;
+
+    Integer Left() const;
+    Integer Top() const;
+    Integer Width() const;
+    Integer Height() const;
+    void setLeft(Integer left);
+    void setTop(Integer top);
+    void setWidth(Integer width);
+    void setHeight(Integer height);
+
+    bool Visible() const { return m_visible; }
+    void setVisible(bool visible);
+    bool Enabled() const;
+    void setEnabled(bool enabled);
+
+    Integer TabIndex() const { return m_tabIndex; }
+    void setTabIndex(Integer tabIndex) { m_tabIndex = tabIndex; }
+    bool TabStop() const { return m_tabStop; }
+    void setTabStop(bool tabStop);
+    void setHelpTag(const std::string& text);
+
+    bool LockLeft() const { return m_lock[0]; }
+    bool LockTop() const { return m_lock[1]; }
+    bool LockRight() const { return m_lock[2]; }
+    bool LockBottom() const { return m_lock[3]; }
+
+    // Applies the fields every visible control shares; InitialParent names a control of the
+    // same window to sit in.
+    void applyDesign(const ControlDesign& design);
+
+    QWidget* widget() const;
+    // Keeps the locked edges at their distances when the content area changes size.
+    void followContentResize(Integer oldWidth, Integer oldHeight, Integer newWidth, Integer newHeight);
+
+private:
+    void place(Integer left, Integer top, Integer width, Integer height);
+
+    QPointer<QWidget> m_widget;
+    bool m_visible = true;
+    bool m_tabStop = true;
+    Integer m_tabIndex = 0;
+    bool m_lock[4] = { true, true, false, false };
+};
+
+}

@@ -1,0 +1,69 @@
+#include "MenuItem.h"
+#include "Runtime.h"
+
+namespace fw {
+
+void MenuItem::Append(std::unique_ptr<MenuItem> child)
+{
+    if (!child)
+        throw NilObjectException("A menu item to append was missing.");
+    m_children.push_back(std::move(child));
+}
+
+MenuItem* MenuItem::Child(const std::string& name) const
+{
+    for (const auto& child : m_children) {
+        if (child->Name == name)
+            return child.get();
+    }
+    return nullptr;
+}
+
+MenuItem* MenuItem::findByName(const std::string& name)
+{
+    if (Name == name)
+        return this;
+    for (const auto& child : m_children) {
+        if (MenuItem* found = child->findByName(name))
+            return found;
+    }
+    return nullptr;
+}
+
+void MenuItem::trigger()
+{
+    if (m_action)
+        m_action();
+}
+
+void QuitMenuItem::trigger()
+{
+    Quit(0);
+}
+
+void MenuBar::Append(std::unique_ptr<MenuItem> menu)
+{
+    if (!menu)
+        throw NilObjectException("A menu to append to the menu bar was missing.");
+    m_menus.push_back(std::move(menu));
+}
+
+MenuItem* MenuBar::Child(const std::string& name) const
+{
+    for (const auto& menu : m_menus) {
+        if (menu->Name == name)
+            return menu.get();
+    }
+    return nullptr;
+}
+
+MenuItem* MenuBar::findByName(const std::string& name) const
+{
+    for (const auto& menu : m_menus) {
+        if (MenuItem* found = menu->findByName(name))
+            return found;
+    }
+    return nullptr;
+}
+
+}

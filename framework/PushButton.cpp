@@ -1,0 +1,93 @@
+#include "PushButton.h"
+#include "Runtime.h"
+#include "TextStyle.h"
+#include "Window.h"
+
+#include <QPushButton>
+#include <QShortcut>
+
+namespace fw {
+
+namespace {
+QPushButton* button(QWidget* widget)
+{
+    return static_cast<QPushButton*>(widget);
+}
+}
+
+PushButton::PushButton(Window& owner)
+    : RectControl(owner, new QPushButton)
+{
+    widget()->setFocusPolicy(Qt::StrongFocus);
+    QObject::connect(button(widget()), &QPushButton::clicked, widget(), [this] { Push(); });
+}
+
+std::string PushButton::Caption() const
+{
+    return button(widget())->text().toStdString();
+}
+
+void PushButton::setCaption(const std::string& caption)
+{
+    button(widget())->setText(QString::fromStdString(caption));
+}
+
+void PushButton::Push()
+{
+    if (!widget()->isEnabled())
+        return;
+    Runtime::dispatch([this] {
+        if (m_action)
+            m_action(*this);
+    });
+}
+
+PushButton::~PushButton()
+{
+    setDefault(false);
+    setCancel(false);
+}
+
+QObject* PushButton::windowKey(int key)
+{
+    // A shortcut on the window takes the key before the focused control sees it.
+    auto* shortcut = new QShortcut(QKeySequence(key), window().widget());
+    QObject::connect(shortcut, &QShortcut::activated, widget(), [this] { Push(); });
+    return shortcut;
+}
+
+void PushButton::setDefault(bool isDefault)
+{
+    m_default = isDefault;
+    if (widget())
+        button(widget())->setDefault(isDefault);
+    for (QObject* key : m_defaultKeys)
+        delete key;
+    m_defaultKeys.clear();
+    if (isDefault)
+        m_defaultKeys = { windowKey(Qt::Key_Return), windowKey(Qt::Key_Enter) };
+}
+
+void PushButton::setCancel(bool isCancel)
+{
+    m_cancel = isCancel;
+    delete m_cancelKey;
+    m_cancelKey = isCancel ? windowKey(Qt::Key_Escape) : nullptr;
+}
+
+void PushButton::applyDesign(const PushButtonDesign& design)
+{
+    RectControl::applyDesign(design.control);
+    setCaption(design.Caption);
+    QFont font = widget()->font();
+    applyTextFont(font, design.style.TextFont);
+    applyTextSize(font, design.style.TextSize);
+    font.setBold(design.style.Bold);
+    font.setItalic(design.style.Italic);
+    font.setUnderline(design.style.Underline);
+    widget()->setFont(font);
+    setDefault(design.Default);
+    setCancel(design.Cancel);
+}
+
+}

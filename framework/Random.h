@@ -1,0 +1,15 @@
+#pragma once
+
+#include <functional>
+
+namespace fw {
+
+// The source behind Rnd(). Tests install a scripted source; an empty function restores the
+// platform's own generator, which is seeded by the system.
+class Random {
+public:
+    using Source = std::function<double()>;
+    static void setSource(Source source);
+};
+
+}

@@ -1,0 +1,192 @@
+#include "Runtime.h"
+#include "MessageBox.h"
+#include "Window.h"
+
+#include <QApplication>
+#include <QWidget>
+#include <cstdio>
+#include <vector>
+
+namespace fw {
+
+namespace {
+
+struct State {
+    std::unique_ptr<QApplication> ownApplication;
+    std::unique_ptr<Application> application;
+    std::vector<std::function<void()>> cleanups;
+    bool quit = false;
+    int status = 0;
+    bool inEventLoop = false;
+    bool handlingFailure = false;
+};
+
+State& state()
+{
+    static State s;
+    return s;
+}
+
+// QApplication keeps the argc it is given by reference: it must outlive the application.
+int s_argc = 1;
+char* s_argv[] = { nullptr, nullptr };
+
+// A failure outranks any status asked for before it: the run never ends as a success.
+void endWithFailure()
+{
+    State& s = state();
+    if (!s.quit)
+        Runtime::quit(UnhandledFailureStatus);
+    s.status = UnhandledFailureStatus;
+}
+
+}
+
+void Runtime::bringUp(int argc, char** argv)
+{
+    if (QApplication::instance())
+        return;
+    // The program takes no command line; only the program name goes to the toolkit.
+    static std::string programName = argc > 0 && argv[0] ? argv[0] : "velquarin-control-board";
+    s_argv[0] = programName.data();
+    s_argc = 1;
+    state().ownApplication = std::make_unique<QApplication>(s_argc, s_argv);
+    // Windows come and go under the program's control; the last one closing is no reason
+    // to end (a failure ends the run through its own path).
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+int Runtime::shutDown()
+{
+    State& s = state();
+    Window::destroyAll();
+    s.application.reset();
+    for (auto it = s.cleanups.rbegin(); it != s.cleanups.rend(); ++it)
+        (*it)();
+    s.cleanups.clear();
+    s.ownApplication.reset();
+    return s.status;
+}
+
+void Runtime::registerClassesAndPlugins()
+{
+    QApplication::setApplicationName(QStringLiteral("Velquarin Control Board"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Velquarin Control Board"));
+    QApplication::setOrganizationDomain(QStringLiteral("velquarin.org"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.velquarin.VelquarinControlBoard"));
+}
+
+void Runtime::registerApplication(std::unique_ptr<Application> application)
+{
+    if (!application)
+        throw NilObjectException("There is no application object to register.");
+    state().application = std::move(application);
+}
+
+Application* Runtime::application()
+{
+    return state().application.get();
+}
+
+void Runtime::completeInitialisation(void (*lateStartup)())
+{
+    if (Application* app = application())
+        dispatch([app] { app->Event_Open(); });
+    if (hasQuit())
+        return;
+    if (lateStartup)
+        dispatch(lateStartup);
+}
+
+void Runtime::runEventLoop()
+{
+    State& s = state();
+    if (s.quit)
+        return;
+    s.inEventLoop = true;
+    const int status = QApplication::exec();
+    s.inEventLoop = false;
+    if (!s.quit) {
+        s.quit = true;
+        s.status = status;
+    }
+}
+
+void Runtime::quit(int status)
+{
+    State& s = state();
+    // The first request decides the status: a failure already being reported is not
+    // turned into success by a later quit.
+    if (s.quit)
+        return;
+    s.quit = true;
+    s.status = status;
+    if (s.inEventLoop)
+        QApplication::exit(status);
+}
+
+bool Runtime::hasQuit()
+{
+    return state().quit;
+}
+
+int Runtime::exitStatus()
+{
+    return state().status;
+}
+
+void Runtime::dispatch(const std::function<void()>& handler) noexcept
+{
+    try {
+        handler();
+    } catch (const RuntimeException& failure) {
+        handleUnhandledFailure(failure);
+    } catch (const std::exception& failure) {
+        handleUnhandledFailure(RuntimeException(failure.what()));
+    } catch (...) {
+        handleUnhandledFailure(RuntimeException("An unknown failure occurred."));
+    }
+}
+
+void Runtime::handleUnhandledFailure(const RuntimeException& failure) noexcept
+{
+    State& s = state();
+    const std::string text = std::string(failure.className()) + ": " + failure.what();
+    std::fprintf(stderr, "velquarin-control-board: %s\n", text.c_str());
+    std::fflush(stderr);
+    if (s.handlingFailure || s.quit) {
+        endWithFailure();
+        return;
+    }
+    s.handlingFailure = true;
+    try {
+        // A full-screen board that stays on top would hide the message; take every window
+        // away, with its hidden pointer, before telling the user.
+        for (Window* window : Window::openWindows()) {
+            window->widget()->unsetCursor();
+            window->Close();
+        }
+        MsgBox("Velquarin Control Board has met a problem it cannot recover from and will close.\n\n" + text);
+    } catch (...) {
+    }
+    s.handlingFailure = false;
+    endWithFailure();
+}
+
+void Runtime::atShutDown(std::function<void()> cleanup)
+{
+    state().cleanups.push_back(std::move(cleanup));
+}
+
+void Runtime::resetForTesting()
+{
+    Window::destroyAll();
+    State& s = state();
+    s.application.reset();
+    s.quit = false;
+    s.status = 0;
+    s.inEventLoop = false;
+    s.handlingFailure = false;
+}
+
+}

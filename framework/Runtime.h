@@ -1,0 +1,54 @@
+#pragma once
+
+#include "Application.h"
+#include "RuntimeException.h"
+
+#include <functional>
+#include <memory>
+
+namespace fw {
+
+// Exit status when a failure reaches the unhandled-failure handler (EX_SOFTWARE).
+constexpr int UnhandledFailureStatus = 70;
+
+// The application-wide life cycle: bring-up, the application object, initialisation, the
+// event loop, quitting, failures nobody handled and shut-down.
+class Runtime {
+public:
+    // Creates the toolkit's application unless one exists (tests make their own). Command
+    // line arguments are not passed on: the program takes none.
+    static void bringUp(int argc, char** argv);
+    // Closes every window, drops the application object and returns the exit status.
+    static int shutDown();
+
+    static void registerClassesAndPlugins();
+    static void registerApplication(std::unique_ptr<Application> application);
+    static Application* application();
+
+    // Raises the application's Open event once, then calls lateStartup once; skips what
+    // remains when a failure has ended the application meanwhile.
+    static void completeInitialisation(void (*lateStartup)());
+    // Delivers events until the application quits; returns at once when it already has.
+    static void runEventLoop();
+
+    static void quit(int status);
+    static bool hasQuit();
+    static int exitStatus();
+
+    // Runs one event handler; a failure escaping it goes to handleUnhandledFailure.
+    static void dispatch(const std::function<void()>& handler) noexcept;
+    // Hides every window, gives the pointer back, reports the failure on standard error and
+    // in a message box, and ends the application with UnhandledFailureStatus.
+    static void handleUnhandledFailure(const RuntimeException& failure) noexcept;
+
+    // Runs at shut-down, before the toolkit goes: for objects that live for the whole run.
+    static void atShutDown(std::function<void()> cleanup);
+
+    // Tests: forget a previous run's state without tearing the toolkit down.
+    static void resetForTesting();
+};
+
+// The application's quit operation.
+inline void Quit(int status) { Runtime::quit(status); }
+
+}

@@ -1,0 +1,289 @@
+#include "Window.h"
+#include "MenuItem.h"
+#include "Runtime.h"
+#include "Timer.h"
+#include "WindowWidget.h"
+
+#include <QApplication>
+#include <QMetaObject>
+#include <algorithm>
+
+namespace fw {
+
+namespace {
+
+// The layer holds every window: open ones, and closed ones until their deletion runs.
+std::vector<std::unique_ptr<Window>>& openList()
+{
+    static std::vector<std::unique_ptr<Window>> windows;
+    return windows;
+}
+
+std::vector<std::unique_ptr<Window>>& closingList()
+{
+    static std::vector<std::unique_ptr<Window>> windows;
+    return windows;
+}
+
+Qt::WindowFlags flagsFor(const WindowDesign& design)
+{
+    Qt::WindowFlags flags = design.Frame == FrameType::ModalDialog || design.Frame == FrameType::MovableModal
+        ? Qt::Dialog
+        : Qt::Window;
+    flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    if (design.CloseButton)
+        flags |= Qt::WindowCloseButtonHint;
+    if (design.MinimizeButton)
+        flags |= Qt::WindowMinimizeButtonHint;
+    if (design.MaximizeButton && design.Resizeable)
+        flags |= Qt::WindowMaximizeButtonHint;
+    if (design.Frame == FrameType::GlobalFloating)
+        flags |= Qt::WindowStaysOnTopHint;
+    return flags;
+}
+
+}
+
+Window::Window(std::string className)
+    : m_className(std::move(className))
+    , m_widget(std::make_unique<WindowWidget>(*this))
+{
+}
+
+Window::~Window()
+{
+    // Controls first: each lets go of its own toolkit object while the window's still exists.
+    m_controls.clear();
+    m_widget.reset();
+}
+
+bool Window::Event_KeyDown(const std::string&)
+{
+    return false;
+}
+
+void Window::adopt(std::unique_ptr<Window> window)
+{
+    openList().push_back(std::move(window));
+}
+
+std::vector<Window*> Window::openWindows()
+{
+    std::vector<Window*> windows;
+    for (const auto& window : openList())
+        windows.push_back(window.get());
+    return windows;
+}
+
+void Window::destroyAll()
+{
+    auto open = std::move(openList());
+    auto closing = std::move(closingList());
+    open.clear();
+    closing.clear();
+}
+
+void Window::construct()
+{
+    try {
+        Layout();
+        CreateControls();
+        arrangeTabOrder();
+        for (const auto& control : m_controls)
+            control->Event_Open();
+        Event_Open();
+        if (m_design.Visible)
+            Show();
+    } catch (...) {
+        // A half-built window is never left on the screen or in the registry.
+        Close();
+        throw;
+    }
+}
+
+void Window::applyDesign(const WindowDesign& design)
+{
+    m_design = design;
+    WindowWidget& w = *m_widget;
+    w.setWindowFlags(flagsFor(design));
+    w.setWindowTitle(QString::fromUtf8(design.Title));
+    updateMenuBar();
+    if (design.HasBackColor) {
+        QPalette palette = w.palette();
+        palette.setColor(QPalette::Window, QColor(design.BackColor.red, design.BackColor.green, design.BackColor.blue));
+        w.setPalette(palette);
+        w.setAutoFillBackground(true);
+        w.content()->setAutoFillBackground(true);
+    }
+    if (design.FullScreen) {
+        // The full-screen size is known before Open runs, so a layout there sees it.
+        w.coverScreen();
+    } else {
+        w.setContentSize(static_cast<int>(design.Width), static_cast<int>(design.Height));
+        w.setContentSizeLimits(static_cast<int>(design.MinWidth), static_cast<int>(design.MinHeight),
+            static_cast<int>(design.MaxWidth), static_cast<int>(design.MaxHeight), design.Resizeable);
+    }
+}
+
+Integer Window::Width() const
+{
+    return m_widget->content()->width();
+}
+
+Integer Window::Height() const
+{
+    return m_widget->content()->height();
+}
+
+bool Window::Visible() const
+{
+    return m_widget->isVisible();
+}
+
+void Window::setMouseCursor(MouseCursor cursor)
+{
+    m_cursor = cursor;
+    if (cursor == MouseCursor::Invisible)
+        m_widget->setCursor(Qt::BlankCursor);
+    else
+        m_widget->unsetCursor();
+}
+
+void Window::setMenuBar(MenuBar* menuBar)
+{
+    m_menuBar = menuBar;
+    updateMenuBar();
+}
+
+void Window::updateMenuBar()
+{
+    const MenuBar* shown = m_menuBar;
+    if (!shown && Runtime::application())
+        shown = Runtime::application()->menuBar();
+    m_widget->installMenuBar(shown, m_design.MenuBarVisible);
+}
+
+MenuItem* Window::menuItemByName(const std::string& name) const
+{
+    if (!m_menuBar)
+        throw NilObjectException("Window " + m_className + " has no menu bar to find \"" + name + "\" in.");
+    MenuItem* item = m_menuBar->findByName(name);
+    if (!item)
+        throw NilObjectException("The menu bar of window " + m_className + " has no item \"" + name + "\".");
+    return item;
+}
+
+void Window::Show()
+{
+    if (m_closed)
+        throw NilObjectException("Window " + m_className + " has been closed and cannot be shown.");
+    if (m_design.FullScreen)
+        m_widget->showFullScreen();
+    else
+        m_widget->show();
+    m_widget->raise();
+    m_widget->activateWindow();
+}
+
+void Window::Close()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    m_widget->hide();
+    for (const auto& control : m_controls) {
+        if (auto* timer = dynamic_cast<Timer*>(control.get()))
+            timer->setMode(TimerMode::Off);
+    }
+    auto& open = openList();
+    auto it = std::find_if(open.begin(), open.end(), [this](const auto& w) { return w.get() == this; });
+    if (it == open.end())
+        return;
+    closingList().push_back(std::move(*it));
+    open.erase(it);
+    // Deleted once the event that closed it has been handled: the caller may be one of its
+    // own handlers.
+    QMetaObject::invokeMethod(
+        qApp,
+        [this] {
+            auto& closing = closingList();
+            std::erase_if(closing, [this](const auto& w) { return w.get() == this; });
+        },
+        Qt::QueuedConnection);
+}
+
+void Window::addControl(std::unique_ptr<Control> control, const std::string& name, Integer index)
+{
+    if (!control)
+        throw NilObjectException("A control to add to window " + m_className + " as \"" + name + "\" was missing.");
+    control->m_name = name;
+    control->m_index = index;
+    if (auto* rect = dynamic_cast<RectControl*>(control.get())) {
+        if (QWidget* widget = rect->widget()) {
+            QString objectName = QString::fromStdString(name);
+            if (index != NoIndex)
+                objectName += QString::number(index);
+            widget->setObjectName(objectName);
+        }
+    }
+    m_controls.push_back(std::move(control));
+}
+
+Control* Window::ControlByName(const std::string& name) const
+{
+    for (const auto& control : m_controls) {
+        if (control->m_index == NoIndex && control->m_name == name)
+            return control.get();
+    }
+    return nullptr;
+}
+
+Control* Window::ControlByNameIndex(const std::string& name, Integer index) const
+{
+    for (const auto& control : m_controls) {
+        if (control->m_index == index && control->m_name == name)
+            return control.get();
+    }
+    return nullptr;
+}
+
+void Window::raiseLookupFailure(const std::string& name, Integer index, bool found) const
+{
+    const std::string what = index == NoIndex ? "\"" + name + "\"" : "\"" + name + "\" (" + std::to_string(index) + ")";
+    if (found)
+        throw TypeMismatchException("Control " + what + " of window " + m_className + " is not of the expected class.");
+    throw NilObjectException("Window " + m_className + " has no control " + what + ".");
+}
+
+void Window::arrangeTabOrder()
+{
+    std::vector<RectControl*> stops;
+    for (const auto& control : m_controls) {
+        auto* rect = dynamic_cast<RectControl*>(control.get());
+        if (rect && rect->widget() && rect->widget()->focusPolicy() != Qt::NoFocus)
+            stops.push_back(rect);
+    }
+    std::stable_sort(stops.begin(), stops.end(), [](auto* a, auto* b) { return a->TabIndex() < b->TabIndex(); });
+    for (std::size_t i = 1; i < stops.size(); ++i)
+        QWidget::setTabOrder(stops[i - 1]->widget(), stops[i]->widget());
+}
+
+void Window::contentResized(Integer oldWidth, Integer oldHeight)
+{
+    for (const auto& control : m_controls) {
+        if (auto* rect = dynamic_cast<RectControl*>(control.get()))
+            rect->followContentResize(oldWidth, oldHeight, Width(), Height());
+    }
+}
+
+QWidget* Window::widget() const
+{
+    return m_widget.get();
+}
+
+QWidget* Window::contentWidget() const
+{
+    return m_widget->content();
+}
+
+}

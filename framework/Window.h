@@ -1,0 +1,134 @@
+#pragma once
+
+#include "Control.h"
+#include "Cursor.h"
+#include "Design.h"
+#include "RuntimeException.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace fw {
+
+class MenuBar;
+class MenuItem;
+class WindowWidget;
+
+// A top-level window built from a design record. Subclasses fill in the construction hooks;
+// the layer calls them in order: Layout, CreateControls, every control's Event_Open, then the
+// window's Event_Open, and finally shows the window when its record says Visible.
+class Window {
+public:
+    explicit Window(std::string className);
+    virtual ~Window();
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+    virtual void Layout() { }
+    virtual void CreateControls() { }
+    virtual void Event_Open() { }
+    // The key as a string (Escape is the character 27); true means the key was consumed.
+    virtual bool Event_KeyDown(const std::string& key);
+
+    const std::string& className() const { return m_className; }
+
+    void applyDesign(const WindowDesign& design);
+    Integer Width() const;
+    Integer Height() const;
+    bool Visible() const;
+    bool FullScreen() const { return m_design.FullScreen; }
+    void setMouseCursor(MouseCursor cursor);
+    MouseCursor mouseCursor() const { return m_cursor; }
+
+    // A window without a menu bar of its own shows the application's.
+    void setMenuBar(MenuBar* menuBar);
+    MenuBar* menuBar() const { return m_menuBar; }
+    bool MenuBarVisible() const { return m_design.MenuBarVisible; }
+    // Searches the whole tree of the window's menu bar for an item by Name.
+    MenuItem* menuItemByName(const std::string& name) const;
+
+    // Makes the window visible and frontmost.
+    void Show();
+    // Closes the window; it and its controls are gone once the current event is handled.
+    void Close();
+    bool isOpen() const { return !m_closed; }
+
+    // The control registry: by name, or by name and index for an element of a control array.
+    template <class C>
+    C& AddControl(std::unique_ptr<C> control, const std::string& name, Integer index = NoIndex)
+    {
+        C& added = *control;
+        addControl(std::move(control), name, index);
+        return added;
+    }
+    Control* ControlByName(const std::string& name) const;
+    Control* ControlByNameIndex(const std::string& name, Integer index) const;
+    const std::vector<std::unique_ptr<Control>>& controls() const { return m_controls; }
+
+    // Looks a control up anew and checks its class; a missing control raises
+    // NilObjectException, one of another class TypeMismatchException.
+    template <class C>
+    C& control(const std::string& name) const
+    {
+        return checked<C>(ControlByName(name), name, NoIndex);
+    }
+    template <class C>
+    C& control(const std::string& name, Integer index) const
+    {
+        return checked<C>(ControlByNameIndex(name, index), name, index);
+    }
+
+    // The one open window of class W, made and constructed on first use. A window under
+    // construction is found too, so its own construction steps may ask for it.
+    template <class W>
+    static W& implicitInstance()
+    {
+        for (Window* open : openWindows()) {
+            if (auto* found = dynamic_cast<W*>(open))
+                return *found;
+        }
+        auto made = std::make_unique<W>();
+        W& window = *made;
+        adopt(std::move(made));
+        window.construct();
+        return window;
+    }
+    static std::vector<Window*> openWindows();
+    // Destroys every window, open or closing. Used at shut-down.
+    static void destroyAll();
+
+    QWidget* widget() const;
+    QWidget* contentWidget() const;
+
+private:
+    friend class WindowWidget;
+
+    static void adopt(std::unique_ptr<Window> window);
+    void construct();
+    void addControl(std::unique_ptr<Control> control, const std::string& name, Integer index);
+    void arrangeTabOrder();
+    void contentResized(Integer oldWidth, Integer oldHeight);
+    void updateMenuBar();
+    [[noreturn]] void raiseLookupFailure(const std::string& name, Integer index, bool found) const;
+
+    template <class C>
+    C& checked(Control* found, const std::string& name, Integer index) const
+    {
+        if (auto* typed = dynamic_cast<C*>(found))
+            return *typed;
+        raiseLookupFailure(name, index, found != nullptr);
+    }
+
+    std::string m_className;
+    WindowDesign m_design;
+    std::unique_ptr<WindowWidget> m_widget;
+    std::vector<std::unique_ptr<Control>> m_controls;
+    MenuBar* m_menuBar = nullptr;
+    MouseCursor m_cursor = MouseCursor::Standard;
+    bool m_closed = false;
+};
+
+}

@@ -1,0 +1,155 @@
+#include "WindowWidget.h"
+#include "KeyString.h"
+#include "MenuItem.h"
+#include "Runtime.h"
+#include "Window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+
+namespace fw {
+
+namespace {
+
+QKeySequence shortcutFor(const std::string& text)
+{
+    QString keys = QString::fromStdString(text);
+    keys.replace(QStringLiteral("Cmd+"), QStringLiteral("Ctrl+"));
+    return QKeySequence(keys, QKeySequence::PortableText);
+}
+
+void addItems(QWidget* window, QMenu* menu, const MenuItem& parent)
+{
+    for (const auto& child : parent.children()) {
+        MenuItem* item = child.get();
+        if (!item->Visible)
+            continue;
+        if (item->isSeparator()) {
+            menu->addSeparator();
+            continue;
+        }
+        if (!item->children().empty()) {
+            QMenu* sub = menu->addMenu(QString::fromStdString(item->Text));
+            addItems(window, sub, *item);
+            continue;
+        }
+        QAction* action = menu->addAction(QString::fromStdString(item->Text));
+        action->setShortcut(shortcutFor(item->KeyboardShortcut));
+        action->setEnabled(item->hasAction());
+        QObject::connect(action, &QAction::triggered, action, [item] { Runtime::dispatch([item] { item->trigger(); }); });
+        window->addAction(action);
+    }
+}
+
+}
+
+WindowWidget::WindowWidget(Window& owner)
+    : m_owner(owner)
+    , m_content(new QWidget(this))
+{
+    setFocusPolicy(Qt::NoFocus);
+}
+
+int WindowWidget::menuBarHeight() const
+{
+    return m_menuBar && !m_menuBar->isHidden() ? m_menuBar->sizeHint().height() : 0;
+}
+
+void WindowWidget::layoutFrame()
+{
+    const int bar = menuBarHeight();
+    if (m_menuBar)
+        m_menuBar->setGeometry(0, 0, width(), bar);
+    m_content->setGeometry(0, bar, width(), height() - bar);
+    const QSize now = m_content->size();
+    if (now != m_lastContentSize) {
+        const QSize before = m_lastContentSize;
+        m_lastContentSize = now;
+        if (before.isValid())
+            m_owner.contentResized(before.width(), before.height());
+    }
+}
+
+void WindowWidget::setContentSize(int width, int height)
+{
+    resize(width, height + menuBarHeight());
+    layoutFrame();
+}
+
+void WindowWidget::setContentSizeLimits(int minWidth, int minHeight, int maxWidth, int maxHeight, bool resizeable)
+{
+    const int bar = menuBarHeight();
+    if (!resizeable) {
+        setFixedSize(m_content->width(), m_content->height() + bar);
+        return;
+    }
+    setMinimumSize(minWidth, minHeight + bar);
+    setMaximumSize(std::min(maxWidth, QWIDGETSIZE_MAX), std::min(maxHeight + bar, QWIDGETSIZE_MAX));
+}
+
+void WindowWidget::installMenuBar(const MenuBar* menuBar, bool visible)
+{
+    const QSize content = m_content->size();
+    for (QAction* action : actions())
+        removeAction(action);
+    delete m_menuBar;
+    m_menuBar = nullptr;
+    if (menuBar) {
+        m_menuBar = new QMenuBar(this);
+        m_menuBar->setNativeMenuBar(false);
+        for (const auto& menu : menuBar->menus()) {
+            if (!menu->Visible)
+                continue;
+            QMenu* qmenu = m_menuBar->addMenu(QString::fromStdString(menu->Text));
+            addItems(this, qmenu, *menu);
+        }
+        m_menuBar->setVisible(visible);
+    }
+    if (!isFullScreen() && !content.isEmpty())
+        resize(content.width(), content.height() + menuBarHeight());
+    layoutFrame();
+}
+
+void WindowWidget::coverScreen()
+{
+    // Use the screen the user is working on: the one holding the active window.
+    QScreen* screen = QApplication::activeWindow() ? QApplication::activeWindow()->screen() : nullptr;
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        setMinimumSize(0, 0);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        setGeometry(screen->geometry());
+    }
+    layoutFrame();
+}
+
+void WindowWidget::keyPressEvent(QKeyEvent* event)
+{
+    const std::string key = keyString(event->key(), event->text());
+    bool consumed = false;
+    Runtime::dispatch([&] { consumed = m_owner.Event_KeyDown(key); });
+    if (!consumed)
+        QWidget::keyPressEvent(event);
+}
+
+void WindowWidget::closeEvent(QCloseEvent* event)
+{
+    // Our own Close() never comes here; a request from the window manager does. The
+    // windows have no close box, so such a request means the user wants out.
+    event->ignore();
+    Runtime::dispatch([] { Quit(0); });
+}
+
+void WindowWidget::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    layoutFrame();
+}
+
+}

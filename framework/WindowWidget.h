@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QWidget>
+
+class QMenuBar;
+
+namespace fw {
+
+class MenuBar;
+class Window;
+
+// The toolkit window behind a Window: an optional menu bar above a content area that holds
+// the controls. Sizes set through the Window are content sizes.
+class WindowWidget : public QWidget {
+public:
+    explicit WindowWidget(Window& owner);
+
+    QWidget* content() const { return m_content; }
+    void setContentSize(int width, int height);
+    void setContentSizeLimits(int minWidth, int minHeight, int maxWidth, int maxHeight, bool resizeable);
+    // Builds the toolkit menus for menuBar (none for nullptr). Shortcuts act while the
+    // window is active, also when the bar is hidden.
+    void installMenuBar(const MenuBar* menuBar, bool visible);
+    void coverScreen();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    int menuBarHeight() const;
+    void layoutFrame();
+
+    Window& m_owner;
+    QWidget* m_content;
+    QMenuBar* m_menuBar = nullptr;
+    QSize m_lastContentSize;
+};
+
+}
