@@ -1,0 +1,145 @@
+"""A real X session for end-to-end tests: Xvfb, a window manager, the program under test.
+
+Standard library only; X is driven through xdotool and read back with xwd and xwininfo.
+"""
+import os
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import time
+
+
+class XSession:
+    def __init__(self, size="1440x900", wm=True):
+        self.size = size
+        self.wm = wm
+        self.procs = []
+        self.home = tempfile.mkdtemp(prefix="vq-e2e-home-")
+        self.app = None
+
+    # -- the server and the window manager ---------------------------------------------------
+    def __enter__(self):
+        read_fd, write_fd = os.pipe()
+        xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.size + "x24",
+             "-nolisten", "tcp", "-wr", "-noreset"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        self.procs.append(xvfb)
+        with os.fdopen(read_fd) as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.display = ":" + number
+        self.env = dict(os.environ, DISPLAY=self.display, HOME=self.home)
+        self.env.pop("XDG_DATA_HOME", None)
+        self.env.pop("QT_QPA_PLATFORM", None)
+        if self.wm:
+            ready = os.path.join(self.home, "wm-ready")
+            wm = subprocess.Popen(["openbox", "--startup", "touch " + ready], env=self.env,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.procs.append(wm)
+            self.wait_for(lambda: os.path.exists(ready), 10, "the window manager to start")
+        return self
+
+    def __exit__(self, *exc):
+        if self.app:
+            if self.app.poll() is None:
+                self.app.kill()
+            self.app.communicate()
+        for proc in reversed(self.procs):
+            if proc.poll() is None:
+                proc.terminate()
+                try:
+                    proc.wait(5)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait()
+        shutil.rmtree(self.home, ignore_errors=True)
+
+    @staticmethod
+    def wait_for(predicate, timeout, what):
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            value = predicate()
+            if value:
+                return value
+            time.sleep(0.05)
+        raise AssertionError("timed out waiting for " + what)
+
+    # -- the program -------------------------------------------------------------------------
+    def start(self, binary, extra_env=None):
+        env = dict(self.env, **(extra_env or {}))
+        self.app = subprocess.Popen([binary], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                    cwd=self.home)
+        return self.app
+
+    def exit_status(self, timeout=10):
+        try:
+            self.stdout, self.stderr = self.app.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("the program did not end within %s s" % timeout)
+        return self.app.returncode
+
+    def x(self, *args):
+        return subprocess.run(list(args), env=self.env, capture_output=True, text=True, timeout=20)
+
+    def key(self, *keys):
+        self.x("xdotool", "key", "--clearmodifiers", *keys)
+
+    def click(self, x, y):
+        self.x("xdotool", "mousemove", "--sync", str(x), str(y))
+        self.x("xdotool", "click", "1")
+
+    # -- windows -------------------------------------------------------------------------------
+    def visible_windows(self, name="Untitled"):
+        result = self.x("xdotool", "search", "--onlyvisible", "--name", "^%s$" % name)
+        return [int(w) for w in result.stdout.split()]
+
+    def geometry(self, window):
+        out = self.x("xwininfo", "-id", str(window)).stdout
+        get = lambda label: int(re.search(label + r":\s+(-?\d+)", out).group(1))
+        return (get("Absolute upper-left X"), get("Absolute upper-left Y"), get("Width"), get("Height"))
+
+    def wait_for_window(self, predicate, what, timeout=15):
+        def find():
+            for window in self.visible_windows():
+                geometry = self.geometry(window)
+                if predicate(geometry):
+                    return window, geometry
+            return None
+        return self.wait_for(find, timeout, what)
+
+    def screen_size(self):
+        width, height = self.size.split("x")
+        return int(width), int(height)
+
+    # -- pixels --------------------------------------------------------------------------------
+    def screenshot(self):
+        data = subprocess.run(["xwd", "-root", "-silent"], env=self.env, capture_output=True, timeout=20).stdout
+        return XwdImage(data)
+
+
+class XwdImage:
+    """The root window as xwd writes it (ZPixmap, 32 bits per pixel at depth 24)."""
+
+    def __init__(self, data):
+        header = struct.unpack(">25I", data[:100])
+        header_size, _, pixmap_format, depth, width, height = header[:6]
+        byte_order, bits_per_pixel, bytes_per_line = header[7], header[11], header[12]
+        ncolors = header[19]
+        if pixmap_format != 2 or bits_per_pixel != 32 or depth != 24:
+            raise ValueError("unexpected xwd format")
+        self.width, self.height, self.stride = width, height, bytes_per_line
+        self.little = byte_order == 0
+        self.pixels = data[header_size + ncolors * 12:]
+
+    def pixel(self, x, y):
+        offset = y * self.stride + x * 4
+        b = self.pixels[offset:offset + 4]
+        if self.little:
+            return (b[2], b[1], b[0])
+        return (b[1], b[2], b[3])

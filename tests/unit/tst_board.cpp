@@ -1,0 +1,172 @@
+// The board window: its construction, the proportional layout, colours by row, the pointer
+// and the menu bar it carries hidden.
+#include "MainMenuBar.h"
+#include "Runtime.h"
+#include "TestSupport.h"
+#include "Window1.h"
+#include "myLib.h"
+
+#include <QAction>
+#include <QMenuBar>
+#include <QTest>
+
+namespace {
+
+struct Grid {
+    fw::Integer left[6], top[6], width, height;
+};
+
+fw::Color colourOfRow(int row)
+{
+    return row < 2 ? fw::RGB(255, 0, 0) : row < 4 ? fw::RGB(255, 255, 0) : fw::RGB(0, 170, 0);
+}
+
+// Lays the open board out again as if it had opened at this content size.
+void openAt(class Window1& board, int width, int height)
+{
+    board.widget()->setMinimumSize(0, 0);
+    board.widget()->setGeometry(0, 0, width, height);
+    QCOMPARE(board.Width(), width);
+    board.Event_Open();
+}
+
+}
+
+class tst_board : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_env = std::make_unique<TestEnvironment>();
+        myLib::InitMyLib("Velquarin Control Board");
+    }
+    void cleanup() { m_env.reset(); }
+
+    void Board_opensFullScreenBlackWithEveryBlockLaidOutForItsScreen()
+    {
+        auto& board = Window1();
+        const QRect screen = board.widget()->screen()->geometry();
+        QVERIFY(board.Visible());
+        QCOMPARE(board.Width(), screen.width());
+        QCOMPARE(board.widget()->palette().color(QPalette::Window), QColor(0, 0, 0));
+        QVERIFY(board.widget()->windowFlags() & Qt::WindowStaysOnTopHint);
+        // The design records' white fill and uneven positions never survive the open step.
+        const fw::Integer pitch = screen.width() * 232 / 1440;
+        for (int i = 0; i < 36; ++i) {
+            Block& block = board.Rectangle1(i);
+            QVERIFY(block.Visible());
+            QVERIFY(block.FillColor() == colourOfRow(i / 6));
+            QCOMPARE(block.Left(), screen.width() * 59 / 1440 + (i % 6) * pitch);
+            QCOMPARE(block.BorderWidth(), 1);
+            QVERIFY(block.TopLeftColor() == fw::RGB(0, 0, 0));
+        }
+        QCOMPARE(board.mouseCursor(), fw::MouseCursor::Invisible);
+        QCOMPARE(board.widget()->cursor().shape(), Qt::BlankCursor);
+    }
+
+    void Board_layoutMatchesWorkedExamples_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QVector<qint64>>("lefts");
+        QTest::addColumn<QVector<qint64>>("tops");
+        QTest::addColumn<qint64>("blockWidth");
+        QTest::addColumn<qint64>("blockHeight");
+        QTest::newRow("1440") << 1440 << QVector<qint64> { 59, 291, 523, 755, 987, 1219 }
+                              << QVector<qint64> { 51, 160, 269, 378, 487, 596 } << qint64(180) << qint64(60);
+        QTest::newRow("1920") << 1920 << QVector<qint64> { 78, 387, 696, 1005, 1314, 1623 }
+                              << QVector<qint64> { 68, 213, 358, 503, 648, 793 } << qint64(240) << qint64(80);
+        QTest::newRow("2560") << 2560 << QVector<qint64> { 104, 516, 928, 1340, 1752, 2164 }
+                              << QVector<qint64> { 90, 283, 476, 669, 862, 1055 } << qint64(320) << qint64(106);
+        QTest::newRow("64") << 64 << QVector<qint64> { 2, 12, 22, 32, 42, 52 }
+                            << QVector<qint64> { 2, 6, 10, 14, 18, 22 } << qint64(8) << qint64(2);
+    }
+    void Board_layoutMatchesWorkedExamples()
+    {
+        QFETCH(int, width);
+        QFETCH(QVector<qint64>, lefts);
+        QFETCH(QVector<qint64>, tops);
+        QFETCH(qint64, blockWidth);
+        QFETCH(qint64, blockHeight);
+        auto& board = Window1();
+        openAt(board, width, 900);
+        for (int i = 0; i < 36; ++i) {
+            Block& block = board.Rectangle1(i);
+            QCOMPARE(block.Left(), lefts[i % 6]);
+            QCOMPARE(block.Top(), tops[i / 6]);
+            QCOMPARE(block.Width(), blockWidth);
+            QCOMPARE(block.Height(), blockHeight);
+        }
+    }
+
+    void Board_layoutDependsOnWidthAloneAndIsNotRedoneOnResize()
+    {
+        auto& board = Window1();
+        openAt(board, 1440, 900);
+        std::vector<QRect> tall, shortOne;
+        for (int i = 0; i < 36; ++i)
+            shortOne.push_back(board.Rectangle1(i).widget()->geometry());
+        openAt(board, 1440, 1200);
+        for (int i = 0; i < 36; ++i)
+            tall.push_back(board.Rectangle1(i).widget()->geometry());
+        QCOMPARE(tall, shortOne);
+
+        board.widget()->resize(1000, 700);
+        QCOMPARE(board.Rectangle1(35).Left(), 1219);
+        QCOMPARE(board.Rectangle1(35).Top(), 596);
+        QCOMPARE(board.Rectangle1(35).Width(), 180);
+    }
+
+    void Board_blockOpenFillsRedBeforeWindowRecolours()
+    {
+        auto& board = Window1();
+        board.Rectangle1(20).setFillColor(fw::RGB(1, 2, 3));
+        board.Rectangle1(20).Event_Open();
+        QVERIFY(board.Rectangle1(20).FillColor() == fw::RGB(255, 0, 0));
+    }
+
+    void Board_pixelsShowRowColoursOnBlack()
+    {
+        auto& board = Window1();
+        openAt(board, 1440, 900);
+        const QImage image = board.widget()->grab().toImage();
+        QCOMPARE(image.pixelColor(10, 10), QColor(0, 0, 0));
+        QCOMPARE(image.pixelColor(59 + 90, 51 + 30), QColor(255, 0, 0));
+        QCOMPARE(image.pixelColor(523 + 90, 269 + 30), QColor(255, 255, 0));
+        QCOMPARE(image.pixelColor(1219 + 90, 596 + 30), QColor(0, 170, 0));
+        QCOMPARE(image.pixelColor(1219, 596), QColor(0, 0, 0)); // the one-pixel border
+        QCOMPARE(image.pixelColor(700, 800), QColor(0, 0, 0)); // below the grid
+    }
+
+    void Board_lookupOfMissingBlockFails()
+    {
+        auto& board = Window1();
+        QVERIFY_THROWS_EXCEPTION(fw::NilObjectException, board.Rectangle1(36));
+        QVERIFY_THROWS_EXCEPTION(fw::NilObjectException, board.Rectangle1(-1));
+    }
+
+    void Board_carriesTheOneMenuBarHiddenWithWorkingShortcuts()
+    {
+        auto& board = Window1();
+        QCOMPARE(board.menuBar(), static_cast<fw::MenuBar*>(&MainMenuBar()));
+        auto* bar = board.widget()->findChild<QMenuBar*>();
+        QVERIFY(bar);
+        QVERIFY(!bar->isVisible());
+        QCOMPARE(board.Height(), board.widget()->height()); // no room kept for a hidden bar
+        QCOMPARE(board.FileQuit().Text, "&Quit");
+        QCOMPARE(board.EditClear().KeyboardShortcut, "");
+        QCOMPARE(&board.EditSelectAll(), MainMenuBar().findByName("EditSelectAll"));
+
+        QApplication::setActiveWindow(board.widget());
+        QVERIFY(QTest::qWaitForWindowActive(board.widget()));
+        QTest::keyClick(board.widget(), Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(fw::Runtime::hasQuit());
+        QCOMPARE(fw::Runtime::exitStatus(), 0);
+    }
+
+private:
+    std::unique_ptr<TestEnvironment> m_env;
+};
+
+QTEST_MAIN(tst_board)
+#include "tst_board.moc"

@@ -1,0 +1,166 @@
+// Start-up and the application-wide values: the order of the start, the data folder on disk
+// and what the program does when it cannot have one.
+#include "App.h"
+#include "MainMenuBar.h"
+#include "Runtime.h"
+#include "Startup.h"
+#include "TestSupport.h"
+#include "Window1.h"
+#include "myLib.h"
+#include "wStartup.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+#include <QTimer>
+#include <sys/stat.h>
+
+namespace {
+
+void resetMyLib()
+{
+    myLib::AppName.clear();
+    myLib::AppBundleID.clear();
+    myLib::ApplicationDataFolder.reset();
+    myLib::PrefsFile.reset();
+    myLib::pi = 0;
+    myLib::black = myLib::red = myLib::green = myLib::blue = fw::Color {};
+    myLib::CR.clear();
+    myLib::DQUOTE.clear();
+}
+
+const QString FolderName = "org.velquarin.Velquarin Control Board";
+
+}
+
+class tst_startup : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_env = std::make_unique<TestEnvironment>();
+        resetMyLib();
+    }
+    void cleanup() { m_env.reset(); }
+
+    void InitMyLib_firstStartCreatesEmptyDataFolderAndSetsEveryValue()
+    {
+        QVERIFY(!QDir(m_env->dataHome()).exists()); // the account's data folder is made too
+        myLib::InitMyLib("Velquarin Control Board");
+
+        QCOMPARE(myLib::AppName, "Velquarin Control Board");
+        QCOMPARE(myLib::AppBundleID, "org.velquarin.Velquarin Control Board");
+        const QString folder = m_env->dataHome() + "/" + FolderName;
+        QCOMPARE(QString::fromStdString(myLib::ApplicationDataFolder->path().string()), folder);
+        QVERIFY(QFileInfo(folder).isDir());
+        QVERIFY(QDir(folder).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+        QCOMPARE(QString::fromStdString(myLib::PrefsFile->path().string()), folder + "/Velquarin Control BoardPrefs");
+        QVERIFY(!myLib::PrefsFile->Exists());
+
+        QCOMPARE(myLib::pi, 3.141592653589793);
+        QVERIFY(myLib::black == fw::RGB(0, 0, 0, 0));
+        QVERIFY(myLib::red == fw::RGB(255, 0, 0, 0));
+        QVERIFY(myLib::green == fw::RGB(0, 170, 0, 0));
+        QVERIFY(myLib::blue == fw::RGB(0, 0, 255, 0));
+        QCOMPARE(myLib::CR, "\r");
+        QCOMPARE(myLib::DQUOTE, "\"");
+        QVERIFY(m_env->messages().empty());
+    }
+
+    void InitMyLib_laterStartFindsFolderAndChangesNothing()
+    {
+        const QString folder = m_env->dataHome() + "/" + FolderName;
+        QVERIFY(QDir().mkpath(folder));
+        QFile kept(folder + "/notes.txt");
+        QVERIFY(kept.open(QIODevice::WriteOnly));
+        kept.write("left by the user");
+        kept.close();
+        const QStringList before = snapshot(m_env->dataHome());
+
+        myLib::InitMyLib("Velquarin Control Board");
+        QCOMPARE(snapshot(m_env->dataHome()), before);
+        QVERIFY(myLib::PrefsFile);
+        QVERIFY(m_env->messages().empty());
+    }
+
+    void InitMyLib_fileWhereFolderGoesIsLeftAlone()
+    {
+        QVERIFY(QDir().mkpath(m_env->dataHome()));
+        QFile blocker(m_env->dataHome() + "/" + FolderName);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.write("not a folder");
+        blocker.close();
+        const QStringList before = snapshot(m_env->dataHome());
+
+        myLib::InitMyLib("Velquarin Control Board");
+        QCOMPARE(snapshot(m_env->dataHome()), before);
+        QVERIFY(myLib::red == fw::RGB(255, 0, 0, 0));
+    }
+
+    void InitMyLib_nameThatCannotNameAFolderWarnsOnceAndKeepsColours()
+    {
+        myLib::InitMyLib("a/b");
+        QCOMPARE(m_env->messages().size(), 1u);
+        QCOMPARE(m_env->messages()[0], "Sorry, I can't seem to create the applications data folder: ");
+        QVERIFY(!myLib::ApplicationDataFolder);
+        QVERIFY(!myLib::PrefsFile);
+        QVERIFY(myLib::red == fw::RGB(255, 0, 0, 0));
+        QVERIFY(myLib::green == fw::RGB(0, 170, 0, 0));
+        QVERIFY(snapshot(m_env->dataHome()).isEmpty());
+    }
+
+    void InitMyLib_noApplicationDataFolderRaisesAndLeavesConstantsUnset()
+    {
+        qunsetenv("XDG_DATA_HOME");
+        qunsetenv("HOME");
+        QVERIFY_THROWS_EXCEPTION(fw::NilObjectException, myLib::InitMyLib("Velquarin Control Board"));
+        QCOMPARE(myLib::AppBundleID, "org.velquarin.Velquarin Control Board");
+        QVERIFY(!myLib::ApplicationDataFolder);
+        QVERIFY(myLib::red == fw::Color {});
+    }
+
+    void Startup_showsOneStartWindowNoBoardAndInstallsTheMenuBar()
+    {
+        int startWindows = -1;
+        bool board = true;
+        QTimer::singleShot(0, [&] {
+            startWindows = 0;
+            board = false;
+            for (fw::Window* window : fw::Window::openWindows()) {
+                startWindows += dynamic_cast<class wStartup*>(window) != nullptr;
+                board |= dynamic_cast<class Window1*>(window) != nullptr;
+            }
+            wStartup().PushButton2().Push();
+        });
+        QCOMPARE(Main(), 0);
+        QCOMPARE(startWindows, 1);
+        QVERIFY(!board);
+        QCOMPARE(fw::Runtime::application()->menuBar(), static_cast<fw::MenuBar*>(&MainMenuBar()));
+        QCOMPARE(myLib::AppName, "Velquarin Control Board");
+        QVERIFY(QFileInfo(m_env->dataHome() + "/" + FolderName).isDir());
+    }
+
+    void Startup_withoutDataFolderTellsUserAndEndsWithFailure()
+    {
+        qunsetenv("XDG_DATA_HOME");
+        qputenv("HOME", "");
+        QTemporaryDir workingFolder;
+        const QString oldCurrent = QDir::currentPath();
+        QDir::setCurrent(workingFolder.path());
+        const QStringList before = snapshot(workingFolder.path());
+        QCOMPARE(Main(), fw::UnhandledFailureStatus);
+        QDir::setCurrent(oldCurrent);
+        QCOMPARE(m_env->messages().size(), 1u);
+        QVERIFY(m_env->messages()[0].find("no folder for application data") != std::string::npos);
+        // No start window was ever made, so no board can follow without its colours.
+        QVERIFY(fw::Window::openWindows().empty());
+        QCOMPARE(snapshot(workingFolder.path()), before);
+    }
+
+private:
+    std::unique_ptr<TestEnvironment> m_env;
+};
+
+QTEST_MAIN(tst_startup)
+#include "tst_startup.moc"
