@@ -1,7 +1,10 @@
 #include "Window1.h"
 #include "MainMenuBar.h"
+#include "Runtime.h"
 #include "Window1Design.h"
 #include "myLib.h"
+
+#include <array>
 
 class Window1& Window1()
 {
@@ -23,6 +26,9 @@ void Window1::CreateControls()
 void Window1::CreateControls0()
 {
     createBlock(0);
+    AddControl(std::make_unique<fw::Timer>(*this), "Timer1");
+    control<fw::Timer>("Timer1").applyDesign(Window1Design::Timer1);
+    control<fw::Timer>("Timer1").setActionHandler([this](fw::Timer& timer) { Timer1_Action(timer); });
 }
 
 void Window1::CreateControls1()
@@ -43,6 +49,30 @@ void Window1::createBlock(fw::Integer index)
 Block& Window1::Rectangle1(fw::Integer index) const
 {
     return control<Block>("Rectangle1", index);
+}
+
+fw::Timer& Window1::Timer1() const
+{
+    return control<fw::Timer>("Timer1");
+}
+
+void Window1::Timer1_Action(fw::Timer&)
+{
+    // Every draw comes first: the count, then that many block indices. Then each drawn
+    // block flips, so one drawn an even number of times ends as it began.
+    std::array<fw::Integer, 36> drawList {};
+    const auto n = static_cast<fw::Integer>(2 + 33 * fw::Rnd());
+    for (fw::Integer i = 1; i <= n; ++i)
+        drawList[i] = static_cast<fw::Integer>(36 * fw::Rnd());
+    for (fw::Integer i = 1; i <= n; ++i)
+        Rectangle1(drawList[i]).setVisible(!Rectangle1(drawList[i]).Visible());
+}
+
+bool Window1::Event_KeyDown(const std::string& key)
+{
+    if (fw::Asc(key) == 27)
+        fw::Quit(0);
+    return false;
 }
 
 fw::MenuItem& Window1::EditMenu() const { return *menuItemByName("EditMenu"); }

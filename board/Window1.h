@@ -28,6 +28,8 @@ public:
     void CreateControls0();
     void CreateControls1();
     Block& Rectangle1(fw::Integer index) const;
+    fw::Timer& Timer1() const;
+    void Timer1_Action(fw::Timer& timer);
 
     fw::MenuItem& EditMenu() const;
     fw::MenuItem& EditSelectAll() const;
@@ -42,6 +44,7 @@ public:
     fw::QuitMenuItem& FileQuit() const;
 
     void Event_Open() override;
+    bool Event_KeyDown(const std::string& key) override;
 
 private:
     void createBlock(fw::Integer index);

@@ -2,6 +2,8 @@
 #include "Types.h"
 
 #include <QRandomGenerator>
+#include <algorithm>
+#include <limits>
 
 namespace fw {
 
@@ -20,8 +22,12 @@ void Random::setSource(Source source)
 
 double Rnd()
 {
-    if (auto& source = installedSource())
-        return source();
+    if (auto& source = installedSource()) {
+        // Whatever a replacement source returns, callers get a value in [0, 1).
+        const double r = source();
+        constexpr double largestBelowOne = 1.0 - std::numeric_limits<double>::epsilon() / 2;
+        return r >= 0.0 ? std::min(r, largestBelowOne) : 0.0;
+    }
     return QRandomGenerator::global()->generateDouble();
 }
 

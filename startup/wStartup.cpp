@@ -1,5 +1,6 @@
 #include "wStartup.h"
 #include "Runtime.h"
+#include "VQ1.h"
 #include "Window1.h"
 #include "wStartupDesign.h"
 
@@ -46,9 +47,17 @@ fw::PushButton& wStartup::PushButton1() const { return control<fw::PushButton>("
 fw::PushButton& wStartup::PushButton2() const { return control<fw::PushButton>("PushButton2"); }
 fw::Label& wStartup::Label2() const { return control<fw::Label>("Label2"); }
 
-void wStartup::Canvas1_Paint(fw::Canvas&, fw::Graphics&, const std::vector<fw::PaintArea>&)
+void wStartup::Canvas1_Paint(fw::Canvas& canvas, fw::Graphics& g, const std::vector<fw::PaintArea>&)
 {
-    // FIXME: draw the start picture here once it ships with the application.
+    const fw::PictureRef picture = VQ1();
+    // Without its picture the canvas stays blank; the window works on.
+    if (!picture)
+        return;
+    const fw::Integer width = canvas.Width();
+    const fw::Integer height = canvas.Height();
+    const fw::Integer pictureWidth = VQ1()->Width();
+    const fw::Integer pictureHeight = VQ1()->Height();
+    g.DrawPicture(picture, 0, 0, width, height, 0, 0, pictureWidth, pictureHeight);
 }
 
 void wStartup::PushButton1_Action(fw::PushButton&)

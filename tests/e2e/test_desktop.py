@@ -1,6 +1,10 @@
 """End to end on a real X server: the real program, a window manager, real keys and clicks."""
 import os
+import shutil
+import subprocess
 import sys
+import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -58,7 +62,8 @@ class Desktop(unittest.TestCase):
 
     def test_return_opens_board_on_1440x900(self):
         with XSession("1440x900") as session:
-            self.open_start_window(session)
+            _, geometry = self.open_start_window(session)
+            self.assert_picture_shown(session, geometry)
             session.key("Return")
             self.assert_board(session)
             session.key("ctrl+q")
@@ -72,6 +77,65 @@ class Desktop(unittest.TestCase):
             self.assert_board(session)
             session.key("ctrl+q")
             self.assertEqual(session.exit_status(), 0)
+
+    def block_states(self, image, width, height):
+        """Each fully visible block as True (its row colour) or False (black); None if mixed."""
+        states = []
+        for i, (left, top, w, h) in enumerate(layout(width)):
+            if top + h > height:
+                continue
+            samples = {image.pixel(left + dx, top + dy) for dx in (2, w // 2, w - 3) for dy in (2, h // 2, h - 3)}
+            states.append(True if samples == {ROW_COLOURS[i // 6]} else False if samples == {BLACK} else None)
+        return states
+
+    def test_board_blinks_other_keys_keep_it_and_escape_quits(self):
+        with XSession("1440x900") as session:
+            self.open_start_window(session)
+            session.key("Return")
+            self.assert_board(session)
+            patterns = []
+            end = time.monotonic() + 5.0  # more than three ticks of 1.4 s
+            while time.monotonic() < end:
+                states = self.block_states(session.screenshot(), 1440, 900)
+                self.assertNotIn(None, states, "a block was neither its colour nor black")
+                if not patterns or states != patterns[-1]:
+                    patterns.append(states)
+                time.sleep(0.2)
+            self.assertGreaterEqual(len(patterns), 3, "the board did not blink")
+            for before, after in zip(patterns, patterns[1:]):
+                self.assertLessEqual(sum(a != b for a, b in zip(before, after)), 34)
+            for key in ("a", "space", "Return", "Left", "Down", "F2"):
+                session.key(key)
+            time.sleep(0.5)
+            self.assertIsNone(session.app.poll(), "a key other than Escape ended the program")
+            session.key("Escape")
+            self.assertEqual(session.exit_status(), 0)
+
+    def assert_picture_shown(self, session, geometry):
+        x, y, width, height = geometry
+        left, top = x + 11, y + height - 332 + 12
+
+        def shown():
+            image = session.screenshot()
+            lamp = image.pixel(left + 30, top + 150)  # the first red lamp of the picture
+            gauge = image.pixel(left + 85, top + 95)  # the dark face of the first gauge
+            return lamp[0] > 180 and lamp[1] < 110 and lamp[2] < 110 and max(gauge) < 60
+        session.wait_for(shown, 10, "the start picture on the canvas")
+
+    def test_start_window_shows_the_picture_from_an_installed_tree(self):
+        build = os.path.dirname(BINARY)
+        prefix = tempfile.mkdtemp(prefix="vq-e2e-prefix-")
+        try:
+            subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True, capture_output=True)
+            installed = os.path.join(prefix, "bin", "velquarin-control-board")
+            with XSession("1440x900") as session:
+                session.start(installed)
+                _, geometry = session.wait_for_window(lambda g: g[2] == 470, "the start window")
+                self.assert_picture_shown(session, geometry)
+                session.key("Escape")
+                self.assertEqual(session.exit_status(), 0)
+        finally:
+            shutil.rmtree(prefix, ignore_errors=True)
 
     def test_start_window_quits_with_zero(self):
         for how in ("Escape", "ctrl+q", "click Quit", "alt+F4"):

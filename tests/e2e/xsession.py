@@ -131,15 +131,17 @@ class XwdImage:
         header_size, _, pixmap_format, depth, width, height = header[:6]
         byte_order, bits_per_pixel, bytes_per_line = header[7], header[11], header[12]
         ncolors = header[19]
-        if pixmap_format != 2 or bits_per_pixel != 32 or depth != 24:
+        # Depending on the windows on screen, xwd writes 3 or 4 bytes per pixel.
+        if pixmap_format != 2 or depth != 24 or bits_per_pixel not in (24, 32):
             raise ValueError("unexpected xwd format")
         self.width, self.height, self.stride = width, height, bytes_per_line
+        self.bytes_per_pixel = bits_per_pixel // 8
         self.little = byte_order == 0
         self.pixels = data[header_size + ncolors * 12:]
 
     def pixel(self, x, y):
-        offset = y * self.stride + x * 4
-        b = self.pixels[offset:offset + 4]
+        offset = y * self.stride + x * self.bytes_per_pixel
+        b = self.pixels[offset:offset + self.bytes_per_pixel]
         if self.little:
             return (b[2], b[1], b[0])
-        return (b[1], b[2], b[3])
+        return tuple(b[-3:])

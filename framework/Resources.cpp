@@ -1,0 +1,74 @@
+#include "Resources.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+
+namespace fw {
+
+namespace {
+
+std::filesystem::path& overrideFolder()
+{
+    static std::filesystem::path folder;
+    return folder;
+}
+
+// Decoder warnings (a truncated or damaged JPEG) arrive as Qt warnings while reading.
+thread_local int t_decoderWarnings = 0;
+QtMessageHandler t_previousHandler = nullptr;
+
+void countWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtWarningMsg || type == QtCriticalMsg) {
+        ++t_decoderWarnings;
+        return;
+    }
+    if (t_previousHandler)
+        t_previousHandler(type, context, message);
+}
+
+}
+
+std::filesystem::path Resources::folder()
+{
+    if (!overrideFolder().empty())
+        return overrideFolder();
+    const std::filesystem::path programFolder = QCoreApplication::applicationDirPath().toStdString();
+    const std::filesystem::path beside = programFolder / "resources";
+    if (std::filesystem::is_directory(beside))
+        return beside;
+    // Installed: <prefix>/bin/<program> reads <prefix>/share/<program>/.
+    const std::string program = QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
+    return (programFolder / ".." / VQ_INSTALL_DATADIR / program).lexically_normal();
+}
+
+void Resources::setFolder(const std::filesystem::path& folder)
+{
+    overrideFolder() = folder;
+}
+
+PictureRef PictureOpenFromApp(const std::string& name)
+{
+    const QString path = QString::fromStdString((Resources::folder() / name).string());
+    if (!QFileInfo(path).isFile())
+        return nullptr;
+    QImageReader reader(path, "jpeg");
+    reader.setDecideFormatFromContent(false);
+    reader.setAllocationLimit(PictureAllocationLimitMB);
+    const QSize size = reader.size();
+    if (!size.isValid() || size.width() > MaxPictureSide || size.height() > MaxPictureSide)
+        return nullptr;
+
+    t_decoderWarnings = 0;
+    t_previousHandler = qInstallMessageHandler(countWarnings);
+    QImage image = reader.read();
+    qInstallMessageHandler(t_previousHandler);
+    t_previousHandler = nullptr;
+    if (image.isNull() || t_decoderWarnings > 0 || image.size() != size)
+        return nullptr;
+    return std::make_shared<Picture>(image);
+}
+
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "Picture.h"
+
+// The start picture, opened from the resource folder on first use and kept for the whole
+// run. None while the file cannot be opened; every call then tries again.
+fw::PictureRef VQ1();
+
+namespace VQ1Cache {
+inline bool initialised = false;
+inline fw::PictureRef pic;
+}

@@ -1,0 +1,250 @@
+// The living board: the blink timer's tick with scripted and real random sources, what a tick
+// repaints, and the keys on the board.
+#include "Random.h"
+#include "Runtime.h"
+#include "TestSupport.h"
+#include "Window1.h"
+#include "myLib.h"
+
+#include <QPaintEvent>
+#include <QRandomGenerator>
+#include <QTest>
+#include <deque>
+#include <set>
+
+namespace {
+
+// Plays the given values, then zeros; counts what was drawn.
+struct Script {
+    std::deque<double> values;
+    int draws = 0;
+    void install()
+    {
+        fw::Random::setSource([this] {
+            ++draws;
+            if (values.empty())
+                return 0.0;
+            const double r = values.front();
+            values.pop_front();
+            return r;
+        });
+    }
+};
+
+std::vector<bool> visibility(const class Window1& board)
+{
+    std::vector<bool> shown;
+    for (int i = 0; i < 36; ++i)
+        shown.push_back(board.Rectangle1(i).Visible());
+    return shown;
+}
+
+// The r that draws block index i.
+double indexDraw(int i)
+{
+    return (i + 0.5) / 36.0;
+}
+
+class PaintSpy : public QObject {
+public:
+    QRegion painted;
+    std::set<QObject*> paintedWidgets;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            auto* widget = static_cast<QWidget*>(watched);
+            painted += static_cast<QPaintEvent*>(event)->region().translated(widget->mapTo(widget->window(), QPoint(0, 0)));
+            paintedWidgets.insert(watched);
+        }
+        return false;
+    }
+};
+
+}
+
+class tst_blink : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_env = std::make_unique<TestEnvironment>();
+        myLib::InitMyLib("Velquarin Control Board");
+        m_board = &Window1();
+    }
+    void cleanup()
+    {
+        m_board = nullptr;
+        m_env.reset();
+    }
+
+    void Timer_isCreatedBetweenBlockZeroAndOneAndTicksEvery1400ms()
+    {
+        const auto& controls = m_board->controls();
+        QCOMPARE(controls[0]->Name(), "Rectangle1");
+        QCOMPARE(controls[0]->Index(), 0);
+        QCOMPARE(controls[1]->Name(), "Timer1");
+        QCOMPARE(controls[2]->Index(), 1);
+        QCOMPARE(controls.size(), 37u);
+        QCOMPARE(m_board->Timer1().Mode(), fw::TimerMode::Multiple);
+        QCOMPARE(m_board->Timer1().Period(), 1400);
+    }
+
+    void Tick_withScriptedDraws_data()
+    {
+        QTest::addColumn<QVector<double>>("draws");
+        QTest::addColumn<QVector<int>>("changed");
+        QTest::addColumn<int>("drawCount");
+        const double largest = std::nextafter(1.0, 0.0);
+        QTest::newRow("always 0: block 0 twice") << QVector<double> { 0, 0, 0 } << QVector<int> {} << 3;
+        QTest::newRow("always largest: block 35 34 times") << QVector<double>(35, largest) << QVector<int> {} << 35;
+        QVector<double> eighteen { 0.5 };
+        QVector<int> chosen;
+        for (int i = 0; i < 18; ++i) {
+            chosen << i * 2;
+            eighteen << indexDraw(i * 2);
+        }
+        QTest::newRow("0.5 then 18 different") << eighteen << chosen << 19;
+        // n = 3: the same block three times flips once.
+        QTest::newRow("three times flips once") << QVector<double> { 1.0 / 33 + 1e-9, indexDraw(7), indexDraw(7), indexDraw(7) }
+                                                << QVector<int> { 7 } << 4;
+    }
+    void Tick_withScriptedDraws()
+    {
+        QFETCH(QVector<double>, draws);
+        QFETCH(QVector<int>, changed);
+        QFETCH(int, drawCount);
+        Script script { std::deque<double>(draws.begin(), draws.end()) };
+        script.install();
+        const auto before = visibility(*m_board);
+        m_board->Timer1_Action(m_board->Timer1());
+        QCOMPARE(script.draws, drawCount);
+        const auto after = visibility(*m_board);
+        for (int i = 0; i < 36; ++i)
+            QCOMPARE(after[i] != before[i], changed.contains(i));
+    }
+
+    void Tick_firstTickOnlyHides()
+    {
+        Script script { { 3.0 / 33 + 1e-9, indexDraw(1), indexDraw(2), indexDraw(3) } }; // n = 5
+        script.install();
+        m_board->Timer1_Action(m_board->Timer1());
+        int hidden = 0;
+        for (bool shown : visibility(*m_board))
+            hidden += !shown;
+        QVERIFY(hidden > 0);
+        QVERIFY(!m_board->Rectangle1(1).Visible());
+        QVERIFY(m_board->Rectangle1(0).Visible()); // drawn as 0 an even number of times
+    }
+
+    void Tick_realRandomCoversEveryCountAndIndexAndFollowsFlipRule()
+    {
+        std::vector<double> drawn;
+        fw::Random::setSource([&] {
+            drawn.push_back(QRandomGenerator::global()->generateDouble());
+            return drawn.back();
+        });
+        std::set<fw::Integer> counts, indices;
+        std::vector<bool> expected = visibility(*m_board);
+        for (int tick = 0; tick < 4000; ++tick) {
+            drawn.clear();
+            m_board->Timer1_Action(m_board->Timer1());
+            const auto n = static_cast<fw::Integer>(2 + 33 * drawn.at(0));
+            QCOMPARE(static_cast<fw::Integer>(drawn.size()), n + 1);
+            counts.insert(n);
+            for (fw::Integer i = 1; i <= n; ++i) {
+                const auto index = static_cast<fw::Integer>(36 * drawn[i]);
+                indices.insert(index);
+                expected[index] = !expected[index];
+            }
+        }
+        QCOMPARE(visibility(*m_board), expected);
+        QCOMPARE(*counts.begin(), 2);
+        QCOMPARE(*counts.rbegin(), 34);
+        QCOMPARE(counts.size(), 33u);
+        QCOMPARE(*indices.begin(), 0);
+        QCOMPARE(*indices.rbegin(), 35);
+        QCOMPARE(indices.size(), 36u);
+    }
+
+    void Tick_repaintsOnlyTheFlippedBlocks()
+    {
+        QApplication::processEvents();
+        QTest::qWait(50);
+        PaintSpy spy;
+        m_board->contentWidget()->installEventFilter(&spy);
+        for (int i = 0; i < 36; ++i)
+            m_board->Rectangle1(i).widget()->installEventFilter(&spy);
+        Script script { { 1.0 / 33 + 1e-9, indexDraw(3), indexDraw(20), indexDraw(20) } }; // n = 3
+        script.install();
+        m_board->Timer1_Action(m_board->Timer1());
+        QTRY_VERIFY(!spy.painted.isEmpty());
+        QTest::qWait(50);
+        // Block 3 flipped once and block 20 twice: nothing else may be drawn again.
+        QRegion flipped;
+        for (int i : { 3, 20 })
+            flipped += m_board->Rectangle1(i).widget()->geometry().translated(m_board->contentWidget()->pos());
+        QVERIFY2((spy.painted - flipped).isEmpty(), "painted outside the flipped blocks");
+        for (int i = 0; i < 36; ++i)
+            QVERIFY(!spy.paintedWidgets.count(m_board->Rectangle1(i).widget()) || i == 3 || i == 20);
+        // The hidden block leaves the black background in its place.
+        const QImage image = m_board->widget()->grab().toImage();
+        const QPoint centre = m_board->Rectangle1(3).widget()->geometry().center();
+        QCOMPARE(image.pixelColor(centre), QColor(0, 0, 0));
+    }
+
+    void Timer_ticksOnItsOwn()
+    {
+        Script script { { 0.0, indexDraw(5), indexDraw(6) } };
+        script.install();
+        m_board->Timer1().setPeriod(10);
+        QTRY_VERIFY_WITH_TIMEOUT(script.draws >= 3, 2000);
+        QVERIFY(!m_board->Rectangle1(5).Visible());
+    }
+
+    void Keys_escapeFirstQuitsAnythingElseDoesNot_data()
+    {
+        QTest::addColumn<QByteArray>("key");
+        QTest::addColumn<bool>("quits");
+        QTest::newRow("escape") << QByteArray("\x1b") << true;
+        QTest::newRow("escape and more") << QByteArray("\x1b[A") << true;
+        QTest::newRow("letter") << QByteArray("a") << false;
+        QTest::newRow("escape later") << QByteArray("a\x1b") << false;
+        QTest::newRow("empty") << QByteArray() << false;
+        QTest::newRow("return") << QByteArray("\r") << false;
+        QTest::newRow("space") << QByteArray(" ") << false;
+        QTest::newRow("two-byte") << QByteArray("\xc3\x9b") << false; // U+00DB, whose low byte is 0x1b
+        QTest::newRow("overlong escape") << QByteArray("\xc0\x9b") << false;
+        QTest::newRow("emoji") << QByteArray("\xf0\x9f\x98\x80") << false;
+    }
+    void Keys_escapeFirstQuitsAnythingElseDoesNot()
+    {
+        QFETCH(QByteArray, key);
+        QFETCH(bool, quits);
+        QVERIFY(!m_board->Event_KeyDown(key.toStdString()));
+        QCOMPARE(fw::Runtime::hasQuit(), quits);
+        if (quits)
+            QCOMPARE(fw::Runtime::exitStatus(), 0);
+    }
+
+    void Keys_realKeyPressesOnTheBoard()
+    {
+        QApplication::setActiveWindow(m_board->widget());
+        QVERIFY(QTest::qWaitForWindowActive(m_board->widget()));
+        for (auto key : { Qt::Key_A, Qt::Key_Space, Qt::Key_Return, Qt::Key_Left, Qt::Key_Down, Qt::Key_F3 })
+            QTest::keyClick(m_board->widget(), key);
+        QVERIFY(!fw::Runtime::hasQuit());
+        QTest::keyClick(m_board->widget(), Qt::Key_Escape);
+        QVERIFY(fw::Runtime::hasQuit());
+        QCOMPARE(fw::Runtime::exitStatus(), 0);
+    }
+
+private:
+    std::unique_ptr<TestEnvironment> m_env;
+    class Window1* m_board = nullptr;
+};
+
+QTEST_MAIN(tst_blink)
+#include "tst_blink.moc"
