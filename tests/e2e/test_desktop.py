@@ -22,9 +22,11 @@ def layout(width):
 
 
 class Desktop(unittest.TestCase):
-    def open_start_window(self, session):
-        session.start(BINARY)
-        return session.wait_for_window(lambda g: g[2] == 470, "the start window")
+    def open_start_window(self, session, binary=None):
+        session.start(binary or BINARY)
+        window, geometry = session.wait_for_window(lambda g: g[2] == 470, "the start window")
+        session.wait_active(window)
+        return window, geometry
 
     def go_button(self, geometry):
         x, y, width, height = geometry
@@ -33,7 +35,8 @@ class Desktop(unittest.TestCase):
 
     def assert_board(self, session):
         width, height = session.screen_size()
-        session.wait_for_window(lambda g: g == (0, 0, width, height), "a full-screen board")
+        board, _ = session.wait_for_window(lambda g: g == (0, 0, width, height), "a full-screen board")
+        session.wait_active(board)
         self.assertEqual(session.visible_windows(), [session.visible_windows()[0]], "one window only")
 
         def board_right():
@@ -129,8 +132,7 @@ class Desktop(unittest.TestCase):
             subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True, capture_output=True)
             installed = os.path.join(prefix, "bin", "velquarin-control-board")
             with XSession("1440x900") as session:
-                session.start(installed)
-                _, geometry = session.wait_for_window(lambda g: g[2] == 470, "the start window")
+                _, geometry = self.open_start_window(session, installed)
                 self.assert_picture_shown(session, geometry)
                 session.key("Escape")
                 self.assertEqual(session.exit_status(), 0)
@@ -141,6 +143,8 @@ class Desktop(unittest.TestCase):
         for how in ("Escape", "ctrl+q", "click Quit", "alt+F4"):
             with self.subTest(how=how), XSession("1440x900") as session:
                 _, (x, y, width, height) = self.open_start_window(session)
+                # As a person would: act once the window is there to see.
+                self.assert_picture_shown(session, (x, y, width, height))
                 if how == "click Quit":
                     session.click(x + 278 + 40, y + height - 332 + 299 + 10)
                 else:

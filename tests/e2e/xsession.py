@@ -113,6 +113,13 @@ class XSession:
             return None
         return self.wait_for(find, timeout, what)
 
+    def wait_active(self, window, timeout=10):
+        """Keys go to the focused window: wait until the window manager has given it the focus."""
+        def active():
+            out = self.x("xdotool", "getactivewindow").stdout.strip()
+            return out.isdigit() and int(out) == window
+        self.wait_for(active, timeout, "window %d to get the focus" % window)
+
     def screen_size(self):
         width, height = self.size.split("x")
         return int(width), int(height)
