@@ -25,7 +25,7 @@ void MsgBox(const std::string& text)
         return;
     }
     QMessageBox box;
-    box.setWindowTitle(QApplication::applicationDisplayName());
+    box.setWindowTitle(QApplication::applicationName());
     box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromStdString(text));
     box.setStandardButtons(QMessageBox::Ok);

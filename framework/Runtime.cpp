@@ -71,7 +71,6 @@ int Runtime::shutDown()
 void Runtime::registerClassesAndPlugins()
 {
     QApplication::setApplicationName(QStringLiteral("Velquarin Control Board"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Velquarin Control Board"));
     QApplication::setOrganizationDomain(QStringLiteral("velquarin.org"));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.velquarin.VelquarinControlBoard"));
 }
