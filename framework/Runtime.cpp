@@ -3,8 +3,12 @@
 #include "Window.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QWidget>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace fw {
@@ -31,6 +35,45 @@ State& state()
 int s_argc = 1;
 char* s_argv[] = { nullptr, nullptr };
 
+// SIGTERM and SIGINT end the run through the quit path, with status 128 + the signal. The
+// handler only writes the signal's number to a pipe; the event loop reads it.
+int s_signalPipe[2] = { -1, -1 };
+
+void onSignal(int signal)
+{
+    const unsigned char number = static_cast<unsigned char>(signal);
+    [[maybe_unused]] const auto written = ::write(s_signalPipe[1], &number, 1);
+}
+
+void watchTerminationSignals()
+{
+    if (::pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(s_signalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
+        unsigned char number = 0;
+        while (::read(s_signalPipe[0], &number, 1) == 1)
+            Runtime::quit(128 + number);
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+void stopWatchingSignals()
+{
+    if (s_signalPipe[0] < 0)
+        return;
+    std::signal(SIGTERM, SIG_DFL);
+    std::signal(SIGINT, SIG_DFL);
+    ::close(s_signalPipe[0]);
+    ::close(s_signalPipe[1]);
+    s_signalPipe[0] = s_signalPipe[1] = -1;
+}
+
 // A failure outranks any status asked for before it: the run never ends as a success.
 void endWithFailure()
 {
@@ -54,6 +97,7 @@ void Runtime::bringUp(int argc, char** argv)
     // Windows come and go under the program's control; the last one closing is no reason
     // to end (a failure ends the run through its own path).
     QApplication::setQuitOnLastWindowClosed(false);
+    watchTerminationSignals();
 }
 
 int Runtime::shutDown()
@@ -65,6 +109,7 @@ int Runtime::shutDown()
         (*it)();
     s.cleanups.clear();
     s.ownApplication.reset();
+    stopWatchingSignals();
     return s.status;
 }
 
