@@ -6,6 +6,7 @@
 #include <QSocketNotifier>
 #include <QWidget>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -25,10 +26,13 @@ struct State {
     bool handlingFailure = false;
 };
 
+// Never destroyed by the C++ runtime: when the toolkit itself calls exit() (the display went
+// away), tearing the application down from a static destructor would crash. shutDown()
+// releases everything on every normal path.
 State& state()
 {
-    static State s;
-    return s;
+    static State* s = new State;
+    return *s;
 }
 
 // QApplication keeps the argc it is given by reference: it must outlive the application.
@@ -85,10 +89,26 @@ void endWithFailure()
 
 }
 
+// The toolkit ends the process with abort() when it cannot start at all (no display to
+// connect to): say so plainly and end with a failure status instead of a core dump.
+static QtMessageHandler s_defaultMessageHandler = nullptr;
+
+static void messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "velquarin-control-board: cannot go on: %s\n", qPrintable(message));
+        std::fflush(stderr);
+        std::_Exit(CannotStartStatus);
+    }
+    if (s_defaultMessageHandler)
+        s_defaultMessageHandler(type, context, message);
+}
+
 void Runtime::bringUp(int argc, char** argv)
 {
     if (QApplication::instance())
         return;
+    s_defaultMessageHandler = qInstallMessageHandler(messageHandler);
     // The program takes no command line; only the program name goes to the toolkit.
     static std::string programName = argc > 0 && argv[0] ? argv[0] : "velquarin-control-board";
     s_argv[0] = programName.data();

@@ -10,6 +10,8 @@ namespace fw {
 
 // Exit status when a failure reaches the unhandled-failure handler (EX_SOFTWARE).
 constexpr int UnhandledFailureStatus = 70;
+// Exit status when the toolkit cannot run at all, for instance without a display (EX_UNAVAILABLE).
+constexpr int CannotStartStatus = 69;
 
 // The application-wide life cycle: bring-up, the application object, initialisation, the
 // event loop, quitting, failures nobody handled and shut-down.

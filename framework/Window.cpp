@@ -13,16 +13,17 @@ namespace fw {
 namespace {
 
 // The layer holds every window: open ones, and closed ones until their deletion runs.
+// Like the runtime's state, the lists outlive static destruction; shut-down empties them.
 std::vector<std::unique_ptr<Window>>& openList()
 {
-    static std::vector<std::unique_ptr<Window>> windows;
-    return windows;
+    static auto* windows = new std::vector<std::unique_ptr<Window>>;
+    return *windows;
 }
 
 std::vector<std::unique_ptr<Window>>& closingList()
 {
-    static std::vector<std::unique_ptr<Window>> windows;
-    return windows;
+    static auto* windows = new std::vector<std::unique_ptr<Window>>;
+    return *windows;
 }
 
 Qt::WindowFlags flagsFor(const WindowDesign& design)

@@ -71,11 +71,23 @@ class XSession:
         raise AssertionError("timed out waiting for " + what)
 
     # -- the program -------------------------------------------------------------------------
-    def start(self, binary, extra_env=None):
+    def start(self, binary, extra_env=None, unset=(), user=None, wrapper=()):
+        """Starts the program with a fresh HOME; user runs it as that unprivileged account."""
         env = dict(self.env, **(extra_env or {}))
-        self.app = subprocess.Popen([binary], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+        for name in unset:
+            env.pop(name, None)
+        command = list(wrapper) + [binary]
+        if user:
+            command = as_user(user) + command
+        self.app = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                     cwd=self.home)
         return self.app
+
+    def memory_kib(self):
+        """Resident and peak resident memory of the running program, in KiB."""
+        with open("/proc/%d/status" % self.app.pid) as status:
+            fields = dict(line.split(":", 1) for line in status)
+        return int(fields["VmRSS"].split()[0]), int(fields["VmHWM"].split()[0])
 
     def exit_status(self, timeout=10):
         try:
@@ -128,6 +140,41 @@ class XSession:
     def screenshot(self):
         data = subprocess.run(["xwd", "-root", "-silent"], env=self.env, capture_output=True, timeout=20).stdout
         return XwdImage(data)
+
+
+def as_user(user):
+    """A command prefix that drops root for the named account (CI runs as root, which ignores
+    permission bits)."""
+    return ["setpriv", "--reuid=" + user, "--regid=" + user_group(user), "--clear-groups", "--"]
+
+
+def user_group(user):
+    import grp
+    import pwd
+    return grp.getgrgid(pwd.getpwnam(user).pw_gid).gr_name
+
+
+def run_as(user, *command):
+    return subprocess.run(as_user(user) + list(command), capture_output=True, text=True, timeout=20)
+
+
+def snapshot(root):
+    """Every item below root with its type, mode and, for files, a checksum of its bytes."""
+    import hashlib
+    items = {}
+    for folder, dirs, files in os.walk(root):
+        for name in dirs + files:
+            path = os.path.join(folder, name)
+            info = os.lstat(path)
+            digest = ""
+            if os.path.isfile(path) and not os.path.islink(path):
+                try:
+                    with open(path, "rb") as f:
+                        digest = hashlib.sha256(f.read()).hexdigest()
+                except OSError:
+                    digest = "unreadable"
+            items[os.path.relpath(path, root)] = (info.st_mode, digest)
+    return items
 
 
 class XwdImage:
