@@ -20,9 +20,27 @@ RectControl::RectControl(Window& owner, QWidget* widget)
     widget->setParent(owner.contentWidget());
 }
 
+RectControl::RectControl(Window& owner)
+    : Control(owner)
+    , m_windowless(true)
+{
+}
+
 RectControl::~RectControl()
 {
+    if (m_windowless)
+        Refresh();
     delete m_widget.data();
+}
+
+void RectControl::Refresh()
+{
+    if (!m_windowless) {
+        m_widget->update();
+        return;
+    }
+    if (QWidget* host = window().contentWidget())
+        host->update(static_cast<int>(m_left), static_cast<int>(m_top), static_cast<int>(m_width), static_cast<int>(m_height));
 }
 
 namespace {
@@ -36,26 +54,42 @@ QPoint parentOrigin(const QWidget* widget, const QWidget* content)
 
 Integer RectControl::Left() const
 {
+    if (m_windowless)
+        return m_left;
     return m_widget->x() + parentOrigin(m_widget, window().contentWidget()).x();
 }
 
 Integer RectControl::Top() const
 {
+    if (m_windowless)
+        return m_top;
     return m_widget->y() + parentOrigin(m_widget, window().contentWidget()).y();
 }
 
 Integer RectControl::Width() const
 {
-    return m_widget->width();
+    return m_windowless ? m_width : m_widget->width();
 }
 
 Integer RectControl::Height() const
 {
-    return m_widget->height();
+    return m_windowless ? m_height : m_widget->height();
 }
 
 void RectControl::place(Integer left, Integer top, Integer width, Integer height)
 {
+    width = std::max<Integer>(width, 0);
+    height = std::max<Integer>(height, 0);
+    if (m_windowless) {
+        if (left == m_left && top == m_top && width == m_width && height == m_height)
+            return;
+        if (m_visible)
+            Refresh();
+        m_left = left, m_top = top, m_width = width, m_height = height;
+        if (m_visible)
+            Refresh();
+        return;
+    }
     const QPoint origin = parentOrigin(m_widget, window().contentWidget());
     m_widget->setGeometry(static_cast<int>(left - origin.x()), static_cast<int>(top - origin.y()),
         static_cast<int>(std::max<Integer>(width, 0)), static_cast<int>(std::max<Integer>(height, 0)));
@@ -83,30 +117,40 @@ void RectControl::setHeight(Integer height)
 
 void RectControl::setVisible(bool visible)
 {
+    if (m_windowless) {
+        if (visible != m_visible) {
+            m_visible = visible;
+            Refresh();
+        }
+        return;
+    }
     m_visible = visible;
     m_widget->setVisible(visible);
 }
 
 bool RectControl::Enabled() const
 {
-    return m_widget->isEnabled();
+    return m_windowless ? m_enabled : m_widget->isEnabled();
 }
 
 void RectControl::setEnabled(bool enabled)
 {
-    m_widget->setEnabled(enabled);
+    m_enabled = enabled;
+    if (!m_windowless)
+        m_widget->setEnabled(enabled);
 }
 
 void RectControl::setTabStop(bool tabStop)
 {
     m_tabStop = tabStop;
-    if (!tabStop && m_widget->focusPolicy() != Qt::NoFocus)
+    if (!m_windowless && !tabStop && m_widget->focusPolicy() != Qt::NoFocus)
         m_widget->setFocusPolicy(Qt::ClickFocus);
 }
 
 void RectControl::setHelpTag(const std::string& text)
 {
-    m_widget->setToolTip(QString::fromStdString(text));
+    if (!m_windowless)
+        m_widget->setToolTip(QString::fromStdString(text));
 }
 
 void RectControl::applyDesign(const ControlDesign& design)
@@ -116,7 +160,8 @@ void RectControl::applyDesign(const ControlDesign& design)
         if (!parent || !parent->widget())
             throw NilObjectException("Window " + window().className() + " has no control \""
                 + design.InitialParent + "\" to place \"" + Name() + "\" in.");
-        m_widget->setParent(parent->widget());
+        if (!m_windowless)
+            m_widget->setParent(parent->widget());
     }
     place(design.Left, design.Top, design.Width, design.Height);
     setTabIndex(design.TabIndex);

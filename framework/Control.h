@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <string>
 
+class QPainter;
 class QWidget;
 
 namespace fw {
@@ -36,11 +37,18 @@ private:
 };
 
 // A control with a place on the window. Positions are in pixels from the top-left corner of
-// the window's content area, whatever control the widget sits in.
+// the window's content area, whatever control it sits in. A control either has a toolkit widget
+// of its own, or is windowless: the window draws it with paint(), and a change repaints no more
+// than the control's own area.
 class RectControl : public Control {
 public:
     RectControl(Window& owner, QWidget* widget);
+    explicit RectControl(Window& owner);
     ~RectControl() override;
+
+    bool isWindowless() const { return m_windowless; }
+    // Draws a windowless control; the painter's origin is the window content's top-left corner.
+    virtual void paint(QPainter&) { }
 
     Integer Left() const;
     Integer Top() const;
@@ -54,6 +62,8 @@ public:
     bool Visible() const { return m_visible; }
     void setVisible(bool visible);
     bool Enabled() const;
+    // Asks for the control's area to be drawn again.
+    void Refresh();
     void setEnabled(bool enabled);
 
     Integer TabIndex() const { return m_tabIndex; }
@@ -79,6 +89,9 @@ private:
     void place(Integer left, Integer top, Integer width, Integer height);
 
     QPointer<QWidget> m_widget;
+    bool m_windowless = false;
+    Integer m_left = 0, m_top = 0, m_width = 0, m_height = 0; // windowless only
+    bool m_enabled = true;
     bool m_visible = true;
     bool m_tabStop = true;
     Integer m_tabIndex = 0;

@@ -1,43 +1,34 @@
 #include "Rectangle.h"
 
 #include <QPainter>
-#include <QWidget>
 
 namespace fw {
 
-class RectangleWidget : public QWidget {
-public:
-    explicit RectangleWidget(const Rectangle& owner)
-        : m_owner(owner)
-    {
-        // The rectangle covers itself wholly; nothing beneath needs painting first.
-        setAttribute(Qt::WA_OpaquePaintEvent);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        auto qcolor = [](Color c) { return QColor(c.red, c.green, c.blue, 255 - c.alpha); };
-        QPainter painter(this);
-        const int w = width(), h = height();
-        const int border = static_cast<int>(std::clamp<Integer>(m_owner.m_borderWidth, 0, std::min(w, h) / 2));
-        painter.fillRect(border, border, w - 2 * border, h - 2 * border, qcolor(m_owner.m_fill));
-        if (border == 0)
-            return;
-        const QColor topLeft = qcolor(m_owner.m_topLeft), bottomRight = qcolor(m_owner.m_bottomRight);
-        painter.fillRect(0, 0, w, border, topLeft);
-        painter.fillRect(0, border, border, h - border, topLeft);
-        painter.fillRect(border, h - border, w - border, border, bottomRight);
-        painter.fillRect(w - border, border, border, h - 2 * border, bottomRight);
-    }
-
-private:
-    const Rectangle& m_owner;
-};
+namespace {
+QColor toQColor(Color c)
+{
+    return QColor(c.red, c.green, c.blue, 255 - c.alpha);
+}
+}
 
 Rectangle::Rectangle(Window& owner)
-    : RectControl(owner, new RectangleWidget(*this))
+    : RectControl(owner)
 {
+}
+
+void Rectangle::paint(QPainter& painter)
+{
+    const int x = static_cast<int>(Left()), y = static_cast<int>(Top());
+    const int w = static_cast<int>(Width()), h = static_cast<int>(Height());
+    const int border = static_cast<int>(std::clamp<Integer>(m_borderWidth, 0, std::min(w, h) / 2));
+    painter.fillRect(x + border, y + border, w - 2 * border, h - 2 * border, toQColor(m_fill));
+    if (border == 0)
+        return;
+    const QColor topLeft = toQColor(m_topLeft), bottomRight = toQColor(m_bottomRight);
+    painter.fillRect(x, y, w, border, topLeft);
+    painter.fillRect(x, y + border, border, h - border, topLeft);
+    painter.fillRect(x + border, y + h - border, w - border, border, bottomRight);
+    painter.fillRect(x + w - border, y + border, border, h - 2 * border, bottomRight);
 }
 
 void Rectangle::setFillColor(Color color)
@@ -45,25 +36,25 @@ void Rectangle::setFillColor(Color color)
     if (color == m_fill)
         return;
     m_fill = color;
-    widget()->update();
+    Refresh();
 }
 
 void Rectangle::setBorderWidth(Integer width)
 {
     m_borderWidth = width;
-    widget()->update();
+    Refresh();
 }
 
 void Rectangle::setTopLeftColor(Color color)
 {
     m_topLeft = color;
-    widget()->update();
+    Refresh();
 }
 
 void Rectangle::setBottomRightColor(Color color)
 {
     m_bottomRight = color;
-    widget()->update();
+    Refresh();
 }
 
 void Rectangle::applyDesign(const RectangleDesign& design)

@@ -20,9 +20,9 @@ public:
     void setBottomRightColor(Color color);
 
     void applyDesign(const RectangleDesign& design);
+    void paint(QPainter& painter) override;
 
 private:
-    friend class RectangleWidget;
     Color m_fill = RGB(255, 255, 255);
     Integer m_borderWidth = 1;
     Color m_topLeft = RGB(0, 0, 0);

@@ -10,6 +10,8 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QScreen>
 
 namespace fw {
@@ -48,9 +50,38 @@ void addItems(QWidget* window, QMenu* menu, const MenuItem& parent)
 
 }
 
+// The content area: the controls' widgets sit in it, and it draws the windowless controls,
+// in the order they were added, over its background.
+class ContentWidget : public QWidget {
+public:
+    ContentWidget(Window& owner, QWidget* parent)
+        : QWidget(parent)
+        , m_owner(owner)
+    {
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QPainter painter(this);
+        for (const auto& control : m_owner.controls()) {
+            auto* rect = dynamic_cast<RectControl*>(control.get());
+            if (!rect || !rect->isWindowless() || !rect->Visible())
+                continue;
+            const QRect area(static_cast<int>(rect->Left()), static_cast<int>(rect->Top()),
+                static_cast<int>(rect->Width()), static_cast<int>(rect->Height()));
+            if (event->region().intersects(area))
+                Runtime::dispatch([&] { rect->paint(painter); });
+        }
+    }
+
+private:
+    Window& m_owner;
+};
+
 WindowWidget::WindowWidget(Window& owner)
     : m_owner(owner)
-    , m_content(new QWidget(this))
+    , m_content(new ContentWidget(owner, this))
 {
     setFocusPolicy(Qt::NoFocus);
 }

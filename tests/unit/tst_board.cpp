@@ -103,12 +103,16 @@ private slots:
     {
         auto& board = Window1();
         openAt(board, 1440, 900);
+        auto place = [&](int i) {
+            const Block& b = board.Rectangle1(i);
+            return QRect(int(b.Left()), int(b.Top()), int(b.Width()), int(b.Height()));
+        };
         std::vector<QRect> tall, shortOne;
         for (int i = 0; i < 36; ++i)
-            shortOne.push_back(board.Rectangle1(i).widget()->geometry());
+            shortOne.push_back(place(i));
         openAt(board, 1440, 1200);
         for (int i = 0; i < 36; ++i)
-            tall.push_back(board.Rectangle1(i).widget()->geometry());
+            tall.push_back(place(i));
         QCOMPARE(tall, shortOne);
 
         board.widget()->resize(1000, 700);

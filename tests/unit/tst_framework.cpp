@@ -110,7 +110,7 @@ private slots:
             QVERIFY(std::string(e.what()).find("\"Cell\" (7)") != std::string::npos);
         }
         // The toolkit name matches the registry, so widget lookups agree with it.
-        QVERIFY(window.widget()->findChild<QWidget*>("Cell1"));
+        QVERIFY(window.widget()->findChild<QWidget*>("Text"));
     }
 
     void Window_closedWindowIsRebuiltOnNextUse()
@@ -140,23 +140,37 @@ private slots:
             .BorderWidth = 1,
             .TopLeftColor = fw::RGB(255, 0, 0),
             .BottomRightColor = fw::RGB(0, 0, 255) });
-        const QImage image = shape.widget()->grab().toImage();
-        QCOMPARE(image.pixelColor(5, 5), QColor(10, 20, 30));
-        QCOMPARE(image.pixelColor(5, 0), QColor(255, 0, 0));
-        QCOMPARE(image.pixelColor(0, 5), QColor(255, 0, 0));
-        QCOMPARE(image.pixelColor(5, 9), QColor(0, 0, 255));
-        QCOMPARE(image.pixelColor(19, 5), QColor(0, 0, 255));
+        QVERIFY(!shape.widget()); // drawn by the window itself
+        QImage image = window.contentWidget()->grab().toImage();
+        QCOMPARE(image.pixelColor(15, 15), QColor(10, 20, 30));
+        QCOMPARE(image.pixelColor(15, 10), QColor(255, 0, 0));
+        QCOMPARE(image.pixelColor(10, 15), QColor(255, 0, 0));
+        QCOMPARE(image.pixelColor(15, 19), QColor(0, 0, 255));
+        QCOMPARE(image.pixelColor(29, 15), QColor(0, 0, 255));
+        const QColor background = image.pixelColor(31, 15);
+        QVERIFY(background != QColor(0, 0, 255));
+        // Hidden, it leaves the window's background; moved, nothing is left behind.
+        shape.setVisible(false);
+        QCOMPARE(window.contentWidget()->grab().toImage().pixelColor(15, 15), background);
+        shape.setVisible(true);
+        shape.setLeft(100);
+        image = window.contentWidget()->grab().toImage();
+        QCOMPARE(image.pixelColor(15, 15), background);
+        QCOMPARE(image.pixelColor(105, 15), QColor(10, 20, 30));
     }
 
     void Control_positionsAreInWindowCoordinatesInsideAParent()
     {
         auto& window = fw::Window::implicitInstance<ProbeWindow>();
-        window.control<fw::Rectangle>("Shape").applyDesign({ .control = { .Left = 11, .Top = 12, .Width = 100, .Height = 80 } });
+        auto& pad = window.AddControl(std::make_unique<fw::Canvas>(window), "Pad");
+        fw::CanvasDesign padDesign;
+        padDesign.control = { .Left = 11, .Top = 12, .Width = 100, .Height = 80 };
+        pad.applyDesign(padDesign);
         auto& text = window.control<fw::Label>("Text");
         fw::LabelDesign design;
-        design.control = { .Left = 11, .Top = 60, .Width = 100, .Height = 20, .InitialParent = "Shape" };
+        design.control = { .Left = 11, .Top = 60, .Width = 100, .Height = 20, .InitialParent = "Pad" };
         text.applyDesign(design);
-        QCOMPARE(text.widget()->parentWidget(), window.control<fw::Rectangle>("Shape").widget());
+        QCOMPARE(text.widget()->parentWidget(), pad.widget());
         QCOMPARE(text.widget()->pos(), QPoint(0, 48));
         QCOMPARE(text.Left(), 11);
         QCOMPARE(text.Top(), 60);

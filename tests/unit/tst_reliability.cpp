@@ -115,7 +115,8 @@ private slots:
         const QImage image = board.widget()->grab().toImage();
         for (int i = 0; i < 36; ++i) {
             QCOMPARE(board.Rectangle1(i).Visible(), static_cast<bool>(expected[i]));
-            const QPoint centre = board.Rectangle1(i).widget()->geometry().center();
+            const Block& block = board.Rectangle1(i);
+            const QPoint centre(int(block.Left() + block.Width() / 2), int(block.Top() + block.Height() / 2));
             QCOMPARE(image.pixelColor(centre) == QColor(0, 0, 0), !expected[i]);
         }
     }
