@@ -68,6 +68,9 @@ PictureRef PictureOpenFromApp(const std::string& name)
     t_previousHandler = nullptr;
     if (image.isNull() || t_decoderWarnings > 0 || image.size() != size)
         return nullptr;
+    // A JPEG has no alpha: three bytes a pixel hold it all, a quarter less than the decoder's.
+    if (!image.hasAlphaChannel() && image.format() != QImage::Format_Grayscale8)
+        image.convertTo(QImage::Format_RGB888);
     return std::make_shared<Picture>(image);
 }
 

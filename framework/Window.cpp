@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QMetaObject>
 #include <algorithm>
+#include <malloc.h>
 
 namespace fw {
 
@@ -209,6 +210,9 @@ void Window::Close()
         [this] {
             auto& closing = closingList();
             std::erase_if(closing, [this](const auto& w) { return w.get() == this; });
+            // A closed window's memory goes back to the system, not only to the heap: the
+            // board that usually follows may run for days.
+            ::malloc_trim(0);
         },
         Qt::QueuedConnection);
 }

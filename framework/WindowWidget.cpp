@@ -25,26 +25,31 @@ QKeySequence shortcutFor(const std::string& text)
     return QKeySequence(keys, QKeySequence::PortableText);
 }
 
-void addItems(QWidget* window, QMenu* menu, const MenuItem& parent)
+// Makes the toolkit actions for parent's items. With a menu they are shown in it; without
+// one (a hidden menu bar) they only give the window their shortcuts.
+void addItems(QWidget* window, QMenu* menu, const MenuItem& parent, std::vector<QAction*>& made)
 {
     for (const auto& child : parent.children()) {
         MenuItem* item = child.get();
         if (!item->Visible)
             continue;
         if (item->isSeparator()) {
-            menu->addSeparator();
+            if (menu)
+                menu->addSeparator();
             continue;
         }
         if (!item->children().empty()) {
-            QMenu* sub = menu->addMenu(QString::fromStdString(item->Text));
-            addItems(window, sub, *item);
+            addItems(window, menu ? menu->addMenu(QString::fromStdString(item->Text)) : nullptr, *item, made);
             continue;
         }
-        QAction* action = menu->addAction(QString::fromStdString(item->Text));
+        auto* action = new QAction(QString::fromStdString(item->Text), window);
         action->setShortcut(shortcutFor(item->KeyboardShortcut));
         action->setEnabled(item->hasAction());
         QObject::connect(action, &QAction::triggered, action, [item] { Runtime::dispatch([item] { item->trigger(); }); });
+        if (menu)
+            menu->addAction(action);
         window->addAction(action);
+        made.push_back(action);
     }
 }
 
@@ -126,20 +131,23 @@ void WindowWidget::setContentSizeLimits(int minWidth, int minHeight, int maxWidt
 void WindowWidget::installMenuBar(const MenuBar* menuBar, bool visible)
 {
     const QSize content = m_content->size();
-    for (QAction* action : actions())
-        removeAction(action);
+    for (QAction* action : m_menuActions)
+        delete action;
+    m_menuActions.clear();
     delete m_menuBar;
     m_menuBar = nullptr;
     if (menuBar) {
-        m_menuBar = new QMenuBar(this);
-        m_menuBar->setNativeMenuBar(false);
+        // A hidden bar needs no widgets, only the shortcuts of its items.
+        if (visible) {
+            m_menuBar = new QMenuBar(this);
+            m_menuBar->setNativeMenuBar(false);
+        }
         for (const auto& menu : menuBar->menus()) {
             if (!menu->Visible)
                 continue;
-            QMenu* qmenu = m_menuBar->addMenu(QString::fromStdString(menu->Text));
-            addItems(this, qmenu, *menu);
+            QMenu* qmenu = m_menuBar ? m_menuBar->addMenu(QString::fromStdString(menu->Text)) : nullptr;
+            addItems(this, qmenu, *menu, m_menuActions);
         }
-        m_menuBar->setVisible(visible);
     }
     if (!isFullScreen() && !content.isEmpty())
         resize(content.width(), content.height() + menuBarHeight());

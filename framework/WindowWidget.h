@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QWidget>
+#include <vector>
+
+class QAction;
 
 class QMenuBar;
 
@@ -35,6 +38,7 @@ private:
     Window& m_owner;
     QWidget* m_content;
     QMenuBar* m_menuBar = nullptr;
+    std::vector<QAction*> m_menuActions;
     QSize m_lastContentSize;
 };
 
