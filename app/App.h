@@ -12,3 +12,5 @@ public:
 };
 
 inline constexpr const char* ApplicationName = "Velquarin Control Board";
+// The id of the desktop entry and icon, where a name may hold no blank.
+inline constexpr const char* DesktopId = "org.velquarin.VelquarinControlBoard";

@@ -17,6 +17,7 @@ int Main()
 void EarlyStartup()
 {
     fw::Runtime::registerClassesAndPlugins();
+    fw::Runtime::describeApplication(ApplicationName, DesktopId);
     InitFileTypes();
     NewAppInstance();
     ApplicationAddMenuHandlers();

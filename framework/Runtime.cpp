@@ -1,8 +1,10 @@
 #include "Runtime.h"
 #include "MessageBox.h"
+#include "Resources.h"
 #include "Window.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QSocketNotifier>
 #include <QWidget>
 #include <csignal>
@@ -135,9 +137,18 @@ int Runtime::shutDown()
 
 void Runtime::registerClassesAndPlugins()
 {
-    QApplication::setApplicationName(QStringLiteral("Velquarin Control Board"));
-    QApplication::setOrganizationDomain(QStringLiteral("velquarin.org"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("org.velquarin.VelquarinControlBoard"));
+    // The toolkit finds its own plug-ins (platform, image formats) as it needs them; the one
+    // thing to settle up front is that no window of ours quits the application by closing.
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+void Runtime::describeApplication(const std::string& name, const std::string& desktopId)
+{
+    QApplication::setApplicationName(QString::fromStdString(name));
+    // Taskbars and switchers match windows to the desktop entry by this name.
+    QGuiApplication::setDesktopFileName(QString::fromStdString(desktopId));
+    const QString iconFile = QString::fromStdString((Resources::folder() / (desktopId + ".png")).string());
+    QApplication::setWindowIcon(QIcon::fromTheme(QString::fromStdString(desktopId), QIcon(iconFile)));
 }
 
 void Runtime::registerApplication(std::unique_ptr<Application> application)

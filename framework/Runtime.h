@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace fw {
 
@@ -24,6 +25,8 @@ public:
     static int shutDown();
 
     static void registerClassesAndPlugins();
+    // The name users see, and the desktop entry's id, which also names the icon.
+    static void describeApplication(const std::string& name, const std::string& desktopId);
     static void registerApplication(std::unique_ptr<Application> application);
     static Application* application();
 

@@ -1,4 +1,5 @@
 #include "Window.h"
+#include "DisplayKeeper.h"
 #include "MenuItem.h"
 #include "Runtime.h"
 #include "Timer.h"
@@ -54,9 +55,18 @@ Window::Window(std::string className)
 
 Window::~Window()
 {
+    letDisplaySleep();
     // Controls first: each lets go of its own toolkit object while the window's still exists.
     m_controls.clear();
     m_widget.reset();
+}
+
+void Window::letDisplaySleep()
+{
+    if (m_keepsDisplayAwake) {
+        m_keepsDisplayAwake = false;
+        DisplayKeeper::release();
+    }
 }
 
 bool Window::Event_KeyDown(const std::string&)
@@ -179,10 +189,15 @@ void Window::Show()
 {
     if (m_closed)
         throw NilObjectException("Window " + m_className + " has been closed and cannot be shown.");
-    if (m_design.FullScreen)
+    if (m_design.FullScreen) {
         m_widget->showFullScreen();
-    else
+        if (!m_keepsDisplayAwake) {
+            m_keepsDisplayAwake = true;
+            DisplayKeeper::hold();
+        }
+    } else {
         m_widget->show();
+    }
     m_widget->raise();
     m_widget->activateWindow();
 }
@@ -193,6 +208,7 @@ void Window::Close()
         return;
     m_closed = true;
     m_widget->hide();
+    letDisplaySleep();
     for (const auto& control : m_controls) {
         if (auto* timer = dynamic_cast<Timer*>(control.get()))
             timer->setMode(TimerMode::Off);

@@ -112,6 +112,7 @@ private:
     void arrangeTabOrder();
     void contentResized(Integer oldWidth, Integer oldHeight);
     void updateMenuBar();
+    void letDisplaySleep();
     [[noreturn]] void raiseLookupFailure(const std::string& name, Integer index, bool found) const;
 
     template <class C>
@@ -129,6 +130,7 @@ private:
     MenuBar* m_menuBar = nullptr;
     MouseCursor m_cursor = MouseCursor::Standard;
     bool m_closed = false;
+    bool m_keepsDisplayAwake = false;
 };
 
 }

@@ -132,6 +132,29 @@ class XSession:
             return out.isdigit() and int(out) == window
         self.wait_for(active, timeout, "window %d to get the focus" % window)
 
+    def screen_saver_on(self):
+        """Whether the X server's screen saver is active now (the X screen-saver extension)."""
+        import ctypes
+
+        class Info(ctypes.Structure):
+            _fields_ = [("window", ctypes.c_ulong), ("state", ctypes.c_int), ("kind", ctypes.c_int),
+                        ("til_or_since", ctypes.c_ulong), ("idle", ctypes.c_ulong), ("event_mask", ctypes.c_ulong)]
+        x11 = ctypes.CDLL("libX11.so.6")
+        xss = ctypes.CDLL("libXss.so.1")
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XDefaultRootWindow.restype = ctypes.c_ulong
+        x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        xss.XScreenSaverQueryInfo.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(Info)]
+        dpy = x11.XOpenDisplay(self.display.encode())
+        info = Info()
+        try:
+            if not xss.XScreenSaverQueryInfo(dpy, x11.XDefaultRootWindow(dpy), ctypes.byref(info)):
+                raise RuntimeError("no screen-saver extension")
+        finally:
+            x11.XCloseDisplay(dpy)
+        return info.state == 1  # ScreenSaverOn
+
     def screen_size(self):
         width, height = self.size.split("x")
         return int(width), int(height)

@@ -1,0 +1,16 @@
+#pragma once
+
+namespace fw {
+
+// Keeps the display awake while a full-screen window shows: asks the desktop (the freedesktop
+// ScreenSaver service on the session bus) not to blank the screen, and suspends the X server's
+// own screen saver and display power saving. Where either is missing it carries on silently.
+// Holds are counted; the last release lets blanking resume.
+class DisplayKeeper {
+public:
+    static void hold();
+    static void release();
+    static bool held();
+};
+
+}
