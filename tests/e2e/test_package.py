@@ -1,0 +1,73 @@
+"""The Debian package: built with cpack, installed with apt-get like any package, run from its
+installed path, and purged again, leaving the machine as it was."""
+import glob
+import os
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+from checks import BoardChecks  # noqa: E402
+from xsession import XSession  # noqa: E402
+
+PACKAGE = "velquarin-control-board"
+
+
+def as_root(*command):
+    prefix = [] if os.geteuid() == 0 else ["sudo", "-n"]
+    return subprocess.run(prefix + list(command), capture_output=True, text=True, timeout=600,
+                          env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+
+
+def installed():
+    result = subprocess.run(["dpkg-query", "-W", "-f=${Status}", PACKAGE], capture_output=True, text=True)
+    return "install ok installed" in result.stdout
+
+
+class Package(BoardChecks, unittest.TestCase):
+    def test_deb_installs_runs_and_purges(self):
+        self.assertFalse(installed(), "the package is installed already; this test would remove it")
+        build = os.path.dirname(self.BINARY)
+        result = subprocess.run(["cpack", "-G", "DEB"], cwd=build, capture_output=True, text=True, timeout=600)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        debs = glob.glob(os.path.join(build, PACKAGE + "_*.deb"))
+        self.assertEqual(len(debs), 1, debs)
+        deb = debs[0]
+
+        fields = subprocess.run(["dpkg-deb", "-f", deb, "Depends"], capture_output=True, text=True).stdout
+        for library in ("libqt6widgets6", "libqt6gui6", "libqt6core6", "libqt6dbus6", "libxcb-screensaver0",
+                        "qt6-qpa-plugins"):
+            self.assertIn(library, fields)
+
+        before = set(subprocess.run(["dpkg-query", "-W", "-f=${Package}\\n"], capture_output=True,
+                                    text=True).stdout.split())
+        result = as_root("apt-get", "install", "-y", "-q", deb)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        try:
+            self.assertTrue(installed())
+            files = subprocess.run(["dpkg", "-L", PACKAGE], capture_output=True, text=True).stdout.split()
+            self.assertIn("/usr/bin/velquarin-control-board", files)
+            self.assertIn("/usr/share/velquarin-control-board/VQ1.jpeg", files)
+            self.assertIn("/usr/share/applications/org.velquarin.VelquarinControlBoard.desktop", files)
+            with XSession("1440x900") as session:
+                _, geometry = self.open_start_window(session, "/usr/bin/velquarin-control-board")
+                self.assert_picture_shown(session, geometry)
+                session.key("Return")
+                self.assert_board(session)
+                session.key("Escape")
+                self.assertEqual(session.exit_status(), 0)
+        finally:
+            result = as_root("apt-get", "purge", "-y", "-q", PACKAGE)
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+            added = set(subprocess.run(["dpkg-query", "-W", "-f=${Package}\\n"], capture_output=True,
+                                       text=True).stdout.split()) - before
+            if added:
+                as_root("apt-get", "purge", "-y", "-q", *sorted(added))
+        self.assertFalse(installed())
+        self.assertFalse(os.path.exists("/usr/bin/velquarin-control-board"))
+        self.assertFalse(os.path.exists("/usr/share/velquarin-control-board"))
+
+
+if __name__ == "__main__":
+    BoardChecks.BINARY = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)

@@ -1,0 +1,104 @@
+"""The board on real screens: no window manager, two monitors, the hidden pointer, a 2x scale."""
+import ctypes
+import os
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+from checks import BLACK, ROW_COLOURS, BoardChecks, layout  # noqa: E402
+from xsession import XSession  # noqa: E402
+
+
+def cursor_is_blank(display):
+    """Whether the pointer's current image (XFixes) has no visible pixel."""
+    class CursorImage(ctypes.Structure):
+        _fields_ = [("x", ctypes.c_short), ("y", ctypes.c_short), ("width", ctypes.c_ushort),
+                    ("height", ctypes.c_ushort), ("xhot", ctypes.c_ushort), ("yhot", ctypes.c_ushort),
+                    ("cursor_serial", ctypes.c_ulong), ("pixels", ctypes.POINTER(ctypes.c_ulong)),
+                    ("atom", ctypes.c_ulong), ("name", ctypes.c_char_p)]
+    x11 = ctypes.CDLL("libX11.so.6")
+    xfixes = ctypes.CDLL("libXfixes.so.3")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    x11.XFree.argtypes = [ctypes.c_void_p]
+    xfixes.XFixesGetCursorImage.restype = ctypes.POINTER(CursorImage)
+    xfixes.XFixesGetCursorImage.argtypes = [ctypes.c_void_p]
+    dpy = x11.XOpenDisplay(display.encode())
+    try:
+        image = xfixes.XFixesGetCursorImage(dpy)
+        if not image:
+            raise RuntimeError("XFixes gave no cursor image")
+        img = image.contents
+        visible = any((img.pixels[i] >> 24) & 0xFF for i in range(img.width * img.height))
+        x11.XFree(image)
+        return not visible
+    finally:
+        x11.XCloseDisplay(dpy)
+
+
+class Screens(BoardChecks, unittest.TestCase):
+    def test_bare_x_server_without_window_manager(self):
+        with XSession("1440x900", wm=False) as session:
+            self.open_start_window(session)
+            time.sleep(0.3)
+            session.key("Return")
+            self.assert_board(session)
+            session.key("Escape")
+            self.assertEqual(session.exit_status(), 0)
+
+    def test_board_opens_on_the_monitor_of_the_start_window(self):
+        with XSession("3840x1080") as session:
+            session.x("xrandr", "--setmonitor", "LEFT", "1920/508x1080/286+0+0", "none")
+            session.x("xrandr", "--setmonitor", "RIGHT", "1920/508x1080/286+1920+0", "none")
+            session.x("xdotool", "mousemove", "2880", "540")
+            window, _ = self.open_start_window(session)
+            session.x("xdotool", "windowmove", "--sync", str(window), "2500", "300")
+            time.sleep(0.5)
+            _, geometry = session.wait_for_window(lambda g: g[2] == 470 and g[0] >= 1920, "the start window on the right")
+            self.assert_picture_shown(session, geometry)
+            session.key("Return")
+            board, _ = session.wait_for_window(lambda g: g == (1920, 0, 1920, 1080), "a board covering the right monitor")
+            image = session.screenshot()
+            for i, (left, top, w, h) in enumerate(layout(1920)):
+                self.assertIn(image.pixel(1920 + left + w // 2, top + h // 2), (ROW_COLOURS[i // 6], BLACK))
+            session.key("Escape")
+            self.assertEqual(session.exit_status(), 0)
+
+    def test_pointer_is_hidden_from_the_first_frame(self):
+        with XSession("1440x900") as session:
+            session.x("xdotool", "mousemove", "700", "450")
+            window, _ = self.open_start_window(session)
+            self.assertFalse(cursor_is_blank(session.display), "the pointer was hidden already")
+            session.key("Return")  # the pointer does not move from here on
+            self.assert_board(session)
+            session.wait_for(lambda: cursor_is_blank(session.display), 2, "the pointer to vanish")
+            session.key("Escape")
+            self.assertEqual(session.exit_status(), 0)
+
+    def test_sharp_at_twice_the_pixels(self):
+        with XSession("1920x1080") as session:
+            self.open_start_window(session, scale=2, extra_env={"QT_SCALE_FACTOR": "2"})
+            session.key("Return")
+            board, geometry = session.wait_for_window(lambda g: g == (0, 0, 1920, 1080), "a full-screen board")
+            time.sleep(0.3)
+            image = session.screenshot()
+            # Laid out in logical pixels (960 wide), drawn in device pixels: every pixel along a
+            # row of blocks is black or the row's colour, never a blend of both.
+            for row in range(0, 6):
+                left, top, w, h = layout(960)[row * 6]
+                y = 2 * (top + h // 2)
+                colours = {image.pixel(x, y) for x in range(0, 1920)}
+                self.assertLessEqual(colours, {BLACK, ROW_COLOURS[row]}, "blended pixels in row %d" % row)
+                # Each block's left border is one logical pixel: two device pixels of black.
+                self.assertEqual(image.pixel(2 * left, y), BLACK)
+                self.assertEqual(image.pixel(2 * left + 1, y), BLACK)
+                inside = image.pixel(2 * left + 2, y)
+                self.assertIn(inside, (ROW_COLOURS[row], BLACK))
+            session.key("Escape")
+            self.assertEqual(session.exit_status(), 0)
+
+
+if __name__ == "__main__":
+    BoardChecks.BINARY = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
