@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
+#include <cstring>
+#include <valgrind/callgrind.h>
 
 namespace {
 
@@ -50,6 +52,25 @@ int main(int argc, char** argv)
         state = state * 1664525u + 1013904223u;
         return (state >> 8) / double(1u << 24);
     });
+    // --ticks=N: N ticks with their repaints and nothing else, counted by callgrind when run
+    // as  valgrind --tool=callgrind --collect-atstart=no bench_board --ticks=N
+    if (argc == 2 && std::strncmp(argv[1], "--ticks=", 8) == 0) {
+        const int ticks = std::atoi(argv[1] + 8);
+        class Window1& window = openBoard();
+        for (int i = 0; i < 100; ++i) { // warm-up: first paints, caches
+            window.Timer1_Action(window.Timer1());
+            QApplication::processEvents();
+        }
+        CALLGRIND_START_INSTRUMENTATION;
+        CALLGRIND_TOGGLE_COLLECT;
+        for (int i = 0; i < ticks; ++i) {
+            window.Timer1_Action(window.Timer1());
+            QApplication::processEvents();
+        }
+        CALLGRIND_TOGGLE_COLLECT;
+        CALLGRIND_STOP_INSTRUMENTATION;
+        return 0;
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
