@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QWidget>
 #include <csignal>
 #include <cstdlib>
@@ -147,8 +148,11 @@ void Runtime::describeApplication(const std::string& name, const std::string& de
     QApplication::setApplicationName(QString::fromStdString(name));
     // Taskbars and switchers match windows to the desktop entry by this name.
     QGuiApplication::setDesktopFileName(QString::fromStdString(desktopId));
+    // The icon ships in the resource folder too: read from there it needs no theme lookup. It
+    // is set once the event loop runs, so that reading it (and the toolkit's image plug-ins)
+    // does not delay the first window.
     const QString iconFile = QString::fromStdString((Resources::folder() / (desktopId + ".png")).string());
-    QApplication::setWindowIcon(QIcon::fromTheme(QString::fromStdString(desktopId), QIcon(iconFile)));
+    QTimer::singleShot(0, qApp, [iconFile] { QApplication::setWindowIcon(QIcon(iconFile)); });
 }
 
 void Runtime::registerApplication(std::unique_ptr<Application> application)
