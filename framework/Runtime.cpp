@@ -138,9 +138,9 @@ int Runtime::shutDown()
 
 void Runtime::registerClassesAndPlugins()
 {
-    // The toolkit finds its own plug-ins (platform, image formats) as it needs them; the one
-    // thing to settle up front is that no window of ours quits the application by closing.
-    QApplication::setQuitOnLastWindowClosed(false);
+    // The layer's classes need no registration, and the toolkit finds its plug-ins (platform,
+    // image formats) itself, when first needed: loading them here would only delay the first
+    // window.
 }
 
 void Runtime::describeApplication(const std::string& name, const std::string& desktopId)
