@@ -45,9 +45,4 @@ void Canvas::applyDesign(const CanvasDesign& design)
     widget()->setAutoFillBackground(!design.Transparent);
 }
 
-void Canvas::Invalidate()
-{
-    widget()->update();
-}
-
 }

@@ -17,8 +17,6 @@ public:
 
     void applyDesign(const CanvasDesign& design);
     void setPaintHandler(PaintHandler handler) { m_paint = std::move(handler); }
-    // Asks for the whole canvas to be painted again.
-    void Invalidate();
 
 private:
     friend class CanvasWidget;

@@ -12,11 +12,6 @@ FolderItem::FolderItem(std::filesystem::path path)
 {
 }
 
-std::string FolderItem::Name() const
-{
-    return m_path.filename().string();
-}
-
 FolderItemRef FolderItem::Child(const std::string& name) const
 {
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos
@@ -29,12 +24,6 @@ bool FolderItem::Exists() const
 {
     struct stat info;
     return ::lstat(m_path.c_str(), &info) == 0;
-}
-
-bool FolderItem::IsFolder() const
-{
-    struct stat info;
-    return ::stat(m_path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool FolderItem::CreateAsFolder()

@@ -15,13 +15,11 @@ public:
     explicit FolderItem(std::filesystem::path path);
 
     const std::filesystem::path& path() const { return m_path; }
-    std::string Name() const;
 
     // The item of that name inside this folder; null for a name that cannot name a child
     // (empty, ".", "..", or holding "/" or NUL). Never depends on what is on disk.
     FolderItemRef Child(const std::string& name) const;
     bool Exists() const;
-    bool IsFolder() const;
     // Creates the item as a folder; false when it could not be made (the reason is kept in
     // LastError). Nothing already on disk is touched.
     bool CreateAsFolder();

@@ -57,6 +57,7 @@ Window::~Window()
 {
     letDisplaySleep();
     // Controls first: each lets go of its own toolkit object while the window's still exists.
+    m_windowless.clear();
     m_controls.clear();
     m_widget.reset();
 }
@@ -240,6 +241,8 @@ void Window::addControl(std::unique_ptr<Control> control, const std::string& nam
     control->m_name = name;
     control->m_index = index;
     if (auto* rect = dynamic_cast<RectControl*>(control.get())) {
+        if (rect->isWindowless())
+            m_windowless.push_back(rect);
         if (QWidget* widget = rect->widget()) {
             QString objectName = QString::fromStdString(name);
             if (index != NoIndex)

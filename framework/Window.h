@@ -39,7 +39,6 @@ public:
     Integer Width() const;
     Integer Height() const;
     bool Visible() const;
-    bool FullScreen() const { return m_design.FullScreen; }
     void setMouseCursor(MouseCursor cursor);
     MouseCursor mouseCursor() const { return m_cursor; }
 
@@ -67,6 +66,8 @@ public:
     Control* ControlByName(const std::string& name) const;
     Control* ControlByNameIndex(const std::string& name, Integer index) const;
     const std::vector<std::unique_ptr<Control>>& controls() const { return m_controls; }
+    // The controls the window draws itself, in the order they were added.
+    const std::vector<RectControl*>& windowlessControls() const { return m_windowless; }
 
     // Looks a control up anew and checks its class; a missing control raises
     // NilObjectException, one of another class TypeMismatchException.
@@ -127,6 +128,7 @@ private:
     WindowDesign m_design;
     std::unique_ptr<WindowWidget> m_widget;
     std::vector<std::unique_ptr<Control>> m_controls;
+    std::vector<RectControl*> m_windowless;
     MenuBar* m_menuBar = nullptr;
     MouseCursor m_cursor = MouseCursor::Standard;
     bool m_closed = false;

@@ -69,9 +69,8 @@ protected:
     void paintEvent(QPaintEvent* event) override
     {
         QPainter painter(this);
-        for (const auto& control : m_owner.controls()) {
-            auto* rect = dynamic_cast<RectControl*>(control.get());
-            if (!rect || !rect->isWindowless() || !rect->Visible())
+        for (RectControl* rect : m_owner.windowlessControls()) {
+            if (!rect->Visible())
                 continue;
             const QRect area(static_cast<int>(rect->Left()), static_cast<int>(rect->Top()),
                 static_cast<int>(rect->Width()), static_cast<int>(rect->Height()));
@@ -93,7 +92,7 @@ WindowWidget::WindowWidget(Window& owner)
 
 int WindowWidget::menuBarHeight() const
 {
-    return m_menuBar && !m_menuBar->isHidden() ? m_menuBar->sizeHint().height() : 0;
+    return m_menuBarHeight;
 }
 
 void WindowWidget::layoutFrame()
@@ -149,6 +148,9 @@ void WindowWidget::installMenuBar(const MenuBar* menuBar, bool visible)
             addItems(this, qmenu, *menu, m_menuActions);
         }
     }
+    // Measured once: the first measurement sets up the font database, and the bar's height
+    // does not change afterwards.
+    m_menuBarHeight = m_menuBar ? m_menuBar->sizeHint().height() : 0;
     if (!isFullScreen() && !content.isEmpty())
         resize(content.width(), content.height() + menuBarHeight());
     layoutFrame();

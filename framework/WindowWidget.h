@@ -38,6 +38,7 @@ private:
     Window& m_owner;
     QWidget* m_content;
     QMenuBar* m_menuBar = nullptr;
+    int m_menuBarHeight = 0;
     std::vector<QAction*> m_menuActions;
     QSize m_lastContentSize;
 };
