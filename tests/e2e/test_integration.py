@@ -1,6 +1,5 @@
 """The program among the desktop's services: an installed tree, the screen kept awake."""
 import os
-import select
 import shutil
 import subprocess
 import sys
@@ -10,31 +9,10 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 from checks import BoardChecks  # noqa: E402
-from xsession import XSession  # noqa: E402
+from xsession import LineReader, XSession  # noqa: E402
 
 FAKE_SCREENSAVER = None
 APP_ID = "org.velquarin.VelquarinControlBoard"
-
-
-class LineReader:
-    """Lines a helper prints, read with a deadline."""
-
-    def __init__(self, stream):
-        self.stream = stream
-        self.lines = []
-
-    def wait_for(self, prefix, timeout=10):
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            for line in self.lines:
-                if line.startswith(prefix):
-                    return line
-            ready, _, _ = select.select([self.stream], [], [], 0.1)
-            if ready:
-                line = self.stream.readline()
-                if line:
-                    self.lines.append(line.decode().strip())
-        raise AssertionError("no line starting with %r; got %r" % (prefix, self.lines))
 
 
 class Integration(BoardChecks, unittest.TestCase):
@@ -51,9 +29,9 @@ class Integration(BoardChecks, unittest.TestCase):
             calls = LineReader(saver.stdout)
             calls.wait_for("ready")
 
-            self.open_start_window(session, extra_env=env)
-            time.sleep(0.5)
-            self.assertEqual([l for l in calls.lines if l != "ready"], [], "asked before the board showed")
+            _, geometry = self.open_start_window(session, extra_env=env)
+            self.assert_picture_shown(session, geometry)
+            self.assertEqual(calls.drain(), [], "asked before the board showed")
             session.key("Return")
             self.assert_board(session)
             inhibit = calls.wait_for("Inhibit ")

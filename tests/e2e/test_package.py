@@ -13,6 +13,12 @@ from xsession import XSession  # noqa: E402
 PACKAGE = "velquarin-control-board"
 
 
+def can_be_root():
+    if os.geteuid() == 0:
+        return True
+    return subprocess.run(["sudo", "-n", "true"], capture_output=True).returncode == 0
+
+
 def as_root(*command):
     prefix = [] if os.geteuid() == 0 else ["sudo", "-n"]
     return subprocess.run(prefix + list(command), capture_output=True, text=True, timeout=600,
@@ -26,7 +32,10 @@ def installed():
 
 class Package(BoardChecks, unittest.TestCase):
     def test_deb_installs_runs_and_purges(self):
-        self.assertFalse(installed(), "the package is installed already; this test would remove it")
+        if not can_be_root():
+            self.skipTest("installing a package needs root or passwordless sudo")
+        if installed():  # somebody's own installation: never touched
+            self.skipTest("the package is installed on this machine already")
         build = os.path.dirname(self.BINARY)
         result = subprocess.run(["cpack", "-G", "DEB"], cwd=build, capture_output=True, text=True, timeout=600)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)

@@ -4,6 +4,7 @@ Standard library only; X is driven through xdotool and read back with xwd and xw
 """
 import os
 import re
+import select
 import shutil
 import signal
 import struct
@@ -19,6 +20,7 @@ class XSession:
         self.procs = []
         self.home = tempfile.mkdtemp(prefix="vq-e2e-home-")
         self.app = None
+        self.acted_at = 0.0  # when the last key or click went out
 
     # -- the server and the window manager ---------------------------------------------------
     def __enter__(self):
@@ -100,30 +102,54 @@ class XSession:
         return subprocess.run(list(args), env=self.env, capture_output=True, text=True, timeout=20)
 
     def key(self, *keys):
+        self.acted_at = time.monotonic()
         self.x("xdotool", "key", "--clearmodifiers", *keys)
 
     def click(self, x, y):
         self.x("xdotool", "mousemove", "--sync", str(x), str(y))
+        self.acted_at = time.monotonic()
         self.x("xdotool", "click", "1")
 
     # -- windows -------------------------------------------------------------------------------
+    # X tools that walk or inspect windows fail with BadWindow when a window goes while they
+    # look (the start window's frame goes right after GO). Such a failure says nothing about
+    # the screen: the look is taken again, within a bound, and never read as "no window".
+    def x_query(self, *args, timeout=5):
+        end = time.monotonic() + timeout
+        while True:
+            result = self.x(*args)
+            if result.returncode == 0 or (result.returncode == 1 and not result.stderr.strip()):
+                return result
+            if time.monotonic() > end:
+                raise AssertionError("%s kept failing: %s" % (args[0], result.stderr.strip()))
+            time.sleep(0.02)
+
     def visible_windows(self, name="Untitled"):
-        result = self.x("xdotool", "search", "--onlyvisible", "--name", "^%s$" % name)
+        result = self.x_query("xdotool", "search", "--onlyvisible", "--name", "^%s$" % name)
         return [int(w) for w in result.stdout.split()]
 
     def geometry(self, window):
-        out = self.x("xwininfo", "-id", str(window)).stdout
-        get = lambda label: int(re.search(label + r":\s+(-?\d+)", out).group(1))
+        """The window's place and size on the screen, or None once it is gone."""
+        result = self.x("xwininfo", "-id", str(window))
+        if result.returncode != 0:
+            if "BadWindow" in result.stderr:
+                return None
+            raise AssertionError("xwininfo failed: " + result.stderr.strip())
+        get = lambda label: int(re.search(label + r":\s+(-?\d+)", result.stdout).group(1))
         return (get("Absolute upper-left X"), get("Absolute upper-left Y"), get("Width"), get("Height"))
 
     def wait_for_window(self, predicate, what, timeout=15):
         def find():
             for window in self.visible_windows():
                 geometry = self.geometry(window)
-                if predicate(geometry):
+                if geometry and predicate(geometry):
                     return window, geometry
             return None
         return self.wait_for(find, timeout, what)
+
+    def wait_for_only_window(self, window, timeout=10):
+        """Waits until the given window is the only one showing (others may still be going)."""
+        self.wait_for(lambda: self.visible_windows() == [window], timeout, "window %d alone on screen" % window)
 
     def wait_active(self, window, timeout=10):
         """Keys go to the focused window: wait until the window manager has given it the focus."""
@@ -161,8 +187,47 @@ class XSession:
 
     # -- pixels --------------------------------------------------------------------------------
     def screenshot(self):
-        data = subprocess.run(["xwd", "-root", "-silent"], env=self.env, capture_output=True, timeout=20).stdout
-        return XwdImage(data)
+        result = subprocess.run(["xwd", "-root", "-silent"], env=self.env, capture_output=True, timeout=20)
+        if result.returncode != 0 or len(result.stdout) < 100:
+            raise AssertionError("xwd failed: " + result.stderr.decode(errors="replace"))
+        return XwdImage(result.stdout)
+
+
+class LineReader:
+    """Lines a helper prints, read with a deadline."""
+
+    def __init__(self, stream):
+        self.fd = stream.fileno()  # read unbuffered: select() sees no data held in a buffer
+        self.pending = b""
+        self.lines = []
+
+    def read(self, timeout):
+        """Takes in what arrives within timeout; False when nothing did or the stream ended."""
+        if not select.select([self.fd], [], [], timeout)[0]:
+            return False
+        chunk = os.read(self.fd, 65536)
+        if not chunk:
+            return False
+        *complete, self.pending = (self.pending + chunk).split(b"\n")
+        self.lines.extend(line.decode().strip() for line in complete)
+        return True
+
+    def wait_for(self, prefix, timeout=10, exact=False):
+        end = time.monotonic() + timeout
+        while True:
+            for line in self.lines:
+                if line == prefix or (not exact and line.startswith(prefix)):
+                    return line
+            if time.monotonic() >= end:
+                raise AssertionError("no line starting with %r; got %r" % (prefix, self.lines))
+            self.read(0.1)
+
+    def drain(self, quiet=0.2):
+        """The lines that came since the last look, once none has come for `quiet` seconds."""
+        start = len(self.lines)
+        while self.read(quiet):
+            pass
+        return self.lines[start:]
 
 
 def as_user(user):

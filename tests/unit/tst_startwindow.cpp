@@ -8,6 +8,7 @@
 #include "wStartup.h"
 
 #include <QAction>
+#include <QFontInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -76,7 +77,8 @@ private slots:
         QCOMPARE(hint->textFormat(), Qt::PlainText);
         QVERIFY(hint->alignment() & Qt::AlignLeft);
         QCOMPARE(hint->palette().color(QPalette::WindowText), QColor(0, 0, 0));
-        QVERIFY(hint->font().pixelSize() <= 0 || hint->font().pixelSize() < 30);
+        const int hintPixels = QFontInfo(hint->font()).pixelSize();
+        QVERIFY2(hintPixels > 0 && hintPixels < 30, qPrintable(QString::number(hintPixels)));
 
         QCOMPARE(m_window->PushButton1().Caption(), "GO");
         QCOMPARE(m_window->PushButton2().Caption(), "Quit");

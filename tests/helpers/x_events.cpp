@@ -1,0 +1,85 @@
+// Records how top-level windows come and go on an X display: every window created at the root
+// (a client before the window manager reparents it, or a frame) is watched from then on, and
+// each Map, Unmap, Reparent and Destroy of such a window is printed on a line of its own:
+//   map WINDOW / unmap WINDOW / reparent WINDOW PARENT / destroy WINDOW
+// After watching starts, a window's current state is printed as "mapped" or "unmapped", so an
+// event that came before the watch took effect is never missed. "ready" says the root is watched.
+#include <xcb/xcb.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+void watch(xcb_connection_t* c, xcb_window_t window)
+{
+    const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &mask);
+    // Answered after the change above took effect: later changes arrive as events.
+    std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&std::free)> attributes(
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr), &std::free);
+    if (attributes)
+        std::printf("%s %u\n", attributes->map_state == XCB_MAP_STATE_UNMAPPED ? "unmapped" : "mapped", window);
+    std::fflush(stdout);
+}
+
+}
+
+int main()
+{
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c)) {
+        std::fprintf(stderr, "x_events: cannot connect to the display\n");
+        return 1;
+    }
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
+    // A round trip: the root is watched before "ready" goes out.
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    std::printf("ready\n");
+    std::fflush(stdout);
+
+    while (xcb_generic_event_t* event = xcb_wait_for_event(c)) {
+        switch (event->response_type & 0x7f) {
+        case XCB_CREATE_NOTIFY: {
+            auto* e = reinterpret_cast<xcb_create_notify_event_t*>(event);
+            if (e->parent == root)
+                watch(c, e->window);
+            break;
+        }
+        // Each watched window reports its own changes; the root's copies are skipped.
+        case XCB_MAP_NOTIFY: {
+            auto* e = reinterpret_cast<xcb_map_notify_event_t*>(event);
+            if (e->event == e->window)
+                std::printf("map %u\n", e->window);
+            break;
+        }
+        case XCB_UNMAP_NOTIFY: {
+            auto* e = reinterpret_cast<xcb_unmap_notify_event_t*>(event);
+            if (e->event == e->window)
+                std::printf("unmap %u\n", e->window);
+            break;
+        }
+        case XCB_REPARENT_NOTIFY: {
+            auto* e = reinterpret_cast<xcb_reparent_notify_event_t*>(event);
+            if (e->event == e->window)
+                std::printf("reparent %u %u\n", e->window, e->parent);
+            break;
+        }
+        case XCB_DESTROY_NOTIFY: {
+            auto* e = reinterpret_cast<xcb_destroy_notify_event_t*>(event);
+            if (e->event == e->window)
+                std::printf("destroy %u\n", e->window);
+            break;
+        }
+        default:
+            break;
+        }
+        std::fflush(stdout);
+        std::free(event);
+    }
+    xcb_disconnect(c);
+    return 0;
+}
