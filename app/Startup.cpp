@@ -1,7 +1,9 @@
 #include "Startup.h"
 #include "App.h"
 #include "MainMenuBar.h"
+#include "Resources.h"
 #include "Runtime.h"
+#include "VQ1.h"
 #include "wStartup.h"
 
 int Main()
@@ -17,6 +19,7 @@ int Main()
 void EarlyStartup()
 {
     fw::Runtime::registerClassesAndPlugins();
+    fw::Resources::locate(RESOURCES_FROM_PROGRAM, StartPictureFile);
     fw::Runtime::describeApplication(ApplicationName, DesktopId);
     InitFileTypes();
     NewAppInstance();

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <system_error>
 #include <QImage>
 #include <QImageReader>
 
@@ -13,6 +14,17 @@ std::filesystem::path& overrideFolder()
 {
     static std::filesystem::path folder;
     return folder;
+}
+
+struct Layout {
+    std::filesystem::path installedFromProgram;
+    std::string requiredFile;
+};
+
+Layout& layout()
+{
+    static Layout instance;
+    return instance;
 }
 
 // Decoder warnings (a truncated or damaged JPEG) arrive as Qt warnings while reading.
@@ -31,17 +43,25 @@ void countWarnings(QtMsgType type, const QMessageLogContext& context, const QStr
 
 }
 
+void Resources::locate(const std::filesystem::path& installedFromProgram, const std::string& requiredFile)
+{
+    layout() = { installedFromProgram, requiredFile };
+}
+
 std::filesystem::path Resources::folder()
 {
     if (!overrideFolder().empty())
         return overrideFolder();
+    // The program's own folder, with links resolved: a renamed program, or a prefix moved as
+    // a whole, still finds its resources.
     const std::filesystem::path programFolder = QCoreApplication::applicationDirPath().toStdString();
-    const std::filesystem::path beside = programFolder / "resources";
-    if (std::filesystem::is_directory(beside))
-        return beside;
-    // Installed: <prefix>/bin/<program> reads <prefix>/share/<program>/.
-    const std::string program = QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
-    return (programFolder / ".." / VQ_INSTALL_DATADIR / program).lexically_normal();
+    const std::filesystem::path installed = (programFolder / layout().installedFromProgram).lexically_normal();
+    for (const auto& candidate : { programFolder / "resources", installed }) {
+        std::error_code error; // a folder that cannot be looked into is just not the one
+        if (!layout().requiredFile.empty() && std::filesystem::exists(candidate / layout().requiredFile, error))
+            return candidate;
+    }
+    return installed;
 }
 
 void Resources::setFolder(const std::filesystem::path& folder)

@@ -7,10 +7,12 @@
 
 namespace fw {
 
-// The application's resource folder: "resources" beside the program in a build tree, or the
-// program's folder under share/ in an installed tree.
+// The application's resource folder: "resources" beside the program in a build tree, or
+// where the install layout puts it relative to the program's folder. A folder counts only if
+// it holds the file the application names; without one, the installed place is taken.
 class Resources {
 public:
+    static void locate(const std::filesystem::path& installedFromProgram, const std::string& requiredFile);
     static std::filesystem::path folder();
     // Tests point the layer at a folder of their own; an empty path restores the default.
     static void setFolder(const std::filesystem::path& folder);

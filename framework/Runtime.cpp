@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstdio>
@@ -26,7 +27,13 @@ struct State {
     bool quit = false;
     int status = 0;
     bool inEventLoop = false;
-    bool handlingFailure = false;
+    // A failure nobody handled: no application handler runs after it, and its message is
+    // shown once, after the code that failed has unwound.
+    bool failed = false;
+    bool failureShown = false;
+    std::string failureText;
+    // Ended by a termination signal: nothing waits for the user any more.
+    bool terminated = false;
 };
 
 // Never destroyed by the C++ runtime: when the toolkit itself calls exit() (the display went
@@ -48,26 +55,53 @@ int s_signalPipe[2] = { -1, -1 };
 
 void onSignal(int signal)
 {
+    const int savedErrno = errno;
     const unsigned char number = static_cast<unsigned char>(signal);
     [[maybe_unused]] const auto written = ::write(s_signalPipe[1], &number, 1);
+    errno = savedErrno;
+}
+
+// A termination signal ends whatever runs: the main loop or a message box over it, and any
+// box still to come returns at once. A failure that came first keeps its status.
+void endBySignal(int signal)
+{
+    State& s = state();
+    if (!s.quit) {
+        s.quit = true;
+        s.status = 128 + signal;
+    }
+    s.terminated = true;
+    QApplication::exit(s.status);
 }
 
 void watchTerminationSignals()
 {
     if (::pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    auto* notifier = new QSocketNotifier(s_signalPipe[0], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
-        unsigned char number = 0;
-        while (::read(s_signalPipe[0], &number, 1) == 1)
-            Runtime::quit(128 + number);
-    });
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    // A launcher may start the program with these blocked; they would then never arrive.
+    sigset_t termination;
+    sigemptyset(&termination);
+    sigaddset(&termination, SIGTERM);
+    sigaddset(&termination, SIGINT);
+    ::sigprocmask(SIG_UNBLOCK, &termination, nullptr);
+}
+
+void readTerminationSignals()
+{
+    if (s_signalPipe[0] < 0)
+        return;
+    auto* notifier = new QSocketNotifier(s_signalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
+        unsigned char number = 0;
+        while (::read(s_signalPipe[0], &number, 1) == 1)
+            endBySignal(number);
+    });
 }
 
 void stopWatchingSignals()
@@ -81,13 +115,21 @@ void stopWatchingSignals()
     s_signalPipe[0] = s_signalPipe[1] = -1;
 }
 
-// A failure outranks any status asked for before it: the run never ends as a success.
-void endWithFailure()
+// Shows the message of a failure once, unless a termination signal came first (standard
+// error has it); then the run ends. Called where nothing that failed is on the stack any
+// more: from the main loop, or from start-up or shut-down.
+void showFailure()
 {
     State& s = state();
-    if (!s.quit)
-        Runtime::quit(UnhandledFailureStatus);
-    s.status = UnhandledFailureStatus;
+    if (!s.failed || s.failureShown || s.terminated)
+        return;
+    s.failureShown = true;
+    try {
+        MsgBox("Velquarin Control Board has met a problem it cannot recover from and will close.\n\n" + s.failureText);
+    } catch (...) {
+    }
+    if (s.inEventLoop)
+        QApplication::exit(s.status);
 }
 
 }
@@ -116,16 +158,19 @@ void Runtime::bringUp(int argc, char** argv)
     static std::string programName = argc > 0 && argv[0] ? argv[0] : "velquarin-control-board";
     s_argv[0] = programName.data();
     s_argc = 1;
+    // Signals are caught from the start; the event loop reads them once the toolkit is up.
+    watchTerminationSignals();
     state().ownApplication = std::make_unique<QApplication>(s_argc, s_argv);
     // Windows come and go under the program's control; the last one closing is no reason
     // to end (a failure ends the run through its own path).
     QApplication::setQuitOnLastWindowClosed(false);
-    watchTerminationSignals();
+    readTerminationSignals();
 }
 
 int Runtime::shutDown()
 {
     State& s = state();
+    showFailure();
     Window::destroyAll();
     s.application.reset();
     for (auto it = s.cleanups.rbegin(); it != s.cleanups.rend(); ++it)
@@ -180,8 +225,10 @@ void Runtime::completeInitialisation(void (*lateStartup)())
 void Runtime::runEventLoop()
 {
     State& s = state();
-    if (s.quit)
+    if (s.quit) {
+        showFailure(); // one from start-up, the loop never having run
         return;
+    }
     s.inEventLoop = true;
     const int status = QApplication::exec();
     s.inEventLoop = false;
@@ -216,6 +263,8 @@ int Runtime::exitStatus()
 
 void Runtime::dispatch(const std::function<void()>& handler) noexcept
 {
+    if (state().failed)
+        return;
     try {
         handler();
     } catch (const RuntimeException& failure) {
@@ -233,23 +282,27 @@ void Runtime::handleUnhandledFailure(const RuntimeException& failure) noexcept
     const std::string text = std::string(failure.className()) + ": " + failure.what();
     std::fprintf(stderr, "velquarin-control-board: %s\n", text.c_str());
     std::fflush(stderr);
-    if (s.handlingFailure || s.quit) {
-        endWithFailure();
+    if (s.failed)
         return;
-    }
-    s.handlingFailure = true;
+    s.failed = true;
+    // A failure outranks any status asked for before it: the run never ends as a success.
+    // Once the user has quit, it is only reported here.
+    s.failureShown = s.quit;
+    s.quit = true;
+    s.status = UnhandledFailureStatus;
+    s.failureText = text;
     try {
-        // A full-screen board that stays on top would hide the message; take every window
-        // away, with its hidden pointer, before telling the user.
+        // A full-screen board that stays on top would hide the message: every window goes
+        // from the screen now, with its hidden pointer, and is deleted once the code that
+        // failed has unwound.
         for (Window* window : Window::openWindows()) {
             window->widget()->unsetCursor();
             window->Close();
         }
-        MsgBox("Velquarin Control Board has met a problem it cannot recover from and will close.\n\n" + text);
     } catch (...) {
     }
-    s.handlingFailure = false;
-    endWithFailure();
+    if (s.inEventLoop)
+        QTimer::singleShot(0, qApp, showFailure);
 }
 
 void Runtime::atShutDown(std::function<void()> cleanup)
@@ -265,7 +318,10 @@ void Runtime::resetForTesting()
     s.quit = false;
     s.status = 0;
     s.inEventLoop = false;
-    s.handlingFailure = false;
+    s.failed = false;
+    s.failureShown = false;
+    s.failureText.clear();
+    s.terminated = false;
 }
 
 }

@@ -40,10 +40,13 @@ public:
     static bool hasQuit();
     static int exitStatus();
 
-    // Runs one event handler; a failure escaping it goes to handleUnhandledFailure.
+    // Runs one event handler; a failure escaping it goes to handleUnhandledFailure. After
+    // such a failure no handler runs any more.
     static void dispatch(const std::function<void()>& handler) noexcept;
-    // Hides every window, gives the pointer back, reports the failure on standard error and
-    // in a message box, and ends the application with UnhandledFailureStatus.
+    // Reports the failure on standard error, takes every window off the screen at once with
+    // its hidden pointer (deleting them once the failing code has unwound) and ends the
+    // application with UnhandledFailureStatus. Its message box shows from the main loop, or
+    // when no loop runs, from runEventLoop or shutDown; a termination signal ends it.
     static void handleUnhandledFailure(const RuntimeException& failure) noexcept;
 
     // Runs at shut-down, before the toolkit goes: for objects that live for the whole run.

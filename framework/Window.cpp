@@ -6,7 +6,6 @@
 #include "WindowWidget.h"
 
 #include <QApplication>
-#include <QMetaObject>
 #include <algorithm>
 #include <malloc.h>
 
@@ -14,19 +13,33 @@ namespace fw {
 
 namespace {
 
-// The layer holds every window: open ones, and closed ones until their deletion runs.
-// Like the runtime's state, the lists outlive static destruction; shut-down empties them.
+// The layer holds every open window. Like the runtime's state, the list outlives static
+// destruction; shut-down empties it.
 std::vector<std::unique_ptr<Window>>& openList()
 {
     static auto* windows = new std::vector<std::unique_ptr<Window>>;
     return *windows;
 }
 
-std::vector<std::unique_ptr<Window>>& closingList()
-{
-    static auto* windows = new std::vector<std::unique_ptr<Window>>;
-    return *windows;
-}
+// A closed window until the toolkit's deferred deletion takes it: that runs only once control
+// is back in the event loop that closed it, never in a loop nested inside a handler.
+class ClosedWindow : public QObject {
+public:
+    explicit ClosedWindow(std::unique_ptr<Window> window)
+        : m_window(std::move(window))
+    {
+    }
+    ~ClosedWindow() override
+    {
+        m_window.reset();
+        // A closed window's memory goes back to the system, not only to the heap: the board
+        // that usually follows may run for days.
+        ::malloc_trim(0);
+    }
+
+private:
+    std::unique_ptr<Window> m_window;
+};
 
 Qt::WindowFlags flagsFor(const WindowDesign& design)
 {
@@ -91,9 +104,8 @@ std::vector<Window*> Window::openWindows()
 void Window::destroyAll()
 {
     auto open = std::move(openList());
-    auto closing = std::move(closingList());
     open.clear();
-    closing.clear();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 void Window::construct()
@@ -218,20 +230,9 @@ void Window::Close()
     auto it = std::find_if(open.begin(), open.end(), [this](const auto& w) { return w.get() == this; });
     if (it == open.end())
         return;
-    closingList().push_back(std::move(*it));
+    // The caller may be one of the window's own handlers.
+    (new ClosedWindow(std::move(*it)))->deleteLater();
     open.erase(it);
-    // Deleted once the event that closed it has been handled: the caller may be one of its
-    // own handlers.
-    QMetaObject::invokeMethod(
-        qApp,
-        [this] {
-            auto& closing = closingList();
-            std::erase_if(closing, [this](const auto& w) { return w.get() == this; });
-            // A closed window's memory goes back to the system, not only to the heap: the
-            // board that usually follows may run for days.
-            ::malloc_trim(0);
-        },
-        Qt::QueuedConnection);
 }
 
 void Window::addControl(std::unique_ptr<Control> control, const std::string& name, Integer index)

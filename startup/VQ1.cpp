@@ -8,6 +8,6 @@ fw::PictureRef VQ1()
         VQ1Cache::pic.reset();
     }
     if (!VQ1Cache::pic)
-        VQ1Cache::pic = fw::PictureOpenFromApp("VQ1.jpeg");
+        VQ1Cache::pic = fw::PictureOpenFromApp(StartPictureFile);
     return VQ1Cache::pic;
 }

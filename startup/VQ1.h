@@ -2,6 +2,9 @@
 
 #include "Picture.h"
 
+// The start picture's file in the resource folder.
+inline constexpr const char* StartPictureFile = "VQ1.jpeg";
+
 // The start picture, opened from the resource folder on first use and kept for the whole
 // run. None while the file cannot be opened; every call then tries again.
 fw::PictureRef VQ1();

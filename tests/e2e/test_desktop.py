@@ -47,19 +47,23 @@ class Desktop(BoardChecks, unittest.TestCase):
             session.key("Escape")
             self.assertEqual(session.exit_status(), 0)
 
-    def test_start_window_shows_the_picture_from_an_installed_tree(self):
+    def test_start_window_shows_the_picture_from_an_installed_tree_moved_and_renamed(self):
         build = os.path.dirname(self.BINARY)
-        prefix = tempfile.mkdtemp(prefix="vq-e2e-prefix-")
+        folder = tempfile.mkdtemp(prefix="vq-e2e-prefix-")
         try:
+            prefix = os.path.join(folder, "installed")
             subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True, capture_output=True)
-            installed = os.path.join(prefix, "bin", "velquarin-control-board")
+            moved = os.path.join(folder, "moved")
+            os.rename(prefix, moved)
+            installed = os.path.join(moved, "bin", "board")
+            os.rename(os.path.join(moved, "bin", "velquarin-control-board"), installed)
             with XSession("1440x900") as session:
                 _, geometry = self.open_start_window(session, installed)
                 self.assert_picture_shown(session, geometry)
                 session.key("Escape")
                 self.assertEqual(session.exit_status(), 0)
         finally:
-            shutil.rmtree(prefix, ignore_errors=True)
+            shutil.rmtree(folder, ignore_errors=True)
 
     def test_start_window_quits_with_zero(self):
         for how in ("Escape", "ctrl+q", "click Quit", "close request"):

@@ -73,16 +73,18 @@ class XSession:
         raise AssertionError("timed out waiting for " + what)
 
     # -- the program -------------------------------------------------------------------------
-    def start(self, binary, extra_env=None, unset=(), user=None, wrapper=()):
-        """Starts the program with a fresh HOME; user runs it as that unprivileged account."""
+    def start(self, binary, extra_env=None, unset=(), user=None, wrapper=(), blocked=()):
+        """Starts the program with a fresh HOME; user runs it as that unprivileged account;
+        blocked signals are blocked when it starts, as some launchers leave them."""
         env = dict(self.env, **(extra_env or {}))
         for name in unset:
             env.pop(name, None)
         command = list(wrapper) + [binary]
         if user:
             command = as_user(user) + command
+        block = (lambda: signal.pthread_sigmask(signal.SIG_BLOCK, blocked)) if blocked else None
         self.app = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                    cwd=self.home)
+                                    cwd=self.home, preexec_fn=block)
         return self.app
 
     def memory_kib(self):

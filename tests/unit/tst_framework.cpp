@@ -4,15 +4,20 @@
 #include "FolderItem.h"
 #include "KeyString.h"
 #include "Label.h"
+#include "MessageBox.h"
 #include "PushButton.h"
 #include "Rectangle.h"
 #include "Runtime.h"
 #include "TestSupport.h"
+#include "Timer.h"
 #include "Window.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <sys/stat.h>
 
 namespace {
@@ -40,6 +45,14 @@ public:
     }
     static inline bool failInOpen = false;
     static inline int constructions = 0;
+    static inline std::function<void()> onKey;
+
+    bool Event_KeyDown(const std::string&) override
+    {
+        if (onKey)
+            onKey();
+        return false;
+    }
 
     void Layout() override
     {
@@ -196,10 +209,85 @@ private slots:
         fw::Runtime::dispatch([] { throw fw::NilObjectException("The folder /x could not be found."); });
         QCOMPARE(fw::Runtime::exitStatus(), fw::UnhandledFailureStatus);
         QVERIFY(fw::Runtime::hasQuit());
+        // No window stays up behind the message, and no handler runs any more.
+        QVERIFY(fw::Window::openWindows().empty());
+        bool ran = false;
+        fw::Runtime::dispatch([&] { ran = true; });
+        QVERIFY(!ran);
+        // Shown once start-up is back at the top, where the loop would have run.
+        QVERIFY(m_env->messages().empty());
+        fw::Runtime::runEventLoop();
         QCOMPARE(m_env->messages().size(), 1u);
         QVERIFY(m_env->messages()[0].find("The folder /x could not be found.") != std::string::npos);
-        // No window stays up behind the message.
-        QVERIFY(fw::Window::openWindows().empty());
+    }
+
+    // The real modal box, shown while the event loop runs: the handler that failed has
+    // unwound before it shows, and its window is not deleted under it (run under ASan).
+    void Runtime_failingHandlerHasUnwoundBeforeTheMessageShows_data()
+    {
+        QTest::addColumn<QString>("source");
+        for (const char* source : { "button", "paint", "key", "timer" })
+            QTest::newRow(source) << QString(source);
+    }
+    void Runtime_failingHandlerHasUnwoundBeforeTheMessageShows()
+    {
+        QFETCH(QString, source);
+        fw::MessageBox::setInterceptor({});
+        auto& window = fw::Window::implicitInstance<ProbeWindow>();
+        int runs = 0;
+        auto fail = [&] {
+            ++runs;
+            throw fw::NilObjectException("probe failure from the " + source.toStdString());
+        };
+        std::function<void()> trigger;
+        if (source == "button") {
+            auto& button = window.AddControl(std::make_unique<fw::PushButton>(window), "Go");
+            fw::PushButtonDesign design;
+            design.control = { .Left = 0, .Top = 0, .Width = 50, .Height = 20 };
+            button.applyDesign(design);
+            button.setActionHandler([&](fw::PushButton&) { fail(); });
+            trigger = [&button] { QTest::mouseClick(button.widget(), Qt::LeftButton); };
+        } else if (source == "paint") {
+            auto& canvas = window.AddControl(std::make_unique<fw::Canvas>(window), "Pad");
+            canvas.applyDesign({ .control = { .Left = 0, .Top = 0, .Width = 50, .Height = 50 } });
+            canvas.setPaintHandler([&](fw::Canvas&, fw::Graphics&, const auto&) { fail(); });
+            trigger = [&canvas] { canvas.widget()->repaint(); };
+        } else if (source == "key") {
+            ProbeWindow::onKey = fail;
+            trigger = [&window] { QTest::keyClick(window.widget(), Qt::Key_A); };
+        } else {
+            auto& timer = window.AddControl(std::make_unique<fw::Timer>(window), "Tick");
+            timer.setActionHandler([&](fw::Timer&) { fail(); });
+            timer.applyDesign({ .Mode = fw::TimerMode::Multiple, .Period = 1 });
+        }
+        QString shown;
+        bool windowsGone = false;
+        bool delivering = false; // the click, paint or key that failed is still being handled
+        QTimer person; // reads the box once it shows, waits a little, and dismisses it
+        person.setInterval(20);
+        int looks = 0;
+        connect(&person, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box && ++looks == 5) {
+                shown = box->text();
+                windowsGone = fw::Window::openWindows().empty() && !delivering;
+                box->accept();
+            }
+        });
+        person.start();
+        if (trigger) {
+            QTimer::singleShot(0, [&] {
+                delivering = true;
+                trigger();
+                delivering = false;
+            });
+        }
+        fw::Runtime::runEventLoop();
+        ProbeWindow::onKey = {};
+        QCOMPARE(runs, 1); // never again, the timer included
+        QVERIFY2(shown.contains("probe failure from the " + source), qPrintable(shown));
+        QVERIFY(windowsGone);
+        QCOMPARE(fw::Runtime::exitStatus(), fw::UnhandledFailureStatus);
     }
 
     void Runtime_failureOutranksEarlierQuitAndFirstQuitStatusHolds()
