@@ -13,4 +13,6 @@ public:
 
 inline constexpr const char* ApplicationName = "Velquarin Control Board";
 // The id of the desktop entry and icon, where a name may hold no blank.
-inline constexpr const char* DesktopId = "org.velquarin.VelquarinControlBoard";
+inline constexpr const char* DesktopId = DESKTOP_ID;
+// What the desktop is told while the board keeps the screen awake.
+inline constexpr const char* KeepAwakeReason = "Showing the control board";

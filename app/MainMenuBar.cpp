@@ -1,5 +1,5 @@
 #include "MainMenuBar.h"
-#include "Runtime.h"
+#include "RuntimeException.h"
 
 namespace {
 
@@ -70,13 +70,5 @@ void MainMenuBar::Untitled1()
 
 class MainMenuBar& MainMenuBar()
 {
-    static class MainMenuBar* instance = nullptr;
-    if (!instance) {
-        instance = new class MainMenuBar;
-        fw::Runtime::atShutDown([] {
-            delete instance;
-            instance = nullptr;
-        });
-    }
-    return *instance;
+    return fw::MenuBar::implicitInstance<class MainMenuBar>();
 }

@@ -20,7 +20,7 @@ void EarlyStartup()
 {
     fw::Runtime::registerClassesAndPlugins();
     fw::Resources::locate(RESOURCES_FROM_PROGRAM, StartPictureFile);
-    fw::Runtime::describeApplication(ApplicationName, DesktopId);
+    fw::Runtime::describeApplication(ApplicationName, DesktopId, KeepAwakeReason);
     InitFileTypes();
     NewAppInstance();
     ApplicationAddMenuHandlers();

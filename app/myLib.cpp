@@ -1,6 +1,7 @@
 #include "myLib.h"
 #include "MessageBox.h"
 #include "RuntimeException.h"
+#include "Text.h"
 
 namespace myLib {
 

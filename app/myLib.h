@@ -8,7 +8,7 @@
 // Application-wide values, set once by InitMyLib when the application opens.
 namespace myLib {
 
-inline constexpr const char* BundlePrefix = "org.velquarin.";
+inline constexpr const char* BundlePrefix = BUNDLE_PREFIX;
 
 inline std::string AppName;
 inline std::string AppBundleID;

@@ -1,6 +1,8 @@
 #include "Window1.h"
 #include "MainMenuBar.h"
+#include "Random.h"
 #include "Runtime.h"
+#include "Text.h"
 #include "Window1Design.h"
 #include "myLib.h"
 
@@ -27,6 +29,8 @@ void Window1::CreateControls0()
 {
     createBlock(0);
     AddControl(std::make_unique<fw::Timer>(*this), "Timer1");
+    // Each step looks the control up anew in the registry instead of keeping a reference:
+    // controls go with their window, and a window closed and asked for again is a new one.
     control<fw::Timer>("Timer1").applyDesign(Window1Design::Timer1);
     control<fw::Timer>("Timer1").setActionHandler([this](fw::Timer& timer) { Timer1_Action(timer); });
 }

@@ -31,6 +31,10 @@ inline constexpr fw::WindowDesign Window {
 // The layout is designed for this window width.
 inline constexpr fw::Integer DesignWidth = 1440;
 
+// Layout constants at the design width: margins, pitches and block size.
+inline constexpr fw::Integer LeftMargin = 59, ColumnPitch = 232, BlockWidth = 180;
+inline constexpr fw::Integer BlockHeight = 60, TopMargin = 51, RowPitch = 109;
+
 struct BlockPlace {
     fw::Integer Index, Left, Top;
 };
@@ -48,7 +52,7 @@ constexpr fw::RectangleDesign block(const BlockPlace& place)
 {
     return fw::RectangleDesign {
         .control = {
-            .Left = place.Left, .Top = place.Top, .Width = 180, .Height = 60,
+            .Left = place.Left, .Top = place.Top, .Width = BlockWidth, .Height = BlockHeight,
             .Index = place.Index,
             .TabIndex = place.Index,
             .TabPanelIndex = 0,
@@ -68,14 +72,8 @@ constexpr fw::RectangleDesign block(const BlockPlace& place)
 
 inline constexpr fw::TimerDesign Timer1 { .Mode = fw::TimerMode::Multiple, .Period = 1400 };
 
-// Layout constants at the design width: margins, pitches and block size.
-inline constexpr fw::Integer LeftMargin = 59, ColumnPitch = 232, BlockWidth = 180;
-inline constexpr fw::Integer BlockHeight = 60, TopMargin = 51, RowPitch = 109;
-
-}
-
-namespace Window1Design {
 // The block class's own properties, the same in every block's record.
 inline constexpr fw::Color BlockColour = RGB(0, 0, 0, 0);
 inline constexpr bool BlockOn = false;
+
 }

@@ -166,10 +166,7 @@ void RectControl::applyDesign(const ControlDesign& design)
     place(design.Left, design.Top, design.Width, design.Height);
     setTabIndex(design.TabIndex);
     setTabStop(design.TabStop);
-    m_lock[0] = design.LockLeft;
-    m_lock[1] = design.LockTop;
-    m_lock[2] = design.LockRight;
-    m_lock[3] = design.LockBottom;
+    m_lock = { design.LockLeft, design.LockTop, design.LockRight, design.LockBottom };
     setEnabled(design.Enabled);
     setHelpTag(design.HelpTag ? design.HelpTag : "");
     setVisible(design.Visible);

@@ -72,10 +72,10 @@ public:
     void setTabStop(bool tabStop);
     void setHelpTag(const std::string& text);
 
-    bool LockLeft() const { return m_lock[0]; }
-    bool LockTop() const { return m_lock[1]; }
-    bool LockRight() const { return m_lock[2]; }
-    bool LockBottom() const { return m_lock[3]; }
+    bool LockLeft() const { return m_lock.left; }
+    bool LockTop() const { return m_lock.top; }
+    bool LockRight() const { return m_lock.right; }
+    bool LockBottom() const { return m_lock.bottom; }
 
     // Applies the fields every visible control shares; InitialParent names a control of the
     // same window to sit in.
@@ -95,7 +95,10 @@ private:
     bool m_visible = true;
     bool m_tabStop = true;
     Integer m_tabIndex = 0;
-    bool m_lock[4] = { true, true, false, false };
+    // The edges whose distance to the content area's matching edge the control keeps.
+    struct Locks {
+        bool left = true, top = true, right = false, bottom = false;
+    } m_lock;
 };
 
 }

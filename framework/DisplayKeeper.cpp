@@ -16,6 +16,12 @@ constexpr auto Service = "org.freedesktop.ScreenSaver";
 constexpr auto Path = "/org/freedesktop/ScreenSaver";
 constexpr int CallTimeoutMs = 1000;
 
+std::string& reasonText()
+{
+    static std::string text;
+    return text;
+}
+
 int s_holds = 0;
 uint s_cookie = 0;
 bool s_haveCookie = false;
@@ -45,7 +51,7 @@ QDBusMessage screenSaverCall(const char* method, const QVariantList& arguments)
 void inhibitDesktopScreenSaver()
 {
     const QDBusMessage reply = screenSaverCall(
-        "Inhibit", { QGuiApplication::applicationName(), QStringLiteral("Showing the control board") });
+        "Inhibit", { QGuiApplication::applicationName(), QString::fromStdString(reasonText()) });
     if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
         s_cookie = reply.arguments().constFirst().toUInt();
         s_haveCookie = true;
@@ -81,6 +87,16 @@ void suspendXScreenSaver(bool suspend)
     xcb_flush(connection);
 }
 
+}
+
+void DisplayKeeper::setReason(const std::string& reason)
+{
+    reasonText() = reason;
+}
+
+const std::string& DisplayKeeper::reason()
+{
+    return reasonText();
 }
 
 void DisplayKeeper::hold()

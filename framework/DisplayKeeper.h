@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace fw {
 
 // Keeps the display awake while a full-screen window shows: asks the desktop (the freedesktop
@@ -8,6 +10,10 @@ namespace fw {
 // Holds are counted; the last release lets blanking resume.
 class DisplayKeeper {
 public:
+    // What the desktop is told while the display is kept awake: the application's words.
+    static void setReason(const std::string& reason);
+    static const std::string& reason();
+
     static void hold();
     static void release();
     static bool held();

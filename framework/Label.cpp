@@ -1,5 +1,5 @@
 #include "Label.h"
-#include "TextStyle.h"
+#include "ToolkitStyle.h"
 
 #include <QLabel>
 
@@ -42,23 +42,19 @@ void Label::setTextColor(Color color)
 {
     m_color = color;
     QPalette palette = widget()->palette();
-    palette.setColor(QPalette::WindowText, QColor(color.red, color.green, color.blue, 255 - color.alpha));
+    palette.setColor(QPalette::WindowText, toQColor(color));
     widget()->setPalette(palette);
 }
 
 void Label::setTextSize(double size)
 {
     m_size = size;
-    QFont font = widget()->font();
-    applyTextSize(font, size);
-    widget()->setFont(font);
+    changeFont(widget(), [size](QFont& font) { applyTextSize(font, size); });
 }
 
 void Label::setBold(bool bold)
 {
-    QFont font = widget()->font();
-    font.setBold(bold);
-    widget()->setFont(font);
+    changeFont(widget(), [bold](QFont& font) { font.setBold(bold); });
 }
 
 bool Label::Bold() const
@@ -68,23 +64,17 @@ bool Label::Bold() const
 
 void Label::setItalic(bool italic)
 {
-    QFont font = widget()->font();
-    font.setItalic(italic);
-    widget()->setFont(font);
+    changeFont(widget(), [italic](QFont& font) { font.setItalic(italic); });
 }
 
 void Label::setUnderline(bool underline)
 {
-    QFont font = widget()->font();
-    font.setUnderline(underline);
-    widget()->setFont(font);
+    changeFont(widget(), [underline](QFont& font) { font.setUnderline(underline); });
 }
 
 void Label::setTextFont(const std::string& family)
 {
-    QFont font = widget()->font();
-    applyTextFont(font, family);
-    widget()->setFont(font);
+    changeFont(widget(), [&family](QFont& font) { applyTextFont(font, family); });
 }
 
 void Label::setMultiline(bool multiline)

@@ -29,7 +29,7 @@ void MsgBox(const std::string& text)
     box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromStdString(text));
     box.setStandardButtons(QMessageBox::Ok);
-    // A message from the layer may come while a board covers the screen.
+    // A message from the layer may come while a full-screen window covers the screen.
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     box.exec();
 }

@@ -1,6 +1,6 @@
 #include "PushButton.h"
 #include "Runtime.h"
-#include "TextStyle.h"
+#include "ToolkitStyle.h"
 #include "Window.h"
 
 #include <QPushButton>
@@ -79,13 +79,7 @@ void PushButton::applyDesign(const PushButtonDesign& design)
 {
     RectControl::applyDesign(design.control);
     setCaption(design.Caption);
-    QFont font = widget()->font();
-    applyTextFont(font, design.style.TextFont);
-    applyTextSize(font, design.style.TextSize);
-    font.setBold(design.style.Bold);
-    font.setItalic(design.style.Italic);
-    font.setUnderline(design.style.Underline);
-    widget()->setFont(font);
+    changeFont(widget(), [&design](QFont& font) { applyTextStyle(font, design.style); });
     setDefault(design.Default);
     setCancel(design.Cancel);
 }

@@ -12,4 +12,7 @@ public:
     static void setSource(Source source);
 };
 
+// A uniformly distributed real r with 0 <= r < 1.
+double Rnd();
+
 }

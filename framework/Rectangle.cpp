@@ -1,15 +1,9 @@
 #include "Rectangle.h"
+#include "ToolkitStyle.h"
 
 #include <QPainter>
 
 namespace fw {
-
-namespace {
-QColor toQColor(Color c)
-{
-    return QColor(c.red, c.green, c.blue, 255 - c.alpha);
-}
-}
 
 Rectangle::Rectangle(Window& owner)
     : RectControl(owner)

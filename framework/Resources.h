@@ -18,13 +18,8 @@ public:
     static void setFolder(const std::filesystem::path& folder);
 };
 
-// Largest picture the layer decodes, in pixels per side, and its memory bound.
-constexpr int MaxPictureSide = 8192;
-constexpr int PictureAllocationLimitMB = 256;
-
-// Opens a JPEG picture by file name from the resource folder. The file is read as JPEG
-// whatever its content, and counts as opened only when it decodes completely without a
-// decoder warning and within the size bounds; otherwise the result is none.
+// Opens a JPEG picture by file name from the resource folder, strictly (see JpegFile.h):
+// none unless it decodes completely.
 PictureRef PictureOpenFromApp(const std::string& name);
 
 }

@@ -19,14 +19,16 @@ constexpr int CannotStartStatus = 69;
 class Runtime {
 public:
     // Creates the toolkit's application unless one exists (tests make their own). Command
-    // line arguments are not passed on: the program takes none.
+    // line arguments are not passed on; the program's name is taken for its messages.
     static void bringUp(int argc, char** argv);
     // Closes every window, drops the application object and returns the exit status.
     static int shutDown();
 
     static void registerClassesAndPlugins();
-    // The name users see, and the desktop entry's id, which also names the icon.
-    static void describeApplication(const std::string& name, const std::string& desktopId);
+    // The name users see (in messages too), the desktop entry's id, which also names the
+    // icon, and what the desktop is told while a full-screen window keeps the display awake.
+    static void describeApplication(const std::string& name, const std::string& desktopId,
+        const std::string& keepAwakeReason);
     static void registerApplication(std::unique_ptr<Application> application);
     static Application* application();
 

@@ -1,4 +1,4 @@
-#include "Types.h"
+#include "Text.h"
 
 namespace fw {
 

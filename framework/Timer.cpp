@@ -48,6 +48,8 @@ void Timer::fire()
 
 void Timer::applyDesign(const TimerDesign& design)
 {
+    // Not through setMode: that would start the timer with the period it had before, and
+    // setPeriod would start it a second time.
     m_mode = design.Mode;
     setPeriod(design.Period);
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 namespace fw {
 
@@ -23,17 +22,5 @@ constexpr Color RGB(int red, int green, int blue, int alpha = 0)
     auto clamp = [](int v) { return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); };
     return Color { clamp(red), clamp(green), clamp(blue), clamp(alpha) };
 }
-
-// The one-character string for a Unicode code point, UTF-8 encoded. Codes that name no
-// character (negative, surrogates, above U+10FFFF) give U+FFFD.
-std::string Chr(Integer code);
-
-// The code point of the first character of a UTF-8 string; 0 for the empty string. An
-// invalid, overlong or truncated sequence counts as U+FFFD, so it can never read as a
-// control character.
-Integer Asc(const std::string& text);
-
-// A uniformly distributed real r with 0 <= r < 1.
-double Rnd();
 
 }

@@ -3,43 +3,15 @@
 #include "MenuItem.h"
 #include "Runtime.h"
 #include "Timer.h"
+#include "ToolkitStyle.h"
 #include "WindowWidget.h"
 
 #include <QApplication>
 #include <algorithm>
-#include <malloc.h>
 
 namespace fw {
 
 namespace {
-
-// The layer holds every open window. Like the runtime's state, the list outlives static
-// destruction; shut-down empties it.
-std::vector<std::unique_ptr<Window>>& openList()
-{
-    static auto* windows = new std::vector<std::unique_ptr<Window>>;
-    return *windows;
-}
-
-// A closed window until the toolkit's deferred deletion takes it: that runs only once control
-// is back in the event loop that closed it, never in a loop nested inside a handler.
-class ClosedWindow : public QObject {
-public:
-    explicit ClosedWindow(std::unique_ptr<Window> window)
-        : m_window(std::move(window))
-    {
-    }
-    ~ClosedWindow() override
-    {
-        m_window.reset();
-        // A closed window's memory goes back to the system, not only to the heap: the board
-        // that usually follows may run for days.
-        ::malloc_trim(0);
-    }
-
-private:
-    std::unique_ptr<Window> m_window;
-};
 
 Qt::WindowFlags flagsFor(const WindowDesign& design)
 {
@@ -88,26 +60,6 @@ bool Window::Event_KeyDown(const std::string&)
     return false;
 }
 
-void Window::adopt(std::unique_ptr<Window> window)
-{
-    openList().push_back(std::move(window));
-}
-
-std::vector<Window*> Window::openWindows()
-{
-    std::vector<Window*> windows;
-    for (const auto& window : openList())
-        windows.push_back(window.get());
-    return windows;
-}
-
-void Window::destroyAll()
-{
-    auto open = std::move(openList());
-    open.clear();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
 void Window::construct()
 {
     try {
@@ -135,7 +87,7 @@ void Window::applyDesign(const WindowDesign& design)
     updateMenuBar();
     if (design.HasBackColor) {
         QPalette palette = w.palette();
-        palette.setColor(QPalette::Window, QColor(design.BackColor.red, design.BackColor.green, design.BackColor.blue));
+        palette.setColor(QPalette::Window, toQColor(design.BackColor));
         w.setPalette(palette);
         w.setAutoFillBackground(true);
         w.content()->setAutoFillBackground(true);
@@ -226,16 +178,11 @@ void Window::Close()
         if (auto* timer = dynamic_cast<Timer*>(control.get()))
             timer->setMode(TimerMode::Off);
     }
-    auto& open = openList();
-    auto it = std::find_if(open.begin(), open.end(), [this](const auto& w) { return w.get() == this; });
-    if (it == open.end())
-        return;
     // The caller may be one of the window's own handlers.
-    (new ClosedWindow(std::move(*it)))->deleteLater();
-    open.erase(it);
+    retire(this);
 }
 
-void Window::addControl(std::unique_ptr<Control> control, const std::string& name, Integer index)
+void Window::registerControl(std::unique_ptr<Control> control, const std::string& name, Integer index)
 {
     if (!control)
         throw NilObjectException("A control to add to window " + m_className + " as \"" + name + "\" was missing.");

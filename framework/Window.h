@@ -60,7 +60,7 @@ public:
     C& AddControl(std::unique_ptr<C> control, const std::string& name, Integer index = NoIndex)
     {
         C& added = *control;
-        addControl(std::move(control), name, index);
+        registerControl(std::move(control), name, index);
         return added;
     }
     Control* ControlByName(const std::string& name) const;
@@ -69,17 +69,16 @@ public:
     // The controls the window draws itself, in the order they were added.
     const std::vector<RectControl*>& windowlessControls() const { return m_windowless; }
 
-    // Looks a control up anew and checks its class; a missing control raises
-    // NilObjectException, one of another class TypeMismatchException.
+    // Looks a control (or with an index, an element of a control array) up anew and checks
+    // its class; a missing control raises NilObjectException, one of another class
+    // TypeMismatchException.
     template <class C>
-    C& control(const std::string& name) const
+    C& control(const std::string& name, Integer index = NoIndex) const
     {
-        return checked<C>(ControlByName(name), name, NoIndex);
-    }
-    template <class C>
-    C& control(const std::string& name, Integer index) const
-    {
-        return checked<C>(ControlByNameIndex(name, index), name, index);
+        Control* found = index == NoIndex ? ControlByName(name) : ControlByNameIndex(name, index);
+        if (auto* typed = dynamic_cast<C*>(found))
+            return *typed;
+        raiseLookupFailure(name, index, found != nullptr);
     }
 
     // The one open window of class W, made and constructed on first use. A window under
@@ -108,21 +107,15 @@ private:
     friend class WindowWidget;
 
     static void adopt(std::unique_ptr<Window> window);
+    // Takes a closed window off the list and deletes it once the current event is handled.
+    static void retire(Window* window);
     void construct();
-    void addControl(std::unique_ptr<Control> control, const std::string& name, Integer index);
+    void registerControl(std::unique_ptr<Control> control, const std::string& name, Integer index);
     void arrangeTabOrder();
     void contentResized(Integer oldWidth, Integer oldHeight);
     void updateMenuBar();
     void letDisplaySleep();
     [[noreturn]] void raiseLookupFailure(const std::string& name, Integer index, bool found) const;
-
-    template <class C>
-    C& checked(Control* found, const std::string& name, Integer index) const
-    {
-        if (auto* typed = dynamic_cast<C*>(found))
-            return *typed;
-        raiseLookupFailure(name, index, found != nullptr);
-    }
 
     std::string m_className;
     WindowDesign m_design;

@@ -1,87 +1,18 @@
 #include "WindowWidget.h"
+#include "ContentWidget.h"
 #include "KeyString.h"
-#include "MenuItem.h"
 #include "Runtime.h"
 #include "Window.h"
+#include "WindowMenus.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
-#include <QMenu>
 #include <QMenuBar>
-#include <QPaintEvent>
-#include <QPainter>
 #include <QScreen>
 
 namespace fw {
-
-namespace {
-
-QKeySequence shortcutFor(const std::string& text)
-{
-    QString keys = QString::fromStdString(text);
-    keys.replace(QStringLiteral("Cmd+"), QStringLiteral("Ctrl+"));
-    return QKeySequence(keys, QKeySequence::PortableText);
-}
-
-// Makes the toolkit actions for parent's items. With a menu they are shown in it; without
-// one (a hidden menu bar) they only give the window their shortcuts.
-void addItems(QWidget* window, QMenu* menu, const MenuItem& parent, std::vector<QAction*>& made)
-{
-    for (const auto& child : parent.children()) {
-        MenuItem* item = child.get();
-        if (!item->Visible)
-            continue;
-        if (item->isSeparator()) {
-            if (menu)
-                menu->addSeparator();
-            continue;
-        }
-        if (!item->children().empty()) {
-            addItems(window, menu ? menu->addMenu(QString::fromStdString(item->Text)) : nullptr, *item, made);
-            continue;
-        }
-        auto* action = new QAction(QString::fromStdString(item->Text), window);
-        action->setShortcut(shortcutFor(item->KeyboardShortcut));
-        action->setEnabled(item->hasAction());
-        QObject::connect(action, &QAction::triggered, action, [item] { Runtime::dispatch([item] { item->trigger(); }); });
-        if (menu)
-            menu->addAction(action);
-        window->addAction(action);
-        made.push_back(action);
-    }
-}
-
-}
-
-// The content area: the controls' widgets sit in it, and it draws the windowless controls,
-// in the order they were added, over its background.
-class ContentWidget : public QWidget {
-public:
-    ContentWidget(Window& owner, QWidget* parent)
-        : QWidget(parent)
-        , m_owner(owner)
-    {
-    }
-
-protected:
-    void paintEvent(QPaintEvent* event) override
-    {
-        QPainter painter(this);
-        for (RectControl* rect : m_owner.windowlessControls()) {
-            if (!rect->Visible())
-                continue;
-            const QRect area(static_cast<int>(rect->Left()), static_cast<int>(rect->Top()),
-                static_cast<int>(rect->Width()), static_cast<int>(rect->Height()));
-            if (event->region().intersects(area))
-                Runtime::dispatch([&] { rect->paint(painter); });
-        }
-    }
-
-private:
-    Window& m_owner;
-};
 
 WindowWidget::WindowWidget(Window& owner)
     : m_owner(owner)
@@ -141,12 +72,7 @@ void WindowWidget::installMenuBar(const MenuBar* menuBar, bool visible)
             m_menuBar = new QMenuBar(this);
             m_menuBar->setNativeMenuBar(false);
         }
-        for (const auto& menu : menuBar->menus()) {
-            if (!menu->Visible)
-                continue;
-            QMenu* qmenu = m_menuBar ? m_menuBar->addMenu(QString::fromStdString(menu->Text)) : nullptr;
-            addItems(this, qmenu, *menu, m_menuActions);
-        }
+        m_menuActions = buildMenus(this, m_menuBar, *menuBar);
     }
     // Measured once: the first measurement sets up the font database, and the bar's height
     // does not change afterwards.

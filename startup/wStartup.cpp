@@ -21,6 +21,8 @@ void wStartup::CreateControls()
 
 void wStartup::CreateControls0()
 {
+    // Each step looks the control up anew in the registry instead of keeping a reference:
+    // controls go with their window, and a window closed and asked for again is a new one.
     AddControl(std::make_unique<fw::Canvas>(*this), "Canvas1");
     control<fw::Canvas>("Canvas1").applyDesign(wStartupDesign::Canvas1);
     control<fw::Canvas>("Canvas1").setPaintHandler(

@@ -1,6 +1,7 @@
 // The layer's own contracts: construction order, the control registry, failures, quitting,
 // folders, text and key helpers.
 #include "Canvas.h"
+#include "DisplayKeeper.h"
 #include "FolderItem.h"
 #include "KeyString.h"
 #include "Label.h"
@@ -9,6 +10,7 @@
 #include "Rectangle.h"
 #include "Runtime.h"
 #include "TestSupport.h"
+#include "Text.h"
 #include "Timer.h"
 #include "Window.h"
 
@@ -288,6 +290,18 @@ private slots:
         QVERIFY2(shown.contains("probe failure from the " + source), qPrintable(shown));
         QVERIFY(windowsGone);
         QCOMPARE(fw::Runtime::exitStatus(), fw::UnhandledFailureStatus);
+    }
+
+    void Runtime_anotherApplicationsNamesAndWordsAreTheOnlyOnesUsed()
+    {
+        fw::Runtime::describeApplication("Tide Clock", "org.example.TideClock", "Showing the tides");
+        QCOMPARE(fw::DisplayKeeper::reason(), "Showing the tides");
+        fw::Runtime::dispatch([] { throw fw::RuntimeException("The moon is missing."); });
+        fw::Runtime::runEventLoop();
+        QCOMPARE(m_env->messages().size(), 1u);
+        const std::string& text = m_env->messages()[0];
+        QVERIFY2(text.starts_with("Tide Clock has met a problem") && text.find("Velquarin") == std::string::npos,
+            text.c_str());
     }
 
     void Runtime_failureOutranksEarlierQuitAndFirstQuitStatusHolds()

@@ -4,6 +4,7 @@
 #include "Random.h"
 #include "Runtime.h"
 #include "TestSupport.h"
+#include "Text.h"
 #include "Window1.h"
 #include "myLib.h"
 

@@ -1,0 +1,49 @@
+#pragma once
+
+// The runtime's process-wide state, shared by the files that make up the life cycle. Not for
+// use outside the layer.
+#include "Application.h"
+
+#include <QApplication>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fw {
+
+struct RuntimeState {
+    std::unique_ptr<QApplication> ownApplication;
+    std::unique_ptr<Application> application;
+    std::vector<std::function<void()>> cleanups;
+    std::string programName; // for messages on standard error
+    std::string applicationName; // the name users see
+    bool quit = false;
+    int status = 0;
+    bool inEventLoop = false;
+    // A failure nobody handled: no application handler runs after it, and its message is
+    // shown once, after the code that failed has unwound.
+    bool failed = false;
+    bool failureShown = false;
+    std::string failureText;
+    // Ended by a termination signal: nothing waits for the user any more.
+    bool terminated = false;
+};
+
+// Never destroyed by the C++ runtime: when the toolkit itself calls exit() (the display went
+// away), tearing the application down from a static destructor would crash. shutDown()
+// releases everything on every normal path.
+RuntimeState& runtimeState();
+
+// Termination signals (TerminationSignals.cpp): caught from bring-up, read by the event loop.
+void catchTerminationSignals();
+void readTerminationSignals();
+void releaseTerminationSignals();
+
+// The toolkit's fatal messages (ToolkitMessages.cpp).
+void watchToolkitMessages();
+
+// A failure's message box (Failure.cpp), shown once where nothing that failed is on the stack.
+void showFailure();
+
+}
