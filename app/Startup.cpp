@@ -1,9 +1,11 @@
 #include "Startup.h"
 #include "App.h"
+#include "CommandLine.h"
 #include "MainMenuBar.h"
 #include "Resources.h"
 #include "Runtime.h"
 #include "VQ1.h"
+#include "Window1.h"
 #include "wStartup.h"
 
 int Main()
@@ -50,5 +52,9 @@ void LateStartup()
 
 void MakeDefaultView()
 {
-    wStartup();
+    // Unattended, the board shows at once, as GO would show it.
+    if (commandLine().go)
+        Window1().Show();
+    else
+        wStartup();
 }

@@ -37,6 +37,7 @@ void Runtime::bringUp(int argc, char** argv)
     s_argv[0] = programArgument.data();
     s_argc = 1;
     s.ownApplication = std::make_unique<QApplication>(s_argc, s_argv);
+    toolkitStarted();
     // Windows come and go under the program's control; the last one closing is no reason
     // to end (a failure ends the run through its own path).
     QApplication::setQuitOnLastWindowClosed(false);

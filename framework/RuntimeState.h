@@ -40,8 +40,10 @@ void catchTerminationSignals();
 void readTerminationSignals();
 void releaseTerminationSignals();
 
-// The toolkit's fatal messages (ToolkitMessages.cpp).
+// The toolkit's messages (ToolkitMessages.cpp): watched from bring-up; its platform warnings
+// held back until it has started.
 void watchToolkitMessages();
+void toolkitStarted();
 
 // A failure's message box (Failure.cpp), shown once where nothing that failed is on the stack.
 void showFailure();

@@ -1,23 +1,56 @@
-// The toolkit ends the process with abort() when it cannot start at all (no display to
-// connect to): say so plainly and end with a failure status instead of a core dump.
+// The toolkit ends the process with abort() when it cannot start at all: say so plainly and
+// end with CannotStartStatus instead of a core dump. While it starts, its platform warnings
+// are held back: if it cannot start they would only bury the one line that matters.
 #include "Runtime.h"
 #include "RuntimeState.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 namespace fw {
 
 namespace {
 
+struct HeldMessage {
+    QtMsgType type;
+    QString category;
+    QString text;
+};
+
 QtMessageHandler s_defaultHandler = nullptr;
+bool s_startingUp = false;
+std::vector<HeldMessage> s_held;
+
+// No display, as opposed to a toolkit that is broken in itself: nothing names one, or the
+// platform said it could not reach it.
+bool noDisplay()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return true;
+    for (const HeldMessage& held : s_held) {
+        if (held.text.contains(QLatin1String("connect to display")) || held.text.contains(QLatin1String("wl_display")))
+            return true;
+    }
+    return false;
+}
 
 void onToolkitMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
+    const char* program = runtimeState().programName.c_str();
     if (type == QtFatalMsg) {
-        std::fprintf(stderr, "%s: cannot go on: %s\n", runtimeState().programName.c_str(), qPrintable(message));
+        if (s_startingUp && noDisplay())
+            std::fprintf(stderr, "%s: no display to connect to (DISPLAY and WAYLAND_DISPLAY are unset or unreachable); "
+                                 "start it inside a desktop session\n", program);
+        else
+            std::fprintf(stderr, "%s: cannot go on: %s\n", program, qPrintable(message.section(QLatin1Char('\n'), 0, 0)));
         std::fflush(stderr);
         std::_Exit(CannotStartStatus);
+    }
+    const QString category = QString::fromLatin1(context.category ? context.category : "");
+    if (s_startingUp && category.startsWith(QLatin1String("qt.qpa"))) {
+        s_held.push_back({ type, category, message });
+        return;
     }
     if (s_defaultHandler)
         s_defaultHandler(type, context, message);
@@ -28,6 +61,19 @@ void onToolkitMessage(QtMsgType type, const QMessageLogContext& context, const Q
 void watchToolkitMessages()
 {
     s_defaultHandler = qInstallMessageHandler(onToolkitMessage);
+    s_startingUp = true;
+}
+
+void toolkitStarted()
+{
+    s_startingUp = false;
+    for (const HeldMessage& held : s_held) {
+        const QByteArray category = held.category.toLatin1();
+        const QMessageLogContext context(nullptr, 0, nullptr, category.constData());
+        if (s_defaultHandler)
+            s_defaultHandler(held.type, context, held.text);
+    }
+    s_held.clear();
 }
 
 }

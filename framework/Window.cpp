@@ -161,6 +161,8 @@ void Window::Show()
             DisplayKeeper::hold();
         }
     } else {
+        if (!m_widget->isVisible())
+            m_widget->placeOnChosenScreen();
         m_widget->show();
     }
     m_widget->raise();

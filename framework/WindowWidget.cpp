@@ -1,6 +1,7 @@
 #include "WindowWidget.h"
 #include "ContentWidget.h"
 #include "KeyString.h"
+#include "ScreenChoice.h"
 #include "Runtime.h"
 #include "Window.h"
 #include "WindowMenus.h"
@@ -84,8 +85,10 @@ void WindowWidget::installMenuBar(const MenuBar* menuBar, bool visible)
 
 void WindowWidget::coverScreen()
 {
-    // Use the screen the user is working on: the one holding the active window.
-    QScreen* screen = QApplication::activeWindow() ? QApplication::activeWindow()->screen() : nullptr;
+    // The screen asked for; else the one the user is working on, holding the active window.
+    QScreen* screen = chosenScreen();
+    if (!screen && QApplication::activeWindow())
+        screen = QApplication::activeWindow()->screen();
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     if (screen) {
@@ -94,6 +97,15 @@ void WindowWidget::coverScreen()
         setGeometry(screen->geometry());
     }
     layoutFrame();
+}
+
+void WindowWidget::placeOnChosenScreen()
+{
+    if (QScreen* screen = chosenScreen()) {
+        QRect frame(QPoint(0, 0), size());
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
 }
 
 void WindowWidget::keyPressEvent(QKeyEvent* event)

@@ -24,7 +24,10 @@ public:
     // Builds the toolkit menus for menuBar (none for nullptr). Shortcuts act while the
     // window is active, also when the bar is hidden.
     void installMenuBar(const MenuBar* menuBar, bool visible);
+    // Fills the chosen screen, or the one the user works on.
     void coverScreen();
+    // Centres the window on the chosen screen, if one was chosen.
+    void placeOnChosenScreen();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

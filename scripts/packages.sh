@@ -29,4 +29,4 @@ need_packages() {
 }
 
 BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libxcb-screensaver0-dev"
-TEST_PACKAGES="xvfb xauth openbox xdotool x11-apps x11-utils x11-xserver-utils python3 valgrind util-linux dbus desktop-file-utils appstream dpkg-dev libxss1 libxfixes3 wmctrl"
+TEST_PACKAGES="xvfb xauth openbox xdotool x11-apps x11-utils x11-xserver-utils python3 valgrind util-linux dbus desktop-file-utils appstream dpkg-dev libxss1 libxfixes3 wmctrl lintian systemd man-db"

@@ -37,11 +37,17 @@ class Package(BoardChecks, unittest.TestCase):
         if installed():  # somebody's own installation: never touched
             self.skipTest("the package is installed on this machine already")
         build = os.path.dirname(self.BINARY)
+        for made_before in glob.glob(os.path.join(build, PACKAGE + "_*.deb")):
+            os.remove(made_before)
         result = subprocess.run(["cpack", "-G", "DEB"], cwd=build, capture_output=True, text=True, timeout=600)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
         debs = glob.glob(os.path.join(build, PACKAGE + "_*.deb"))
         self.assertEqual(len(debs), 1, debs)
         deb = debs[0]
+
+        # Debian's own checks: no error and no warning.
+        result = subprocess.run(["lintian", "--allow-root", deb], capture_output=True, text=True, timeout=600)
+        self.assertNotRegex(result.stdout, r"(?m)^[EW]: ", result.stdout)
 
         fields = subprocess.run(["dpkg-deb", "-f", deb, "Depends"], capture_output=True, text=True).stdout
         for library in ("libqt6widgets6", "libqt6gui6", "libqt6core6", "libqt6dbus6", "libxcb-screensaver0",
@@ -58,6 +64,12 @@ class Package(BoardChecks, unittest.TestCase):
             self.assertIn("/usr/bin/velquarin-control-board", files)
             self.assertIn("/usr/share/velquarin-control-board/VQ1.jpeg", files)
             self.assertIn("/usr/share/applications/org.velquarin.VelquarinControlBoard.desktop", files)
+            self.assertIn("/usr/share/man/man1/velquarin-control-board.1.gz", files)
+            self.assertIn("/usr/share/doc/velquarin-control-board/copyright", files)
+            unit = "/usr/lib/systemd/user/velquarin-control-board.service"
+            self.assertIn(unit, files)
+            result = subprocess.run(["systemd-analyze", "verify", unit], capture_output=True, text=True, timeout=60)
+            self.assertEqual((result.returncode, result.stdout + result.stderr), (0, ""))
             with XSession("1440x900") as session:
                 _, geometry = self.open_start_window(session, "/usr/bin/velquarin-control-board")
                 self.assert_picture_shown(session, geometry)

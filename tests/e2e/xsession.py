@@ -73,13 +73,13 @@ class XSession:
         raise AssertionError("timed out waiting for " + what)
 
     # -- the program -------------------------------------------------------------------------
-    def start(self, binary, extra_env=None, unset=(), user=None, wrapper=(), blocked=()):
+    def start(self, binary, extra_env=None, unset=(), user=None, wrapper=(), blocked=(), arguments=()):
         """Starts the program with a fresh HOME; user runs it as that unprivileged account;
         blocked signals are blocked when it starts, as some launchers leave them."""
         env = dict(self.env, **(extra_env or {}))
         for name in unset:
             env.pop(name, None)
-        command = list(wrapper) + [binary]
+        command = list(wrapper) + [binary] + list(arguments)
         if user:
             command = as_user(user) + command
         block = (lambda: signal.pthread_sigmask(signal.SIG_BLOCK, blocked)) if blocked else None

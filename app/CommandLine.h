@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+// Exit status for a command line the program does not understand (EX_USAGE).
+inline constexpr int UsageStatus = 64;
+
+// What the command line asks for. Read before anything connects to a display, so that help,
+// version and usage errors work without one.
+struct CommandLine {
+    bool go = false; // no start window: the board at once
+    std::string screen; // the screen to show on, by the name the display system gives it
+    // Set when the program ends at once: the text for standard output or, with a non-zero
+    // status, standard error.
+    bool endNow = false;
+    int status = 0;
+    std::string text;
+};
+
+CommandLine readCommandLine(int argc, char** argv);
+
+// The options of this run, for the start-up steps.
+const CommandLine& commandLine();
+void setCommandLine(const CommandLine& options);

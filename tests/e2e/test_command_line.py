@@ -1,0 +1,106 @@
+"""The command line for unattended displays: options read before any display, --go, --screen,
+and the manual page that lists the same options as --help."""
+import os
+import re
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+from checks import BoardChecks  # noqa: E402
+from xsession import LineReader, XSession  # noqa: E402
+
+X_EVENTS = None
+NO_DISPLAY = ("velquarin-control-board: no display to connect to (DISPLAY and WAYLAND_DISPLAY are unset or "
+              "unreachable); start it inside a desktop session\n")
+
+
+def options_in(text):
+    """The options a help text or a rendered manual page lists, each at the start of a line."""
+    found = set()
+    for short, long in re.findall(r"(?m)^\s+(?:(-\w), )?(--[\w-]+)", text):
+        found |= {short, long} - {""}
+    return found
+
+
+class CommandLine(BoardChecks, unittest.TestCase):
+    def run_without_display(self, *arguments):
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+        return subprocess.run([self.BINARY, *arguments], env=env, capture_output=True, text=True, timeout=20)
+
+    def test_without_a_display(self):
+        result = self.run_without_display("--help")
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        self.assertTrue(result.stdout.startswith("Usage: velquarin-control-board [OPTION]..."), result.stdout)
+        self.assertEqual(options_in(result.stdout), {"-h", "--help", "-v", "--version", "--go", "--screen"})
+        for option in ("-v", "--version"):
+            result = self.run_without_display(option)
+            self.assertEqual((result.returncode, result.stdout, result.stderr),
+                             (0, "velquarin-control-board 1.1.0\n", ""))
+        for arguments, problem in ((["--bogus"], "unknown option '--bogus'"), (["--screen"], "'--screen' needs"),
+                                   (["--go", "extra"], "unexpected argument 'extra'")):
+            result = self.run_without_display(*arguments)
+            self.assertEqual(result.returncode, 64)
+            self.assertEqual(result.stdout, "")
+            self.assertRegex(result.stderr, r"\Avelquarin-control-board: .*%s.*--help'\n\Z" % re.escape(problem))
+        result = self.run_without_display("--go")
+        self.assertEqual((result.returncode, result.stderr), (69, NO_DISPLAY))
+
+    def test_manual_page_renders_and_lists_the_options_of_help(self):
+        page = os.path.join(os.path.dirname(self.BINARY), "resources", "velquarin-control-board.1.gz")
+        rendered = subprocess.run(["man", "--warnings", "-P", "cat", "-l", page], capture_output=True, text=True,
+                                  env=dict(os.environ, MANWIDTH="80"), timeout=20)
+        self.assertEqual((rendered.returncode, rendered.stderr), (0, ""))
+        options = rendered.stdout.split("\nOPTIONS\n", 1)[1].split("\nKEYS\n", 1)[0]
+        help_text = self.run_without_display("--help").stdout
+        self.assertEqual(options_in(options), options_in(help_text))
+
+    def test_go_shows_the_board_and_never_a_start_window(self):
+        with XSession("1440x900") as session:
+            recorder = subprocess.Popen([X_EVENTS], env=session.env, stdout=subprocess.PIPE)
+            session.procs.append(recorder)
+            events = LineReader(recorder.stdout)
+            events.wait_for("ready")
+            session.start(self.BINARY, arguments=["--go"])
+            board = self.assert_board(session)
+            self.blink_changes(session, 1, 5)
+            mapped = {line.split()[1] for line in events.drain() if line.split()[0] in ("map", "mapped")}
+            frames = {line.split()[2] for line in events.lines if line.startswith("reparent %d " % board)}
+            self.assertEqual(mapped, {str(board)} | frames, events.lines)
+            self.assertEqual(len(frames), 1)
+            session.key("Escape")
+            self.assertEqual(session.exit_status(), 0)
+
+    def two_monitors(self, session):
+        session.x("xrandr", "--setmonitor", "LEFT", "1920/508x1080/286+0+0", "none")
+        session.x("xrandr", "--setmonitor", "RIGHT", "1920/508x1080/286+1920+0", "none")
+
+    def test_screen_chooses_the_monitor(self):
+        with self.subTest(how="start window, then GO"), XSession("3840x1080") as session:
+            self.two_monitors(session)
+            _, geometry = self.open_start_window(session, arguments=["--screen", "RIGHT"])
+            self.assertGreaterEqual(geometry[0], 1920, geometry)
+            self.assert_picture_shown(session, geometry)
+            session.key("Return")
+            session.wait_for_window(lambda g: g == (1920, 0, 1920, 1080), "a board covering the right monitor")
+            self.wait_first_frame(session, 1920, 1920)
+            session.key("Escape")
+            self.assertEqual(session.exit_status(), 0)
+        with self.subTest(how="--go"), XSession("3840x1080") as session:
+            self.two_monitors(session)
+            session.start(self.BINARY, arguments=["--go", "--screen=RIGHT"])
+            session.wait_for_window(lambda g: g == (1920, 0, 1920, 1080), "a board covering the right monitor")
+            self.wait_first_frame(session, 1920, 1920)
+            session.key("Escape")
+            self.assertEqual(session.exit_status(), 0)
+        with self.subTest(how="unknown name"), XSession("3840x1080") as session:
+            self.two_monitors(session)
+            session.start(self.BINARY, arguments=["--screen", "NOPE"])
+            self.assertEqual(session.exit_status(), 64)
+            self.assertRegex(session.stderr.decode(), r"'NOPE'.*LEFT, RIGHT")
+
+
+if __name__ == "__main__":
+    X_EVENTS = os.path.abspath(sys.argv.pop(2))
+    BoardChecks.BINARY = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
