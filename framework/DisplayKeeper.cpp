@@ -1,8 +1,7 @@
 #include "DisplayKeeper.h"
+#include "DesktopInhibit.h"
+#include "WaylandIdleInhibit.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QtGui/qguiapplication_platform.h>
 #include <xcb/screensaver.h>
@@ -12,10 +11,6 @@ namespace fw {
 
 namespace {
 
-constexpr auto Service = "org.freedesktop.ScreenSaver";
-constexpr auto Path = "/org/freedesktop/ScreenSaver";
-constexpr int CallTimeoutMs = 1000;
-
 std::string& reasonText()
 {
     static std::string text;
@@ -23,48 +18,6 @@ std::string& reasonText()
 }
 
 int s_holds = 0;
-uint s_cookie = 0;
-bool s_haveCookie = false;
-
-// A session bus the desktop set up. Without one, asking for it could make the D-Bus library
-// launch a bus of its own, which would outlive the program.
-bool haveSessionBus()
-{
-    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-        return true;
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
-}
-
-QDBusMessage screenSaverCall(const char* method, const QVariantList& arguments)
-{
-    if (!haveSessionBus())
-        return QDBusMessage();
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return QDBusMessage();
-    QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Service, method);
-    call.setArguments(arguments);
-    return bus.call(call, QDBus::Block, CallTimeoutMs);
-}
-
-void inhibitDesktopScreenSaver()
-{
-    const QDBusMessage reply = screenSaverCall(
-        "Inhibit", { QGuiApplication::applicationName(), QString::fromStdString(reasonText()) });
-    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
-        s_cookie = reply.arguments().constFirst().toUInt();
-        s_haveCookie = true;
-    }
-}
-
-void uninhibitDesktopScreenSaver()
-{
-    if (!s_haveCookie)
-        return;
-    screenSaverCall("UnInhibit", { s_cookie });
-    s_haveCookie = false;
-}
 
 xcb_connection_t* xConnection()
 {
@@ -99,11 +52,12 @@ const std::string& DisplayKeeper::reason()
     return reasonText();
 }
 
-void DisplayKeeper::hold()
+void DisplayKeeper::hold(QWindow* window)
 {
     if (s_holds++ > 0)
         return;
-    inhibitDesktopScreenSaver();
+    WaylandIdleInhibit::inhibit(window);
+    DesktopInhibit::inhibit(window, reasonText());
     suspendXScreenSaver(true);
 }
 
@@ -111,7 +65,8 @@ void DisplayKeeper::release()
 {
     if (s_holds == 0 || --s_holds > 0)
         return;
-    uninhibitDesktopScreenSaver();
+    WaylandIdleInhibit::release();
+    DesktopInhibit::release();
     suspendXScreenSaver(false);
 }
 

@@ -2,19 +2,22 @@
 
 #include <string>
 
+class QWindow;
+
 namespace fw {
 
-// Keeps the display awake while a full-screen window shows: asks the desktop (the freedesktop
-// ScreenSaver service on the session bus) not to blank the screen, and suspends the X server's
-// own screen saver and display power saving. Where either is missing it carries on silently.
-// Holds are counted; the last release lets blanking resume.
+// Keeps the display awake while a full-screen window shows, through every channel a desktop
+// listens to: an idle inhibitor on the window's Wayland surface, the desktop's ScreenSaver
+// service and portal on the session bus, and on X the server's own screen saver and display
+// power saving, suspended. A missing channel is skipped silently. Holds are counted; the last
+// release lets blanking resume.
 class DisplayKeeper {
 public:
     // What the desktop is told while the display is kept awake: the application's words.
     static void setReason(const std::string& reason);
     static const std::string& reason();
 
-    static void hold();
+    static void hold(QWindow* window);
     static void release();
     static bool held();
 };

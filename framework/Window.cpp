@@ -158,7 +158,7 @@ void Window::Show()
         m_widget->showFullScreen();
         if (!m_keepsDisplayAwake) {
             m_keepsDisplayAwake = true;
-            DisplayKeeper::hold();
+            DisplayKeeper::hold(m_widget->windowHandle());
         }
     } else {
         if (!m_widget->isVisible())

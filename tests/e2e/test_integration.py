@@ -12,6 +12,7 @@ from checks import BoardChecks  # noqa: E402
 from xsession import LineReader, XSession  # noqa: E402
 
 FAKE_SCREENSAVER = None
+FAKE_PORTAL = None
 APP_ID = "org.velquarin.VelquarinControlBoard"
 
 
@@ -28,18 +29,25 @@ class Integration(BoardChecks, unittest.TestCase):
             session.procs.append(saver)
             calls = LineReader(saver.stdout)
             calls.wait_for("ready")
+            portal = subprocess.Popen([FAKE_PORTAL], env=dict(session.env, **env), stdout=subprocess.PIPE)
+            session.procs.append(portal)
+            portal_calls = LineReader(portal.stdout)
+            portal_calls.wait_for("ready")
 
             _, geometry = self.open_start_window(session, extra_env=env)
             self.assert_picture_shown(session, geometry)
-            self.assertEqual(calls.drain(), [], "asked before the board showed")
+            self.assertEqual(calls.drain() + portal_calls.drain(), [], "asked before the board showed")
             session.key("Return")
-            self.assert_board(session)
+            board = self.assert_board(session)
             inhibit = calls.wait_for("Inhibit ")
             self.assertIn("Velquarin Control Board", inhibit)
             cookie = inhibit.rsplit("-> ", 1)[1]
+            request = portal_calls.wait_for("PortalInhibit ")
+            self.assertIn("window=x11:%x flags=8 reason=Showing the control board -> " % board, request)
             session.key("Escape")
             self.assertEqual(session.exit_status(), 0)
             self.assertEqual(calls.wait_for("UnInhibit "), "UnInhibit " + cookie)
+            self.assertEqual(portal_calls.wait_for("Close "), "Close " + request.rsplit("-> ", 1)[1])
 
     def test_a_session_bus_without_the_service_changes_nothing(self):
         with XSession("1440x900") as session:
@@ -109,6 +117,7 @@ class Integration(BoardChecks, unittest.TestCase):
 
 
 if __name__ == "__main__":
+    FAKE_PORTAL = os.path.abspath(sys.argv.pop(3))
     FAKE_SCREENSAVER = os.path.abspath(sys.argv.pop(2))
     BoardChecks.BINARY = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)

@@ -51,7 +51,7 @@ class Package(BoardChecks, unittest.TestCase):
 
         fields = subprocess.run(["dpkg-deb", "-f", deb, "Depends"], capture_output=True, text=True).stdout
         for library in ("libqt6widgets6", "libqt6gui6", "libqt6core6", "libqt6dbus6", "libxcb-screensaver0",
-                        "qt6-qpa-plugins"):
+                        "libwayland-client0", "qt6-qpa-plugins", "qt6-wayland", "qt6-base-abi (= 6."):
             self.assertIn(library, fields)
 
         before = set(subprocess.run(["dpkg-query", "-W", "-f=${Package}\\n"], capture_output=True,

@@ -1,0 +1,134 @@
+"""A headless sway session for end-to-end tests. sway refuses to run as root: it and the
+program under test run as an unprivileged account, with a runtime folder of its own."""
+import json
+import os
+import pwd
+import shutil
+import subprocess
+import tempfile
+import time
+
+from xsession import XSession, as_user
+
+USER = "nobody"
+
+
+class WaylandSession:
+    wait_for = staticmethod(XSession.wait_for)
+
+    def __init__(self, outputs=1):
+        self.outputs = outputs
+        self.shown_output = "HEADLESS-1"  # what screenshot() takes
+        self.procs = []
+        self.app = None
+        account = pwd.getpwnam(USER)
+        self.root = tempfile.mkdtemp(prefix="vq-wayland-")
+        os.chmod(self.root, 0o755)
+        self.runtime = os.path.join(self.root, "runtime")
+        self.home = os.path.join(self.root, "home")
+        for folder in (self.runtime, self.home):
+            os.mkdir(folder, 0o700)
+            os.chown(folder, account.pw_uid, account.pw_gid)
+
+    def __enter__(self):
+        config = os.path.join(self.root, "config")
+        with open(config, "w") as f:
+            for n in range(1, self.outputs + 1):
+                f.write("output HEADLESS-%d resolution 1920x1080 position %d 0\n" % (n, 1920 * (n - 1)))
+        os.chmod(config, 0o644)
+        self.env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.home,
+                    "XDG_RUNTIME_DIR": self.runtime, "WLR_BACKENDS": "headless", "WLR_RENDERER": "pixman",
+                    "WLR_LIBINPUT_NO_DEVICES": "1", "WLR_HEADLESS_OUTPUTS": str(self.outputs)}
+        sway = subprocess.Popen(as_user(USER) + ["sway", "-c", config], env=self.env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.procs.append(sway)
+
+        def sockets():
+            names = os.listdir(self.runtime)
+            display = [n for n in names if n.startswith("wayland-") and not n.endswith(".lock")]
+            ipc = [n for n in names if n.startswith("sway-ipc.")]
+            return (display[0], ipc[0]) if display and ipc else None
+        display, ipc = XSession.wait_for(sockets, 15, "sway to start")
+        self.env.update(WAYLAND_DISPLAY=display, SWAYSOCK=os.path.join(self.runtime, ipc))
+        XSession.wait_for(lambda: len(self.outputs_now()) == self.outputs, 15, "sway's outputs")
+        return self
+
+    def __exit__(self, *exc):
+        if self.app:
+            if self.app.poll() is None:
+                self.app.kill()
+            self.app.communicate()
+        for proc in reversed(self.procs):
+            if proc.poll() is None:
+                proc.terminate()
+                try:
+                    proc.wait(5)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def run(self, *command):
+        return subprocess.run(as_user(USER) + list(command), env=self.env, capture_output=True, timeout=20)
+
+    def start(self, binary, extra_env=None, arguments=()):
+        env = dict(self.env, **(extra_env or {}))
+        self.app = subprocess.Popen(as_user(USER) + [binary] + list(arguments), env=env, cwd=self.home,
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        return self.app
+
+    def exit_status(self, timeout=10):
+        try:
+            self.stdout, self.stderr = self.app.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("the program did not end within %s s" % timeout)
+        return self.app.returncode
+
+    def key(self, name):
+        # The pauses let the virtual keyboard's keymap reach the client before the key.
+        self.run("wtype", "-s", "300", "-k", name, "-s", "300")
+
+    def swaymsg(self, *arguments):
+        result = self.run("swaymsg", *arguments)
+        if result.returncode != 0:
+            raise AssertionError("swaymsg failed: %s" % result.stderr.decode())
+        return json.loads(result.stdout) if result.stdout.strip().startswith((b"{", b"[")) else None
+
+    def outputs_now(self):
+        return [o["name"] for o in self.swaymsg("-t", "get_outputs", "-r")]
+
+    def views(self):
+        """Every application view in sway's tree."""
+        found = []
+
+        def walk(node):
+            if node.get("shell"):
+                found.append(node)
+            for child in node.get("nodes", []) + node.get("floating_nodes", []):
+                walk(child)
+        walk(self.swaymsg("-t", "get_tree", "-r"))
+        return found
+
+    def wait_for_view(self, predicate, what, timeout=15):
+        return XSession.wait_for(lambda: next((v for v in self.views() if predicate(v)), None), timeout, what)
+
+    def screenshot(self):
+        return PpmImage(self.run("grim", "-t", "ppm", "-o", self.shown_output, "-").stdout)
+
+    @staticmethod
+    def screen_size():
+        return 1920, 1080
+
+
+class PpmImage:
+    def __init__(self, data):
+        import re
+        header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)  # one whitespace byte ends it
+        if not header:
+            raise AssertionError("grim gave no picture")
+        self.width, self.height = int(header.group(1)), int(header.group(2))
+        self.pixels = data[header.end():]
+
+    def pixel(self, x, y):
+        offset = 3 * (y * self.width + x)
+        return tuple(self.pixels[offset:offset + 3])

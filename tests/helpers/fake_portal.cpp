@@ -1,0 +1,80 @@
+// A stand-in for the desktop portal's Inhibit on a private session bus: answers Inhibit with
+// a request object and prints each call, the request's Close, and the caller leaving the bus
+// with its request still open, so a test can read what the program asked.
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusServiceWatcher>
+#include <QObject>
+#include <cstdio>
+
+namespace {
+void say(const QString& line)
+{
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+}
+
+class Request : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Request")
+
+public:
+    explicit Request(QString path)
+        : m_path(std::move(path))
+    {
+    }
+    void end(const char* how)
+    {
+        say(QStringLiteral("%1 %2").arg(how, m_path));
+        QDBusConnection::sessionBus().unregisterObject(m_path);
+        deleteLater();
+    }
+
+public slots:
+    void Close() { end("Close"); }
+
+private:
+    QString m_path;
+};
+
+class InhibitPortal : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Inhibit")
+
+public slots:
+    QDBusObjectPath Inhibit(const QString& window, uint flags, const QVariantMap& options)
+    {
+        QString sender = message().service();
+        sender.remove(0, 1).replace(QLatin1Char('.'), QLatin1Char('_'));
+        const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
+                                 .arg(sender, options.value("handle_token").toString());
+        auto* request = new Request(path);
+        QDBusConnection::sessionBus().registerObject(path, request, QDBusConnection::ExportAllSlots);
+        auto* watcher = new QDBusServiceWatcher(message().service(), QDBusConnection::sessionBus(),
+            QDBusServiceWatcher::WatchForUnregistration, request);
+        connect(watcher, &QDBusServiceWatcher::serviceUnregistered, request, [request] { request->end("Gone"); });
+        say(QStringLiteral("PortalInhibit window=%1 flags=%2 reason=%3 -> %4")
+                .arg(window).arg(flags).arg(options.value("reason").toString(), path));
+        return QDBusObjectPath(path);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    InhibitPortal inhibit;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.registerObject("/org/freedesktop/portal/desktop", &inhibit, QDBusConnection::ExportAllSlots)
+        || !bus.registerService("org.freedesktop.portal.Desktop")) {
+        std::fprintf(stderr, "cannot register on the session bus\n");
+        return 1;
+    }
+    say("ready");
+    return app.exec();
+}
+
+#include "fake_portal.moc"
