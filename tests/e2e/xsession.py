@@ -189,10 +189,15 @@ class XSession:
 
     # -- pixels --------------------------------------------------------------------------------
     def screenshot(self):
-        result = subprocess.run(["xwd", "-root", "-silent"], env=self.env, capture_output=True, timeout=20)
-        if result.returncode != 0 or len(result.stdout) < 100:
-            raise AssertionError("xwd failed: " + result.stderr.decode(errors="replace"))
-        return XwdImage(result.stdout)
+        # xwd looks at the windows on screen too: one that goes meanwhile fails it with BadWindow.
+        end = time.monotonic() + 5
+        while True:
+            result = subprocess.run(["xwd", "-root", "-silent"], env=self.env, capture_output=True, timeout=20)
+            if result.returncode == 0 and len(result.stdout) >= 100:
+                return XwdImage(result.stdout)
+            if b"BadWindow" not in result.stderr or time.monotonic() > end:
+                raise AssertionError("xwd failed: " + result.stderr.decode(errors="replace"))
+            time.sleep(0.02)
 
 
 class LineReader:
