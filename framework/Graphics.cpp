@@ -12,7 +12,12 @@ void Graphics::DrawPicture(const PictureRef& picture, Integer x, Integer y, Inte
     if (!picture)
         throw NilObjectException("There is no picture to draw.");
     m_painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    m_painter.drawImage(QRectF(x, y, width, height), picture->image(), QRectF(sourceX, sourceY, sourceWidth, sourceHeight));
+    // The source rectangle is in the file's pixels; the image may be decoded smaller.
+    const QImage& image = picture->image();
+    const qreal sx = qreal(image.width()) / qreal(picture->Width());
+    const qreal sy = qreal(image.height()) / qreal(picture->Height());
+    m_painter.drawImage(QRectF(x, y, width, height), image,
+        QRectF(sourceX * sx, sourceY * sy, sourceWidth * sx, sourceHeight * sy));
 }
 
 }

@@ -5,7 +5,14 @@
 namespace fw {
 
 Picture::Picture(const QImage& image)
+    : Picture(image, image.width(), image.height())
+{
+}
+
+Picture::Picture(const QImage& image, Integer fileWidth, Integer fileHeight)
     : m_image(std::make_unique<QImage>(image))
+    , m_width(fileWidth)
+    , m_height(fileHeight)
 {
 }
 
@@ -13,12 +20,12 @@ Picture::~Picture() = default;
 
 Integer Picture::Width() const
 {
-    return m_image->width();
+    return m_width;
 }
 
 Integer Picture::Height() const
 {
-    return m_image->height();
+    return m_height;
 }
 
 }

@@ -13,6 +13,9 @@ namespace fw {
 class Picture {
 public:
     explicit Picture(const QImage& image);
+    // An image decoded smaller than its file: Width and Height still give the file's size,
+    // the size drawing measures source rectangles in.
+    Picture(const QImage& image, Integer fileWidth, Integer fileHeight);
     ~Picture();
 
     Integer Width() const;
@@ -21,6 +24,7 @@ public:
 
 private:
     std::unique_ptr<QImage> m_image;
+    Integer m_width, m_height;
 };
 
 using PictureRef = std::shared_ptr<Picture>;

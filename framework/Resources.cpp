@@ -53,9 +53,9 @@ void Resources::setFolder(const std::filesystem::path& folder)
     overrideFolder() = folder;
 }
 
-PictureRef PictureOpenFromApp(const std::string& name)
+PictureRef PictureOpenFromApp(const std::string& name, Integer drawnWidth, Integer drawnHeight)
 {
-    return readJpegStrictly((Resources::folder() / name).string());
+    return readJpegStrictly((Resources::folder() / name).string(), drawnWidth, drawnHeight);
 }
 
 }

@@ -19,7 +19,8 @@ public:
 };
 
 // Opens a JPEG picture by file name from the resource folder, strictly (see JpegFile.h):
-// none unless it decodes completely.
-PictureRef PictureOpenFromApp(const std::string& name);
+// none unless it decodes completely. With the largest size it will be drawn at, in device
+// pixels, it is decoded no larger than that needs.
+PictureRef PictureOpenFromApp(const std::string& name, Integer drawnWidth = 0, Integer drawnHeight = 0);
 
 }

@@ -3,6 +3,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <algorithm>
 
 namespace fw {
 
@@ -40,6 +41,14 @@ QScreen* chosenScreen()
             return screen;
     }
     return nullptr;
+}
+
+double largestDevicePixelRatio()
+{
+    double ratio = 1.0;
+    for (QScreen* screen : QGuiApplication::screens())
+        ratio = std::max(ratio, screen->devicePixelRatio());
+    return ratio;
 }
 
 }

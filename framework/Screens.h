@@ -12,4 +12,8 @@ std::vector<std::string> screenNames();
 // full-screen one covering it. False, changing nothing, when no screen has that name.
 bool useScreen(const std::string& name);
 
+// Device pixels per layout pixel on the densest screen: what a picture needs to stay sharp
+// on any of them.
+double largestDevicePixelRatio();
+
 }

@@ -88,14 +88,20 @@ private slots:
     void Picture_anySizeFillsTheWholeCanvas_data()
     {
         QTest::addColumn<QSize>("size");
-        QTest::newRow("designed 892x550") << QSize(892, 550);
-        QTest::newRow("small 40x20") << QSize(40, 20);
-        QTest::newRow("tall 100x900") << QSize(100, 900);
+        QTest::addColumn<QSize>("held"); // decoded by halves, never below the canvas's 446 x 275
+        QTest::newRow("designed 892x550") << QSize(892, 550) << QSize(446, 275);
+        QTest::newRow("four times 1784x1100") << QSize(1784, 1100) << QSize(446, 275);
+        QTest::newRow("odd 1785x1101, rounded up") << QSize(1785, 1101) << QSize(447, 276);
+        QTest::newRow("small 40x20") << QSize(40, 20) << QSize(40, 20);
+        QTest::newRow("tall 100x900") << QSize(100, 900) << QSize(100, 900);
     }
     void Picture_anySizeFillsTheWholeCanvas()
     {
         QFETCH(QSize, size);
+        QFETCH(QSize, held);
         writeResource(twoColourJpeg(size.width(), size.height()));
+        QCOMPARE(QSize(int(VQ1()->Width()), int(VQ1()->Height())), size);
+        QCOMPARE(VQ1()->image().size(), held);
         auto& window = wStartup();
         const QImage image = window.Canvas1().widget()->grab().toImage();
         QCOMPARE(image.size(), QSize(446, 275));
