@@ -5,6 +5,8 @@
 #include "Window.h"
 
 #include <QIcon>
+#include <QImage>
+#include <QPixmap>
 #include <QTimer>
 #include <filesystem>
 
@@ -77,7 +79,18 @@ void Runtime::describeApplication(const std::string& name, const std::string& de
     // is set once the event loop runs, so that reading it (and the toolkit's image plug-ins)
     // does not delay the first window.
     const QString iconFile = QString::fromStdString((Resources::folder() / (desktopId + ".png")).string());
-    QTimer::singleShot(0, qApp, [iconFile] { QApplication::setWindowIcon(QIcon(iconFile)); });
+    QTimer::singleShot(0, qApp, [iconFile] {
+        // A window hands its icon to the window manager as raw pixels (on X, a property that
+        // the window manager reads while it maps the window): small sizes only, as taskbars and
+        // switchers show it. Larger icons come from the desktop entry's themed one.
+        const QImage image(iconFile);
+        if (image.isNull())
+            return;
+        QIcon icon;
+        for (int size : { 16, 32, 48 })
+            icon.addPixmap(QPixmap::fromImage(image.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+        QApplication::setWindowIcon(icon);
+    });
 }
 
 void Runtime::registerApplication(std::unique_ptr<Application> application)

@@ -3,12 +3,15 @@
 
 #include <QCoreApplication>
 #include <QObject>
+#include <QTimer>
 #include <algorithm>
 #include <malloc.h>
 
 namespace fw {
 
 namespace {
+
+constexpr int ReturnMemoryAfterMs = 1000;
 
 // The layer holds every open window. Like the runtime's state, the list outlives static
 // destruction; shut-down empties it.
@@ -30,8 +33,9 @@ public:
     {
         m_window.reset();
         // A closed window's memory goes back to the system, not only to the heap: the
-        // full-screen window that usually follows may run for days.
-        ::malloc_trim(0);
+        // full-screen window that usually follows may run for days. A little later, so that
+        // walking the heap does not hold up that window's first frame.
+        QTimer::singleShot(ReturnMemoryAfterMs, [] { ::malloc_trim(0); });
     }
 
 private:
