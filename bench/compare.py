@@ -78,8 +78,11 @@ def main():
     folder = tempfile.mkdtemp(prefix="vq-compare-")
     for size in sizes:
         jsonl = os.path.join(folder, size + ".jsonl")
+        listed = programs(os.path.abspath(args.binary))
         for round_ in range(args.rounds):
-            for label, command in programs(os.path.abspath(args.binary)):
+            # Each round starts with another program: none always runs right after the same one.
+            start = round_ % len(listed)
+            for label, command in listed[start:] + listed[:start]:
                 measure(size, label, command, args.blink, jsonl)
             print("%s: round %d of %d done" % (size, round_ + 1, args.rounds), file=sys.stderr, flush=True)
         summarize(jsonl, size)

@@ -1,6 +1,7 @@
 #include "ContentWidget.h"
 #include "Runtime.h"
 #include "Window.h"
+#include "WindowWidget.h"
 
 #include <QPaintEvent>
 #include <QPainter>
@@ -24,6 +25,7 @@ void ContentWidget::paintEvent(QPaintEvent* event)
         if (event->region().intersects(area))
             Runtime::dispatch([&] { rect->paint(painter); });
     }
+    static_cast<WindowWidget*>(window())->contentDrawn();
 }
 
 }

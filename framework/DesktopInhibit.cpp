@@ -9,6 +9,8 @@
 #include <QGuiApplication>
 #include <QRandomGenerator>
 #include <QWindow>
+#include <optional>
+#include <vector>
 
 namespace fw {
 
@@ -41,12 +43,15 @@ bool haveSessionBus()
     return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
 }
 
-QDBusConnection* bus()
+// The toolkit keeps the connection; this is a handle to it, or none.
+std::optional<QDBusConnection> bus()
 {
     if (!haveSessionBus())
-        return nullptr;
-    static QDBusConnection connection = QDBusConnection::sessionBus();
-    return connection.isConnected() ? &connection : nullptr;
+        return std::nullopt;
+    QDBusConnection connection = QDBusConnection::sessionBus();
+    if (!connection.isConnected())
+        return std::nullopt;
+    return connection;
 }
 
 QDBusMessage unInhibitMessage(uint cookie)
@@ -67,7 +72,7 @@ void inhibitScreenSaver(QDBusConnection& connection, const std::string& reason)
         if (reply.isError())
             return;
         if (!s.held) { // released meanwhile: give it back at once
-            if (QDBusConnection* connection = bus())
+            if (auto connection = bus())
                 connection->call(unInhibitMessage(reply.value()), QDBus::NoBlock);
             return;
         }
@@ -97,7 +102,7 @@ void inhibitThroughPortal(QDBusConnection& connection, QWindow* window, const st
 
 void DesktopInhibit::inhibit(QWindow* window, const std::string& reason)
 {
-    QDBusConnection* connection = bus();
+    auto connection = bus();
     if (s.held || !connection)
         return;
     s.held = true;
@@ -110,7 +115,7 @@ void DesktopInhibit::release()
     if (!s.held)
         return;
     s.held = false;
-    QDBusConnection* connection = bus();
+    auto connection = bus();
     if (!connection)
         return;
     std::vector<QDBusPendingCall> answers;

@@ -160,6 +160,10 @@ void Window::Show()
             m_keepsDisplayAwake = true;
             DisplayKeeper::hold(m_widget->windowHandle());
         }
+        // Raising and activating a full-screen window before its first frame holds that
+        // frame up while the window manager restacks and refocuses: asked for once drawn.
+        m_widget->raiseAndActivateWhenDrawn();
+        return;
     } else {
         if (!m_widget->isVisible())
             m_widget->placeOnChosenScreen();

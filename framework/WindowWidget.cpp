@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QScreen>
+#include <QTimer>
 
 namespace fw {
 
@@ -123,6 +124,26 @@ void WindowWidget::closeEvent(QCloseEvent* event)
     // windows have no close box, so such a request means the user wants out.
     event->ignore();
     Runtime::dispatch([] { Quit(0); });
+}
+
+void WindowWidget::raiseAndActivateWhenDrawn()
+{
+    if (!m_drawn) {
+        m_activateWhenDrawn = true;
+        return;
+    }
+    raise();
+    activateWindow();
+}
+
+void WindowWidget::contentDrawn()
+{
+    m_drawn = true;
+    if (m_activateWhenDrawn) {
+        m_activateWhenDrawn = false;
+        // Posted: it runs once this frame has gone to the screen.
+        QTimer::singleShot(0, this, [this] { raiseAndActivateWhenDrawn(); });
+    }
 }
 
 void WindowWidget::resizeEvent(QResizeEvent* event)

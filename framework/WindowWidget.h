@@ -28,6 +28,10 @@ public:
     void coverScreen();
     // Centres the window on the chosen screen, if one was chosen.
     void placeOnChosenScreen();
+    // Raises and activates the window now, or once its first frame is drawn.
+    void raiseAndActivateWhenDrawn();
+    // The content area has been drawn (the window itself is covered by it).
+    void contentDrawn();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -44,6 +48,8 @@ private:
     int m_menuBarHeight = 0;
     std::vector<QAction*> m_menuActions;
     QSize m_lastContentSize;
+    bool m_drawn = false;
+    bool m_activateWhenDrawn = false;
 };
 
 }
