@@ -8,7 +8,7 @@ import subprocess
 import tempfile
 import time
 
-from xsession import XSession, as_user
+from xsession import XSession, as_user, end_all
 
 USER = "nobody"
 
@@ -54,18 +54,7 @@ class WaylandSession:
         return self
 
     def __exit__(self, *exc):
-        if self.app:
-            if self.app.poll() is None:
-                self.app.kill()
-            self.app.communicate()
-        for proc in reversed(self.procs):
-            if proc.poll() is None:
-                proc.terminate()
-                try:
-                    proc.wait(5)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
+        end_all(self.app, self.procs)
         shutil.rmtree(self.root, ignore_errors=True)
 
     def run(self, *command):

@@ -48,18 +48,7 @@ class XSession:
         return self
 
     def __exit__(self, *exc):
-        if self.app:
-            if self.app.poll() is None:
-                self.app.kill()
-            self.app.communicate()
-        for proc in reversed(self.procs):
-            if proc.poll() is None:
-                proc.terminate()
-                try:
-                    proc.wait(5)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
+        end_all(self.app, self.procs)
         shutil.rmtree(self.home, ignore_errors=True)
 
     @staticmethod
@@ -235,6 +224,22 @@ class LineReader:
         while self.read(quiet):
             pass
         return self.lines[start:]
+
+
+def end_all(app, procs):
+    """Ends the program under test, then every helper, the last started first."""
+    if app:
+        if app.poll() is None:
+            app.kill()
+        app.communicate()
+    for proc in reversed(procs):
+        if proc.poll() is None:
+            proc.terminate()
+            try:
+                proc.wait(5)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
 
 
 def as_user(user):
