@@ -6,7 +6,6 @@ import pwd
 import shutil
 import subprocess
 import tempfile
-import time
 
 from xsession import XSession, as_user, end_all
 
