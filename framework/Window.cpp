@@ -164,11 +164,10 @@ void Window::Show()
         // frame up while the window manager restacks and refocuses: asked for once drawn.
         m_widget->raiseAndActivateWhenDrawn();
         return;
-    } else {
-        if (!m_widget->isVisible())
-            m_widget->placeOnChosenScreen();
-        m_widget->show();
     }
+    if (!m_widget->isVisible())
+        m_widget->placeOnChosenScreen();
+    m_widget->show();
     m_widget->raise();
     m_widget->activateWindow();
 }

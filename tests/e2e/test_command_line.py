@@ -75,6 +75,12 @@ class CommandLine(BoardChecks, unittest.TestCase):
         session.x("xrandr", "--setmonitor", "LEFT", "1920/508x1080/286+0+0", "none")
         session.x("xrandr", "--setmonitor", "RIGHT", "1920/508x1080/286+1920+0", "none")
 
+    def assert_board_on_the_right_then_quit(self, session):
+        session.wait_for_window(lambda g: g == (1920, 0, 1920, 1080), "a board covering the right monitor")
+        self.wait_first_frame(session, 1920, 1920)
+        session.key("Escape")
+        self.assertEqual(session.exit_status(), 0)
+
     def test_screen_chooses_the_monitor(self):
         with self.subTest(how="start window, then GO"), XSession("3840x1080") as session:
             self.two_monitors(session)
@@ -82,17 +88,11 @@ class CommandLine(BoardChecks, unittest.TestCase):
             self.assertGreaterEqual(geometry[0], 1920, geometry)
             self.assert_picture_shown(session, geometry)
             session.key("Return")
-            session.wait_for_window(lambda g: g == (1920, 0, 1920, 1080), "a board covering the right monitor")
-            self.wait_first_frame(session, 1920, 1920)
-            session.key("Escape")
-            self.assertEqual(session.exit_status(), 0)
+            self.assert_board_on_the_right_then_quit(session)
         with self.subTest(how="--go"), XSession("3840x1080") as session:
             self.two_monitors(session)
             session.start(self.BINARY, arguments=["--go", "--screen=RIGHT"])
-            session.wait_for_window(lambda g: g == (1920, 0, 1920, 1080), "a board covering the right monitor")
-            self.wait_first_frame(session, 1920, 1920)
-            session.key("Escape")
-            self.assertEqual(session.exit_status(), 0)
+            self.assert_board_on_the_right_then_quit(session)
         with self.subTest(how="unknown name"), XSession("3840x1080") as session:
             self.two_monitors(session)
             session.start(self.BINARY, arguments=["--screen", "NOPE"])
