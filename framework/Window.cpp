@@ -156,6 +156,7 @@ void Window::Show()
         throw NilObjectException("Window " + m_className + " has been closed and cannot be shown.");
     if (m_design.FullScreen) {
         m_widget->showFullScreen();
+        m_widget->prepareFirstFrame();
         if (!m_keepsDisplayAwake) {
             m_keepsDisplayAwake = true;
             DisplayKeeper::hold(m_widget->windowHandle());

@@ -1,5 +1,6 @@
 #include "WindowWidget.h"
 #include "ContentWidget.h"
+#include "FramePrefault.h"
 #include "KeyString.h"
 #include "ScreenChoice.h"
 #include "Runtime.h"
@@ -22,6 +23,9 @@ WindowWidget::WindowWidget(Window& owner)
 {
     setFocusPolicy(Qt::NoFocus);
 }
+
+// Out of line: the prefault helper is joined here, before the toolkit frees the buffer.
+WindowWidget::~WindowWidget() = default;
 
 int WindowWidget::menuBarHeight() const
 {
@@ -124,6 +128,12 @@ void WindowWidget::closeEvent(QCloseEvent* event)
     // windows have no close box, so such a request means the user wants out.
     event->ignore();
     Runtime::dispatch([] { Quit(0); });
+}
+
+void WindowWidget::prepareFirstFrame()
+{
+    if (!m_prefault && !m_drawn)
+        m_prefault = std::make_unique<FramePrefault>(*this);
 }
 
 void WindowWidget::raiseAndActivateWhenDrawn()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <memory>
 #include <vector>
 
 class QAction;
@@ -9,6 +10,7 @@ class QMenuBar;
 
 namespace fw {
 
+class FramePrefault;
 class MenuBar;
 class Window;
 
@@ -17,6 +19,7 @@ class Window;
 class WindowWidget : public QWidget {
 public:
     explicit WindowWidget(Window& owner);
+    ~WindowWidget() override;
 
     QWidget* content() const { return m_content; }
     void setContentSize(int width, int height);
@@ -28,6 +31,8 @@ public:
     void coverScreen();
     // Centres the window on the chosen screen, if one was chosen.
     void placeOnChosenScreen();
+    // Readies the buffer of a window just shown full screen for its first frame (once).
+    void prepareFirstFrame();
     // Raises and activates the window now, or once its first frame is drawn.
     void raiseAndActivateWhenDrawn();
     // The content area has been drawn (the window itself is covered by it).
@@ -50,6 +55,7 @@ private:
     QSize m_lastContentSize;
     bool m_drawn = false;
     bool m_activateWhenDrawn = false;
+    std::unique_ptr<FramePrefault> m_prefault;
 };
 
 }

@@ -1,0 +1,79 @@
+#include "FramePrefault.h"
+
+#include <QBackingStore>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QImage>
+#include <QWidget>
+#include <QWindow>
+
+#include <cstdint>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace fw {
+
+namespace {
+
+// Where the window's buffer is a single image from the moment it is sized.
+bool bufferIsOneImage()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("xcb") || platform == QLatin1String("offscreen");
+}
+
+}
+
+FramePrefault::FramePrefault(QWidget& window)
+{
+#ifdef MADV_POPULATE_WRITE
+    QBackingStore* store = window.backingStore();
+    QWindow* handle = window.windowHandle();
+    if (!store || !handle || !bufferIsOneImage())
+        return;
+    // The size the toolkit gives the buffer at the first paint, so the buffer made now is the
+    // one painted into.
+    store->resize(window.size());
+    const auto* image = dynamic_cast<const QImage*>(store->paintDevice());
+    if (!image || image->isNull())
+        return;
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(image->constBits());
+    const auto first = start & ~(page - 1);
+    const auto length = start + static_cast<std::uintptr_t>(image->sizeInBytes()) - first;
+    // Kernels before 5.14 refuse the advice; the first paint then faults the pages as usual.
+    m_worker = std::thread([first, length] { madvise(reinterpret_cast<void*>(first), length, MADV_POPULATE_WRITE); });
+    handle->installEventFilter(this);
+    window.installEventFilter(this);
+#else
+    (void)window;
+#endif
+}
+
+FramePrefault::~FramePrefault()
+{
+    finish();
+}
+
+void FramePrefault::finish()
+{
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+bool FramePrefault::eventFilter(QObject*, QEvent* event)
+{
+    // The expose and the update request lead to the first paint; a hide may free the buffer.
+    switch (event->type()) {
+    case QEvent::Expose:
+    case QEvent::UpdateRequest:
+    case QEvent::Hide:
+        finish();
+        break;
+    default:
+        break;
+    }
+    return false;
+}
+
+}
