@@ -30,6 +30,21 @@ def programs(binary):
             ("xlib", [os.path.join(ANCHORS, "xlib-board"), "-s"])]
 
 
+def balanced_order(count, round_):
+    """The order of the programs in a round. A run is slower or faster depending on the one
+    before it (seen: about 10 ms more to the first window right after the Xlib board), so over
+    every `count` rounds each program runs right after each other one exactly once (a
+    Williams square; a plain rotation keeps the same neighbours). For an even count."""
+    first, low, high = [0], 1, count - 1
+    while len(first) < count:
+        first.append(low)
+        low += 1
+        if len(first) < count:
+            first.append(high)
+            high -= 1
+    return [(index + round_) % count for index in first]
+
+
 def measure(size, label, command, blink, jsonl):
     subprocess.run([sys.executable, os.path.join(SHARED, "measure.py"), "--size", size + "x24", "--runs", "1",
                     "--start-window", "--blink", str(blink), "--label", label, "--jsonl", jsonl, "--", *command],
@@ -80,9 +95,8 @@ def main():
         jsonl = os.path.join(folder, size + ".jsonl")
         listed = programs(os.path.abspath(args.binary))
         for round_ in range(args.rounds):
-            # Each round starts with another program: none always runs right after the same one.
-            start = round_ % len(listed)
-            for label, command in listed[start:] + listed[:start]:
+            for index in balanced_order(len(listed), round_):
+                label, command = listed[index]
                 measure(size, label, command, args.blink, jsonl)
             print("%s: round %d of %d done" % (size, round_ + 1, args.rounds), file=sys.stderr, flush=True)
         summarize(jsonl, size)

@@ -22,4 +22,5 @@ if [ -f "$shared/measure.py" ]; then
     echo
     sh "$shared/anchors/build.sh" >/dev/null
     python3 "$root/bench/compare.py" --rounds "${ROUNDS:-8}" ${UHD:+--4k} "$build/velquarin-control-board"
+    python3 "$root/bench/tick_instructions.py" "$build/velquarin-control-board"
 fi
