@@ -8,6 +8,7 @@
 #include <QWindow>
 
 #include <cstdint>
+#include <system_error>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -41,8 +42,15 @@ FramePrefault::FramePrefault(QWidget& window)
     const auto start = reinterpret_cast<std::uintptr_t>(image->constBits());
     const auto first = start & ~(page - 1);
     const auto length = start + static_cast<std::uintptr_t>(image->sizeInBytes()) - first;
-    // Kernels before 5.14 refuse the advice; the first paint then faults the pages as usual.
-    m_worker = std::thread([first, length] { madvise(reinterpret_cast<void*>(first), length, MADV_POPULATE_WRITE); });
+    // Kernels before 5.14 refuse the advice, and a thread may not be had; either way the
+    // first paint faults the pages in itself, as without this.
+    try {
+        m_worker = std::thread([first, length] {
+            madvise(reinterpret_cast<void*>(first), length, MADV_POPULATE_WRITE);
+        });
+    } catch (const std::system_error&) {
+        return;
+    }
     handle->installEventFilter(this);
     window.installEventFilter(this);
 #else
