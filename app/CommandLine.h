@@ -19,6 +19,9 @@ struct CommandLine {
 
 CommandLine readCommandLine(int argc, char** argv);
 
+// The text with control characters spelled out (\x1B), safe to print on a terminal.
+std::string escapedForTerminal(const std::string& text);
+
 // The options of this run, for the start-up steps.
 const CommandLine& commandLine();
 void setCommandLine(const CommandLine& options);

@@ -17,9 +17,9 @@ int main(int argc, char** argv)
     if (!options.screen.empty() && !fw::useScreen(options.screen)) {
         std::string names;
         for (const std::string& name : fw::screenNames())
-            names += (names.empty() ? "" : ", ") + name;
+            names += (names.empty() ? "" : ", ") + escapedForTerminal(name);
         std::fprintf(stderr, "velquarin-control-board: there is no screen named '%s'; the screens are: %s\n",
-            options.screen.c_str(), names.c_str());
+            escapedForTerminal(options.screen).c_str(), names.c_str());
         fw::Runtime::quit(UsageStatus);
         return fw::Runtime::shutDown();
     }

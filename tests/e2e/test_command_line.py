@@ -38,13 +38,18 @@ class CommandLine(BoardChecks, unittest.TestCase):
             self.assertEqual((result.returncode, result.stdout, result.stderr),
                              (0, "velquarin-control-board 1.1.0\n", ""))
         for arguments, problem in ((["--bogus"], "unknown option '--bogus'"), (["--screen"], "'--screen' needs"),
-                                   (["--go", "extra"], "unexpected argument 'extra'")):
+                                   (["--screen="], "'--screen' needs"), (["--screen", "--go"], "'--screen' needs"),
+                                   (["--go", "extra"], "unexpected argument 'extra'"),
+                                   (["--", "--go"], "unexpected argument '--go'"),
+                                   (["\x1b]0;title\x07\x1b[2J"], "unexpected argument '\\x1B]0;title\\x07\\x1B[2J'"),
+                                   (["--\x1b[31m"], "unknown option '--\\x1B[31m'")):
             result = self.run_without_display(*arguments)
-            self.assertEqual(result.returncode, 64)
+            self.assertEqual(result.returncode, 64, arguments)
             self.assertEqual(result.stdout, "")
             self.assertRegex(result.stderr, r"\Avelquarin-control-board: .*%s.*--help'\n\Z" % re.escape(problem))
-        result = self.run_without_display("--go")
-        self.assertEqual((result.returncode, result.stderr), (69, NO_DISPLAY))
+        for arguments in (["--go"], ["--go", "--"], ["--screen=X", "--"]):  # read and taken: then no display
+            result = self.run_without_display(*arguments)
+            self.assertEqual((result.returncode, result.stderr), (69, NO_DISPLAY), arguments)
 
     def test_manual_page_renders_and_lists_the_options_of_help(self):
         page = os.path.join(os.path.dirname(self.BINARY), "resources", "velquarin-control-board.1.gz")
