@@ -7,14 +7,12 @@ import shutil
 import subprocess
 import tempfile
 
-from xsession import XSession, as_user, end_all
+from xsession import as_user, end_all, exit_status, program_state, wait_for
 
 USER = "nobody"
 
 
 class WaylandSession:
-    wait_for = staticmethod(XSession.wait_for)
-
     def __init__(self, outputs=1):
         self.outputs = outputs
         self.shown_output = "HEADLESS-1"  # what screenshot() takes
@@ -47,9 +45,9 @@ class WaylandSession:
             display = [n for n in names if n.startswith("wayland-") and not n.endswith(".lock")]
             ipc = [n for n in names if n.startswith("sway-ipc.")]
             return (display[0], ipc[0]) if display and ipc else None
-        display, ipc = XSession.wait_for(sockets, 15, "sway to start")
+        display, ipc = wait_for(sockets, 15, "sway to start")
         self.env.update(WAYLAND_DISPLAY=display, SWAYSOCK=os.path.join(self.runtime, ipc))
-        XSession.wait_for(lambda: len(self.outputs_now()) == self.outputs, 15, "sway's outputs")
+        self.wait_for(lambda: len(self.outputs_now()) == self.outputs, 15, "sway's outputs")
         return self
 
     def __exit__(self, *exc):
@@ -66,11 +64,22 @@ class WaylandSession:
         return self.app
 
     def exit_status(self, timeout=10):
+        return exit_status(self, timeout)
+
+    def wait_for(self, predicate, timeout, what):
+        return wait_for(predicate, timeout, what, self.seen)
+
+    def seen(self):
+        """What sway showed and what the program was doing, for a failure's message."""
         try:
-            self.stdout, self.stderr = self.app.communicate(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            raise AssertionError("the program did not end within %s s" % timeout)
-        return self.app.returncode
+            views = ["view %r app_id %r at %s fullscreen %s focused %s inhibitor %s" % (
+                v.get("name"), v.get("app_id"), v["rect"], v.get("fullscreen_mode"), v.get("focused"),
+                v.get("idle_inhibitors", {}).get("application")) for v in self.views()]
+            focus = [o["name"] for o in self.swaymsg("-t", "get_outputs", "-r") if o.get("focused")]
+            views.append("focused output: %s" % focus)
+        except (AssertionError, subprocess.TimeoutExpired, ValueError) as error:
+            views = ["sway's views could not be listed: %s" % error]
+        return "\n".join(views + [program_state(self.app)])
 
     def key(self, name):
         # The pauses let the virtual keyboard's keymap reach the client before the key.
@@ -98,7 +107,7 @@ class WaylandSession:
         return found
 
     def wait_for_view(self, predicate, what, timeout=15):
-        return XSession.wait_for(lambda: next((v for v in self.views() if predicate(v)), None), timeout, what)
+        return self.wait_for(lambda: next((v for v in self.views() if predicate(v)), None), timeout, what)
 
     def screenshot(self):
         return PpmImage(self.run("grim", "-t", "ppm", "-o", self.shown_output, "-").stdout)

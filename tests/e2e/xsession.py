@@ -51,29 +51,38 @@ class XSession:
         end_all(self.app, self.procs)
         shutil.rmtree(self.home, ignore_errors=True)
 
-    @staticmethod
-    def wait_for(predicate, timeout, what):
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            value = predicate()
-            if value:
-                return value
-            time.sleep(0.05)
-        raise AssertionError("timed out waiting for " + what)
+    def wait_for(self, predicate, timeout, what):
+        return wait_for(predicate, timeout, what, self.seen)
+
+    def seen(self):
+        """What was on the screen and what the program was doing, for a failure's message."""
+        lines = []
+        try:
+            for window in self.x("xdotool", "search", "--onlyvisible", "--name", "").stdout.split():
+                name = self.x("xdotool", "getwindowname", window).stdout.strip()
+                lines.append("window %s %r at %s" % (window, name, self.geometry(int(window))))
+            lines.append("active window: " + self.x("xdotool", "getactivewindow").stdout.strip())
+        except (AssertionError, subprocess.TimeoutExpired) as error:
+            lines.append("the windows could not be listed: %s" % error)
+        return "\n".join(lines + [program_state(self.app)])
 
     # -- the program -------------------------------------------------------------------------
-    def start(self, binary, extra_env=None, unset=(), user=None, wrapper=(), blocked=(), arguments=()):
+    def start(self, binary, extra_env=None, unset=(), user=None, wrapper=(), blocked=(), ignored=(), arguments=()):
         """Starts the program with a fresh HOME; user runs it as that unprivileged account;
-        blocked signals are blocked when it starts, as some launchers leave them."""
+        blocked signals are blocked when it starts, as some launchers leave them, and ignored
+        ones ignored, as a shell does for a background job."""
         env = dict(self.env, **(extra_env or {}))
         for name in unset:
             env.pop(name, None)
         command = list(wrapper) + [binary] + list(arguments)
         if user:
             command = as_user(user) + command
-        block = (lambda: signal.pthread_sigmask(signal.SIG_BLOCK, blocked)) if blocked else None
+        def prepare():
+            signal.pthread_sigmask(signal.SIG_BLOCK, blocked)
+            for number in ignored:
+                signal.signal(number, signal.SIG_IGN)
         self.app = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                    cwd=self.home, preexec_fn=block)
+                                    cwd=self.home, preexec_fn=prepare if blocked or ignored else None)
         return self.app
 
     def memory_kib(self):
@@ -83,11 +92,7 @@ class XSession:
         return int(fields["VmRSS"].split()[0]), int(fields["VmHWM"].split()[0])
 
     def exit_status(self, timeout=10):
-        try:
-            self.stdout, self.stderr = self.app.communicate(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            raise AssertionError("the program did not end within %s s" % timeout)
-        return self.app.returncode
+        return exit_status(self, timeout)
 
     def x(self, *args):
         return subprocess.run(list(args), env=self.env, capture_output=True, text=True, timeout=20)
@@ -189,6 +194,57 @@ class XSession:
             time.sleep(0.02)
 
 
+def wait_for(predicate, timeout, what, seen=None):
+    """Polls predicate until it gives a true value; on time-out the error says what was seen."""
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise AssertionError("timed out after %s s waiting for %s%s" % (timeout, what, "\n" + seen() if seen else ""))
+
+
+def exit_status(session, timeout):
+    """The program's exit status; if it has not ended in time, the error says where it was."""
+    try:
+        session.stdout, session.stderr = session.app.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        raise AssertionError("the program did not end within %s s\n%s" % (timeout, session.seen()))
+    return session.app.returncode
+
+
+def catches(app, number):
+    """Whether the running program has its own handler for the signal."""
+    with open("/proc/%d/status" % app.pid) as status:
+        caught = next(int(line.split()[1], 16) for line in status if line.startswith("SigCgt:"))
+    return bool(caught >> (number - 1) & 1)
+
+
+def program_state(app):
+    """The program's threads, each with its state and, from gdb, where it stands."""
+    if not app or app.poll() is not None:
+        return "the program: %s" % ("not started" if not app else "ended with %s" % app.returncode)
+    lines = ["the program (pid %d), its threads:" % app.pid]
+    for task in sorted(os.listdir("/proc/%d/task" % app.pid), key=int):
+        try:
+            with open("/proc/%d/task/%s/stat" % (app.pid, task)) as f:
+                stat = f.read()
+            with open("/proc/%d/task/%s/wchan" % (app.pid, task)) as f:
+                wchan = f.read()
+        except OSError:
+            continue
+        name, state = stat[stat.index("(") + 1:stat.rindex(")")], stat[stat.rindex(")") + 2]
+        lines.append("  %s %s state %s in %s" % (task, name, state, wchan or "-"))
+    try:
+        trace = subprocess.run(["gdb", "-p", str(app.pid), "-batch", "-nx", "-ex", "thread apply all bt 12"],
+                               capture_output=True, text=True, timeout=60)
+        lines += [line for line in trace.stdout.splitlines() if line.startswith(("Thread ", "#"))]
+    except (OSError, subprocess.TimeoutExpired) as error:
+        lines.append("no backtraces: %s" % error)
+    return "\n".join(lines)
+
+
 class LineReader:
     """Lines a helper prints, read with a deadline."""
 
@@ -231,7 +287,10 @@ def end_all(app, procs):
     if app:
         if app.poll() is None:
             app.kill()
-        app.communicate()
+        try:  # a child of the program's may still hold its output open
+            app.communicate(timeout=10)
+        except subprocess.TimeoutExpired:
+            pass
     for proc in reversed(procs):
         if proc.poll() is None:
             proc.terminate()
