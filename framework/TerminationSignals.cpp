@@ -1,5 +1,8 @@
 // SIGTERM and SIGINT end the run through the quit path, with status 128 + the signal. The
-// handler only writes the signal's number to a pipe; the event loop reads it.
+// handler only writes the signal's number to a pipe; the event loop reads it. A stop request
+// must stop the program even where no event loop reads the pipe (the toolkit waiting for a
+// display server that does not answer): if the program is not out within StopBoundSeconds
+// of the first signal, or a second one comes, it ends at once with the same status.
 #include "RuntimeState.h"
 
 #include <QSocketNotifier>
@@ -12,14 +15,35 @@ namespace fw {
 
 namespace {
 
+constexpr unsigned StopBoundSeconds = 1;
+
 int s_signalPipe[2] = { -1, -1 };
+volatile sig_atomic_t s_firstSignal = 0;
+bool s_catchesInterrupt = false;
 
 void onSignal(int signal)
 {
+    if (s_firstSignal != 0)
+        ::_exit(128 + s_firstSignal);
+    s_firstSignal = signal;
     const int savedErrno = errno;
     const unsigned char number = static_cast<unsigned char>(signal);
     [[maybe_unused]] const auto written = ::write(s_signalPipe[1], &number, 1);
+    ::alarm(StopBoundSeconds);
     errno = savedErrno;
+}
+
+void onStopBoundPassed(int)
+{
+    ::_exit(128 + s_firstSignal);
+}
+
+// A signal that the launcher set to be ignored stays ignored (a shell does so for SIGINT and
+// SIGQUIT of a background job); SIGTERM, the service manager's stop request, is always taken.
+bool ignoredAtStart(int signal)
+{
+    struct sigaction current {};
+    return ::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
 }
 
 // A termination signal ends whatever runs: the main loop or a message box over it, and any
@@ -44,14 +68,25 @@ void catchTerminationSignals()
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
+    // Any further termination signal waits while the handler runs, so the first one decides.
+    sigaddset(&action.sa_mask, SIGTERM);
+    sigaddset(&action.sa_mask, SIGINT);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
     // A launcher may start the program with these blocked; they would then never arrive.
     sigset_t termination;
     sigemptyset(&termination);
     sigaddset(&termination, SIGTERM);
-    sigaddset(&termination, SIGINT);
+    s_catchesInterrupt = !ignoredAtStart(SIGINT);
+    if (s_catchesInterrupt) {
+        ::sigaction(SIGINT, &action, nullptr);
+        sigaddset(&termination, SIGINT);
+    }
+    ::sigaction(SIGTERM, &action, nullptr);
+    struct sigaction bound {};
+    bound.sa_handler = onStopBoundPassed;
+    sigemptyset(&bound.sa_mask);
+    ::sigaction(SIGALRM, &bound, nullptr);
+    sigaddset(&termination, SIGALRM);
     ::sigprocmask(SIG_UNBLOCK, &termination, nullptr);
 }
 
@@ -71,8 +106,10 @@ void releaseTerminationSignals()
 {
     if (s_signalPipe[0] < 0)
         return;
+    // Out of the event loop now: what is left of the orderly quit stays within the bound.
     std::signal(SIGTERM, SIG_DFL);
-    std::signal(SIGINT, SIG_DFL);
+    if (s_catchesInterrupt)
+        std::signal(SIGINT, SIG_DFL);
     ::close(s_signalPipe[0]);
     ::close(s_signalPipe[1]);
     s_signalPipe[0] = s_signalPipe[1] = -1;

@@ -1,5 +1,6 @@
-// The toolkit ends the process with abort() when it cannot start at all: say so plainly and
-// end with CannotStartStatus instead of a core dump. While it starts, its platform warnings
+// The toolkit ends the process with abort() on a fatal message: say so plainly and end with
+// CannotStartStatus while it starts (it could not start at all), UnhandledFailureStatus once it
+// runs, instead of a core dump. While it starts, its platform warnings
 // are held back: if it cannot start they would only bury the one line that matters.
 #include "Runtime.h"
 #include "RuntimeState.h"
@@ -45,7 +46,7 @@ void onToolkitMessage(QtMsgType type, const QMessageLogContext& context, const Q
         else
             std::fprintf(stderr, "%s: cannot go on: %s\n", program, qPrintable(message.section(QLatin1Char('\n'), 0, 0)));
         std::fflush(stderr);
-        std::_Exit(CannotStartStatus);
+        std::_Exit(s_startingUp ? CannotStartStatus : UnhandledFailureStatus);
     }
     const QString category = QString::fromLatin1(context.category ? context.category : "");
     if (s_startingUp && category.startsWith(QLatin1String("qt.qpa"))) {

@@ -8,11 +8,12 @@ import stat
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 from checks import DATA_FOLDER, BoardChecks  # noqa: E402
-from xsession import LineReader, XSession, run_as, snapshot  # noqa: E402
+from xsession import LineReader, XSession, catches, run_as, snapshot  # noqa: E402
 
 USER = "nobody"  # an account without privileges, for faults that root would not feel
 MEMORY_BOUND_KIB = 300 * 1024
@@ -209,6 +210,31 @@ class Faults(BoardChecks, unittest.TestCase):
                         self.assert_board(session)
                 session.app.send_signal(number)
                 self.assertEqual(session.exit_status(timeout=1), status)
+
+    def test_a_stop_request_stops_a_program_whose_display_does_not_answer(self):
+        for how in ("one signal", "a second signal"):
+            with self.subTest(how=how), XSession("1440x900", wm=False) as session:
+                server = session.procs[0]
+                server.send_signal(signal.SIGSTOP)  # connecting to it now waits for ever
+                try:
+                    session.start(self.BINARY)
+                    session.wait_for(lambda: catches(session.app, signal.SIGTERM), 10, "the signal handler")
+                    session.app.send_signal(signal.SIGTERM)
+                    if how == "a second signal":  # ends it at once, with the first one's status
+                        time.sleep(0.1)  # two pending at once would be taken lowest number first
+                        session.app.send_signal(signal.SIGINT)
+                    self.assertEqual(session.exit_status(timeout=2 if how == "one signal" else 0.8), 143)
+                finally:
+                    server.send_signal(signal.SIGCONT)
+
+    def test_an_interrupt_ignored_by_the_launcher_stays_ignored(self):
+        with XSession("1440x900") as session:
+            self.open_start_window(session, ignored=(signal.SIGINT,))
+            session.app.send_signal(signal.SIGINT)
+            time.sleep(1.5)  # past the bound within which a stop request ends the program
+            self.assertIsNone(session.app.poll(), "SIGINT ended the program")
+            session.app.send_signal(signal.SIGTERM)
+            self.assertEqual(session.exit_status(timeout=2), 143)
 
     def test_display_going_away_ends_the_program_with_failure(self):
         with XSession("1440x900") as session:
