@@ -8,7 +8,10 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QRandomGenerator>
+#include <QDeadlineTimer>
+#include <QThread>
 #include <QWindow>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -21,20 +24,32 @@ constexpr auto ScreenSaverPath = "/org/freedesktop/ScreenSaver";
 constexpr auto Portal = "org.freedesktop.portal.Desktop";
 constexpr auto PortalPath = "/org/freedesktop/portal/desktop";
 constexpr uint PortalIdle = 8;
+// The answers to Inhibit still to come, and to each withdrawal, are waited for this long.
+constexpr int AnswerTimeoutMs = 250;
 constexpr int ReleaseTimeoutMs = 100;
 
-// What was asked for and, once the answers came, granted. A release may come before them.
+// One Inhibit call to the ScreenSaver service. Its answer may come after the hold that asked
+// for it has been released, or after a newer hold has asked again: a cookie is kept only while
+// it belongs to the hold in force, and any other is given back as soon as it is known.
+struct Request {
+    explicit Request(QDBusPendingCall asked)
+        : call(std::move(asked))
+    {
+    }
+    QDBusPendingCall call;
+    bool settled = false; // given back, refused, or kept by the hold in force until its release
+};
+
 struct State {
     bool held = false;
-    bool cookieArrived = false;
-    uint cookie = 0;
+    std::shared_ptr<Request> current; // the request of the hold in force
+    std::vector<std::shared_ptr<Request>> open; // every request not settled yet
     QString portalRequest; // the request's object path, known before the answer
 };
 
 State s;
 
-// A session bus the desktop set up. Without one, asking for it could make the D-Bus library
-// launch a bus of its own, which would outlive the program.
+// A session bus the desktop set up, named in the environment or at its usual place.
 bool haveSessionBus()
 {
     if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
@@ -61,23 +76,40 @@ QDBusMessage unInhibitMessage(uint cookie)
     return call;
 }
 
+// Once a request's answer is in: a refusal is forgotten, a cookie that the hold in force
+// still needs is kept, and any other is given back (waited for by the caller when it passes
+// `answers`, sent without waiting otherwise).
+void settle(const std::shared_ptr<Request>& request, std::vector<QDBusPendingCall>* answers)
+{
+    if (request->settled || !request->call.isFinished())
+        return;
+    const QDBusPendingReply<uint> reply = request->call;
+    const bool granted = !reply.isError();
+    if (granted && request == s.current && s.held)
+        return;
+    request->settled = true;
+    std::erase(s.open, request);
+    if (!granted)
+        return;
+    if (auto connection = bus()) {
+        if (answers)
+            answers->push_back(connection->asyncCall(unInhibitMessage(reply.value()), ReleaseTimeoutMs));
+        else
+            connection->call(unInhibitMessage(reply.value()), QDBus::NoBlock);
+    }
+}
+
 void inhibitScreenSaver(QDBusConnection& connection, const std::string& reason)
 {
     QDBusMessage call = QDBusMessage::createMethodCall(ScreenSaver, ScreenSaverPath, ScreenSaver, "Inhibit");
     call.setArguments({ QGuiApplication::applicationName(), QString::fromStdString(reason) });
-    auto* watcher = new QDBusPendingCallWatcher(connection.asyncCall(call), qApp);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp, [watcher] {
+    auto request = std::make_shared<Request>(connection.asyncCall(call));
+    s.current = request;
+    s.open.push_back(request);
+    auto* watcher = new QDBusPendingCallWatcher(request->call, qApp);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp, [watcher, request] {
         watcher->deleteLater();
-        const QDBusPendingReply<uint> reply = *watcher;
-        if (reply.isError())
-            return;
-        if (!s.held) { // released meanwhile: give it back at once
-            if (auto connection = bus())
-                connection->call(unInhibitMessage(reply.value()), QDBus::NoBlock);
-            return;
-        }
-        s.cookie = reply.value();
-        s.cookieArrived = true;
+        settle(request, nullptr);
     });
 }
 
@@ -100,6 +132,16 @@ void inhibitThroughPortal(QDBusConnection& connection, QWindow* window, const st
 
 }
 
+void DesktopInhibit::useOnlyARunningSessionBus()
+{
+    // Without a bus, the D-Bus library would start one of its own for the program (through
+    // dbus-launch, where installed) as soon as anything asked for it: a bus nobody else
+    // listens on, a process left behind and files written under the home folder. An address
+    // that names no transport makes every such request fail at once instead.
+    if (!haveSessionBus())
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+}
+
 void DesktopInhibit::inhibit(QWindow* window, const std::string& reason)
 {
     auto connection = bus();
@@ -115,20 +157,26 @@ void DesktopInhibit::release()
     if (!s.held)
         return;
     s.held = false;
-    auto connection = bus();
-    if (!connection)
-        return;
     std::vector<QDBusPendingCall> answers;
-    if (s.cookieArrived)
-        answers.push_back(connection->asyncCall(unInhibitMessage(s.cookie), ReleaseTimeoutMs));
-    if (!s.portalRequest.isEmpty()) {
+    // Answers still to come are waited for within the bound (the bus has a thread of its own
+    // that takes them in), so that a cookie granted late is given back too, also at quit. One
+    // that comes later still is given back when it comes.
+    const QDeadlineTimer deadline(AnswerTimeoutMs);
+    for (const std::shared_ptr<Request>& request : std::vector(s.open)) {
+        while (!request->call.isFinished() && !deadline.hasExpired())
+            QThread::msleep(2);
+        settle(request, &answers);
+    }
+    s.current.reset();
+    auto connection = bus();
+    if (connection && !s.portalRequest.isEmpty()) {
         answers.push_back(connection->asyncCall(QDBusMessage::createMethodCall(
             Portal, s.portalRequest, "org.freedesktop.portal.Request", "Close"), ReleaseTimeoutMs));
     }
-    // Both go out at once; each answer, or its time-out, ends the wait for it.
+    s.portalRequest.clear();
+    // Everything goes out at once; each answer, or its time-out, ends the wait for it.
     for (QDBusPendingCall& answer : answers)
         answer.waitForFinished();
-    s = State {};
 }
 
 }

@@ -11,8 +11,11 @@ namespace fw {
 // The requests go out without waiting for the answers; a missing bus or service is skipped.
 class DesktopInhibit {
 public:
+    // Before the toolkit starts: no session bus is asked for unless one runs.
+    static void useOnlyARunningSessionBus();
     static void inhibit(QWindow* window, const std::string& reason);
-    // Withdraws what was granted, waiting at most about 100 ms for the answers.
+    // Withdraws what was granted, waiting within about 350 ms for answers still to come and
+    // for the withdrawals' answers; a cookie granted later still is given back when it comes.
     static void release();
 };
 

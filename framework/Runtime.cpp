@@ -1,4 +1,5 @@
 #include "Runtime.h"
+#include "DesktopInhibit.h"
 #include "DisplayKeeper.h"
 #include "Resources.h"
 #include "RuntimeState.h"
@@ -34,6 +35,7 @@ void Runtime::bringUp(int argc, char** argv)
     watchToolkitMessages();
     // Signals are caught from the start; the event loop reads them once the toolkit is up.
     catchTerminationSignals();
+    DesktopInhibit::useOnlyARunningSessionBus();
     // Only the program name goes to the toolkit: its own options are not taken.
     static std::string programArgument = program;
     s_argv[0] = programArgument.data();

@@ -1,20 +1,43 @@
 // A stand-in for the desktop's screen saver service on a private session bus: answers
 // Inhibit and UnInhibit and prints each call, so a test can read what the program asked.
+// With --answer-after MS[,MS...], each Inhibit is answered that long after it came (the
+// first call after the first time, and so on; the last time stays), as a busy desktop may.
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
 #include <QObject>
+#include <QTimer>
 #include <cstdio>
+#include <cstring>
 
-class ScreenSaver : public QObject {
+class ScreenSaver : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
+
+public:
+    explicit ScreenSaver(QList<int> answerAfterMs)
+        : m_answerAfterMs(std::move(answerAfterMs))
+    {
+    }
 
 public slots:
     uint Inhibit(const QString& application, const QString& reason)
     {
-        std::printf("Inhibit %s: %s -> %u\n", qPrintable(application), qPrintable(reason), m_next);
+        const uint cookie = m_next++;
+        std::printf("Inhibit %s: %s -> %u\n", qPrintable(application), qPrintable(reason), cookie);
         std::fflush(stdout);
-        return m_next++;
+        const int delay = m_answerAfterMs.size() > 1 ? m_answerAfterMs.takeFirst() : m_answerAfterMs.value(0);
+        if (delay > 0) {
+            setDelayedReply(true);
+            const QDBusMessage answer = message().createReply(cookie);
+            QTimer::singleShot(delay, this, [answer, cookie] {
+                QDBusConnection::sessionBus().send(answer);
+                std::printf("answered %u\n", cookie);
+                std::fflush(stdout);
+            });
+        }
+        return cookie;
     }
     void UnInhibit(uint cookie)
     {
@@ -23,13 +46,19 @@ public slots:
     }
 
 private:
+    QList<int> m_answerAfterMs;
     uint m_next = 42;
 };
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    ScreenSaver saver;
+    QList<int> answerAfterMs;
+    if (argc == 3 && std::strcmp(argv[1], "--answer-after") == 0) {
+        for (const QString& ms : QString::fromLatin1(argv[2]).split(QLatin1Char(',')))
+            answerAfterMs << ms.toInt();
+    }
+    ScreenSaver saver(answerAfterMs);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.registerObject("/org/freedesktop/ScreenSaver", &saver, QDBusConnection::ExportAllSlots)
         || !bus.registerService("org.freedesktop.ScreenSaver")) {
