@@ -3,6 +3,7 @@
 #include "DisplayKeeper.h"
 #include "Resources.h"
 #include "RuntimeState.h"
+#include "WaylandIdleInhibit.h"
 #include "Window.h"
 
 #include <QIcon>
@@ -57,6 +58,8 @@ int Runtime::shutDown()
     for (auto it = s.cleanups.rbegin(); it != s.cleanups.rend(); ++it)
         (*it)();
     s.cleanups.clear();
+    if (s.ownApplication)
+        WaylandIdleInhibit::settleBeforeDisconnect();
     s.ownApplication.reset();
     releaseTerminationSignals();
     return s.status;

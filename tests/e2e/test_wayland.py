@@ -45,6 +45,19 @@ class Wayland(BoardChecks, unittest.TestCase):
             session.key("Escape")
             self.assertEqual(session.exit_status(), 0)
 
+    def test_a_stop_request_stops_the_board_of_a_stopped_compositor(self):
+        with WaylandSession() as session:
+            session.start(self.BINARY, arguments=["--go"])
+            session.wait_for_view(lambda v: v["fullscreen_mode"] == 1, "a full-screen board")
+            self.wait_first_frame(session, 0, 1920)
+            compositor = session.procs[0]
+            compositor.send_signal(signal.SIGSTOP)
+            try:
+                session.app.send_signal(signal.SIGTERM)
+                self.assertEqual(session.exit_status(timeout=2), 143)
+            finally:
+                compositor.send_signal(signal.SIGCONT)
+
     def test_compositor_going_away_ends_with_failure(self):
         with WaylandSession() as session:
             self.start_window(session)
