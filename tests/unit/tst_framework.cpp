@@ -121,8 +121,9 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(fw::TypeMismatchException, window.control<fw::Rectangle>("Text"));
         try {
             window.control<fw::Rectangle>("Cell", 7);
+            QFAIL("a missing array element was found");
         } catch (const fw::NilObjectException& e) {
-            QVERIFY(std::string(e.what()).find("\"Cell\" (7)") != std::string::npos);
+            QVERIFY2(std::string(e.what()).find("\"Cell\" (7)") != std::string::npos, e.what());
         }
         // The toolkit name matches the registry, so widget lookups agree with it.
         QVERIFY(window.widget()->findChild<QWidget*>("Text"));
