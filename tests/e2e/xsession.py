@@ -128,7 +128,9 @@ class XSession:
         """The window's place and size on the screen, or None once it is gone."""
         result = self.x("xwininfo", "-id", str(window))
         if result.returncode != 0:
-            if "BadWindow" in result.stderr:
+            # The window went between the listing and this look: xwininfo's first request on
+            # it (GetGeometry) fails with BadDrawable, a later one with BadWindow.
+            if "BadWindow" in result.stderr or "BadDrawable" in result.stderr:
                 return None
             raise AssertionError("xwininfo failed: " + result.stderr.strip())
         get = lambda label: int(re.search(label + r":\s+(-?\d+)", result.stdout).group(1))
