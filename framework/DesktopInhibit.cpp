@@ -5,10 +5,10 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QRandomGenerator>
-#include <QDeadlineTimer>
 #include <QThread>
 #include <QWindow>
 #include <memory>
