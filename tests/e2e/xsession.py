@@ -129,8 +129,8 @@ class XSession:
         result = self.x("xwininfo", "-id", str(window))
         if result.returncode != 0:
             # The window went between the listing and this look: xwininfo's first request on
-            # it (GetGeometry) fails with BadDrawable, a later one with BadWindow.
-            if "BadWindow" in result.stderr or "BadDrawable" in result.stderr:
+            # it (GetGeometry) fails with "Bad Drawable", a later one with BadWindow.
+            if "BadWindow" in result.stderr or "No such window" in result.stderr:
                 return None
             raise AssertionError("xwininfo failed: " + result.stderr.strip())
         get = lambda label: int(re.search(label + r":\s+(-?\d+)", result.stdout).group(1))
