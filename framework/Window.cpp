@@ -18,6 +18,16 @@ Qt::WindowFlags flagsFor(const WindowDesign& design)
     Qt::WindowFlags flags = design.Frame == FrameType::ModalDialog || design.Frame == FrameType::MovableModal
         ? Qt::Dialog
         : Qt::Window;
+    if (design.Frame == FrameType::GlobalFloating)
+        flags |= Qt::WindowStaysOnTopHint;
+    // A full-screen window carries no frame. On Wayland the toolkit draws the frame into the
+    // window's own buffer, and Qt 6.4's Wayland client (seen with cage 0.1.4, which asks for
+    // client-side decorations and grants full screen only in its second configure) keeps those
+    // margins once the window is full screen: the content shifted down and right under a title
+    // bar, its bottom cut. A frameless window gets no decorations from the toolkit at all; the
+    // toolkit drops the frameless hint where any title-bar button is asked for, so none is.
+    if (design.FullScreen && QGuiApplication::platformName() == QLatin1String("wayland"))
+        return flags | Qt::FramelessWindowHint;
     flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint;
     if (design.CloseButton)
         flags |= Qt::WindowCloseButtonHint;
@@ -25,8 +35,6 @@ Qt::WindowFlags flagsFor(const WindowDesign& design)
         flags |= Qt::WindowMinimizeButtonHint;
     if (design.MaximizeButton && design.Resizeable)
         flags |= Qt::WindowMaximizeButtonHint;
-    if (design.Frame == FrameType::GlobalFloating)
-        flags |= Qt::WindowStaysOnTopHint;
     return flags;
 }
 

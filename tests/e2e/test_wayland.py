@@ -1,13 +1,18 @@
 """The program as a native Wayland client under a headless sway: the start window, the board
 full screen on the start window's output, the display kept awake, the compositor going away."""
 import os
+import re
+import shutil
 import signal
+import subprocess
 import sys
+import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from checks import BoardChecks  # noqa: E402
-from waylandsession import WaylandSession  # noqa: E402
+from checks import BoardChecks, layout  # noqa: E402
+from waylandsession import USER, WaylandSession  # noqa: E402
+from xsession import as_user, wait_for  # noqa: E402
 
 APP_ID = "org.velquarin.VelquarinControlBoard"
 
@@ -63,6 +68,59 @@ class Wayland(BoardChecks, unittest.TestCase):
             self.start_window(session)
             session.procs[0].send_signal(signal.SIGKILL)
             self.assertEqual(session.exit_status(), 1)
+
+
+def rects(pattern, text):
+    return [tuple(int(n) for n in found) for found in re.findall(pattern, text)]
+
+
+class Cage(unittest.TestCase):
+    """The board under the cage kiosk compositor, read from the program's own protocol trace:
+    a capture of a headless cage does not follow updates, the trace tells what was sent."""
+
+    def test_board_is_full_screen_without_decorations(self):
+        root = tempfile.mkdtemp(prefix="vq-cage-")
+        try:
+            os.chmod(root, 0o755)
+            runtime = os.path.join(root, "runtime")
+            os.mkdir(runtime, 0o700)
+            shutil.chown(runtime, USER)
+            trace = os.path.join(root, "trace")
+            env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": root, "XDG_RUNTIME_DIR": runtime,
+                   "WLR_BACKENDS": "headless", "WLR_RENDERER": "pixman", "WLR_LIBINPUT_NO_DEVICES": "1",
+                   "WAYLAND_DEBUG": "client"}
+            with open(trace, "w") as out:
+                os.chmod(trace, 0o666)
+                cage = subprocess.Popen(as_user(USER) + ["cage", "--", Wayland.BINARY, "--go"], env=env,
+                                        stdout=subprocess.DEVNULL, stderr=out)
+            try:
+                # The first frame, then a tick's frame: two commits after the full-screen configure.
+                def commits():
+                    with open(trace) as f:
+                        text = f.read()
+                    return text if text.split("array[8]", 1)[-1].count(".commit()") >= 2 else None
+                text = wait_for(commits, 20, "the board's first frame and a tick under cage")
+            finally:
+                subprocess.run(["pkill", "-TERM", "-P", str(cage.pid)], check=False)  # the program
+                cage.wait(10)
+        finally:
+            shutil.rmtree(root, ignore_errors=True)
+
+        width, height = (int(n) for n in re.search(r"xdg_toplevel@\d+\.configure\((\d+), (\d+), array\[[1-9]", text).groups())
+        self.assertGreater(width, 0)
+        self.assertEqual(set(rects(r"set_window_geometry\((\d+), (\d+), (\d+), (\d+)\)", text)),
+                         {(0, 0, width, height)})
+        self.assertEqual(set(rects(r"create_buffer\(new id wl_buffer@\d+, \d+, (\d+), (\d+),", text)),
+                         {(width, height)})
+        # Each frame's damage: the first frame is the whole window; every later one holds blocks
+        # only, each where the layout for the output's width puts it.
+        frames = [rects(r"damage_buffer\((\d+), (\d+), (\d+), (\d+)\)", part)
+                  for part in text.split(".commit()")[:-1] if "attach(" in part]
+        self.assertGreaterEqual(len(frames), 2, text[-3000:])
+        self.assertEqual(frames[0], [(0, 0, width, height)])
+        blocks = set(layout(width))
+        for frame in frames[1:]:
+            self.assertTrue(frame and set(frame) <= blocks, frame)
 
 
 if __name__ == "__main__":
