@@ -145,6 +145,43 @@ class Integration(BoardChecks, unittest.TestCase):
         finally:
             shutil.rmtree(prefix, ignore_errors=True)
 
+    def test_readme_install_autostart_and_uninstall_lines_run_as_written(self):
+        """The README's own lines, into a throwaway prefix and home: /usr/local and ~ are the
+        only words changed, and the tree already built is installed instead of a new one."""
+        source = os.path.join(os.path.dirname(__file__), "..", "..")
+        with open(os.path.join(source, "README.md")) as f:
+            code = [line[4:].rstrip() for line in f if line.startswith("    ")]
+        code = [line.strip() for line in "\n".join(code).replace("\\\n", " ").split("\n")]
+        install = next(line for line in code if line.startswith("sh scripts/install.sh "))
+        uninstall = next(line for line in code if line.startswith("sh scripts/uninstall.sh"))
+        autostart = [line for line in code if "/.config/autostart" in line]
+        self.assertEqual(len(autostart), 2, autostart)  # the folder, then the entry
+        root = tempfile.mkdtemp(prefix="vq-readme-")
+        try:
+            prefix, home = os.path.join(root, "prefix"), os.path.join(root, "home")
+            os.makedirs(os.path.join(prefix, "share", "man", "man1"))  # there before: it stays
+            os.mkdir(home)
+            env = dict(os.environ, HOME=home, BUILD=os.path.dirname(self.BINARY))
+
+            def run(line):
+                result = subprocess.run(["sh", "-c", line.replace("/usr/local", prefix)], cwd=source, env=env,
+                                        capture_output=True, text=True, timeout=300)
+                self.assertEqual(result.returncode, 0, line + "\n" + result.stdout + result.stderr)
+            run(install)
+            self.assertTrue(os.access(os.path.join(prefix, "bin", "velquarin-control-board"), os.X_OK))
+            for line in autostart:
+                run(line)
+            entry = os.path.join(home, ".config", "autostart", APP_ID + ".desktop")
+            result = subprocess.run(["desktop-file-validate", entry], capture_output=True, text=True)
+            self.assertEqual((result.returncode, result.stdout + result.stderr), (0, ""))
+            with open(entry) as f:
+                self.assertIn("Exec=velquarin-control-board --go\n", f.read())
+            run(uninstall)
+            left = [os.path.relpath(os.path.join(d, n), prefix) for d, ds, fs in os.walk(prefix) for n in ds + fs]
+            self.assertEqual(sorted(left), ["share", "share/man", "share/man/man1"])
+        finally:
+            shutil.rmtree(root, ignore_errors=True)
+
     def test_windows_carry_the_desktop_id_and_icon(self):
         with XSession("1440x900") as session:
             window, _ = self.open_start_window(session)
