@@ -4,6 +4,7 @@
 #include "KeyString.h"
 #include "ScreenChoice.h"
 #include "Runtime.h"
+#include "WaylandActivation.h"
 #include "Window.h"
 #include "WindowMenus.h"
 
@@ -144,6 +145,8 @@ void WindowWidget::raiseAndActivateWhenDrawn()
     }
     raise();
     activateWindow();
+    if (!isActiveWindow())
+        WaylandActivation::activate(windowHandle());
 }
 
 void WindowWidget::contentDrawn()

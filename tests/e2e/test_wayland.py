@@ -50,6 +50,18 @@ class Wayland(BoardChecks, unittest.TestCase):
             session.key("Escape")
             self.assertEqual(session.exit_status(), 0)
 
+    def test_board_on_an_output_without_the_focus_takes_the_keyboard(self):
+        with WaylandSession(outputs=2) as session:
+            session.swaymsg("focus", "output", "HEADLESS-1")
+            session.start(self.BINARY, arguments=["--go", "--screen", "HEADLESS-2"])
+            board = session.wait_for_view(lambda v: v["fullscreen_mode"] == 1, "a full-screen board")
+            self.assertEqual((board["rect"]["x"], board["rect"]["width"]), (1920, 1920))
+            session.shown_output = "HEADLESS-2"
+            self.wait_first_frame(session, 0, 1920)
+            session.wait_for_view(lambda v: v["focused"], "the board to get the focus")
+            session.key("Escape")
+            self.assertEqual(session.exit_status(), 0)
+
     def test_a_stop_request_stops_the_board_of_a_stopped_compositor(self):
         with WaylandSession() as session:
             session.start(self.BINARY, arguments=["--go"])

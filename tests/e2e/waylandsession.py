@@ -30,6 +30,8 @@ class WaylandSession:
     def __enter__(self):
         config = os.path.join(self.root, "config")
         with open(config, "w") as f:
+            # Activation requests are granted (sway's default only marks the window urgent).
+            f.write("focus_on_window_activation focus\n")
             for n in range(1, self.outputs + 1):
                 f.write("output HEADLESS-%d resolution 1920x1080 position %d 0\n" % (n, 1920 * (n - 1)))
         os.chmod(config, 0o644)
