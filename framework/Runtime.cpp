@@ -1,9 +1,8 @@
 #include "Runtime.h"
-#include "DesktopInhibit.h"
 #include "DisplayKeeper.h"
+#include "Platform.h"
 #include "Resources.h"
 #include "RuntimeState.h"
-#include "WaylandIdleInhibit.h"
 #include "Window.h"
 
 #include <QIcon>
@@ -36,7 +35,7 @@ void Runtime::bringUp(int argc, char** argv)
     watchToolkitMessages();
     // Signals are caught from the start; the event loop reads them once the toolkit is up.
     catchTerminationSignals();
-    DesktopInhibit::useOnlyARunningSessionBus();
+    platform::beforeToolkitStarts();
     // Only the program name goes to the toolkit: its own options are not taken.
     static std::string programArgument = program;
     s_argv[0] = programArgument.data();
@@ -59,7 +58,7 @@ int Runtime::shutDown()
         (*it)();
     s.cleanups.clear();
     if (s.ownApplication)
-        WaylandIdleInhibit::settleBeforeDisconnect();
+        platform::beforeToolkitDisconnects();
     s.ownApplication.reset();
     releaseTerminationSignals();
     return s.status;

@@ -2,9 +2,9 @@
 #include "ContentWidget.h"
 #include "FramePrefault.h"
 #include "KeyString.h"
+#include "Platform.h"
 #include "ScreenChoice.h"
 #include "Runtime.h"
-#include "WaylandActivation.h"
 #include "Window.h"
 #include "WindowMenus.h"
 
@@ -146,7 +146,7 @@ void WindowWidget::raiseAndActivateWhenDrawn()
     raise();
     activateWindow();
     if (!isActiveWindow())
-        WaylandActivation::activate(windowHandle());
+        platform::askForKeyboard(windowHandle());
 }
 
 void WindowWidget::contentDrawn()

@@ -1,5 +1,5 @@
-// The only files that reach the toolkit's private platform interface (this one and the ones that
-// use it): Qt gives a window's wl_display and wl_surface through it alone.
+// The only file that reaches the toolkit's private platform interface: Qt gives a window's
+// wl_display and wl_surface through it alone.
 #include "WaylandClient.h"
 
 #include <QDeadlineTimer>

@@ -13,8 +13,6 @@ public:
     // Puts an inhibitor on the window's surface; true when one stands.
     static bool inhibit(QWindow* window);
     static void release();
-    // Right before the toolkit disconnects: see the definition.
-    static void settleBeforeDisconnect();
 };
 
 }

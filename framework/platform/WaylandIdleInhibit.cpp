@@ -20,19 +20,6 @@ State s;
 
 }
 
-void WaylandIdleInhibit::settleBeforeDisconnect()
-{
-    wl_display* display = wayland::display();
-    if (!display)
-        return;
-    // The toolkit's event thread reads the connection once the main thread has prepared a read
-    // for it, which the main thread does whenever its loop wakes or sleeps. Should the toolkit
-    // stop that thread before it has taken up a read prepared for it, the read is never taken
-    // and its frame thread waits for it for ever, and so does the program at exit. A round trip
-    // of our own reads alongside it: once it is over, no read is left waiting for that thread.
-    wayland::PrivateQueue(display).roundTrip();
-}
-
 bool WaylandIdleInhibit::inhibit(QWindow* window)
 {
     if (s.inhibitor)

@@ -1,0 +1,16 @@
+#pragma once
+
+class QWindow;
+
+// What the layer asks of the system beneath the toolkit, besides keeping the display awake
+// (DisplayKeeper.h) and preparing a full-screen frame (FramePrefault.h).
+namespace fw::platform {
+
+// Before the toolkit starts: no session bus is asked for unless one runs.
+void beforeToolkitStarts();
+// Right before the toolkit disconnects from the display server.
+void beforeToolkitDisconnects();
+// A full-screen window that the display server has not given the keyboard asks for it.
+void askForKeyboard(QWindow* window);
+
+}
