@@ -128,21 +128,14 @@ void RectControl::setVisible(bool visible)
     m_widget->setVisible(visible);
 }
 
-bool RectControl::Enabled() const
-{
-    return m_windowless ? m_enabled : m_widget->isEnabled();
-}
-
 void RectControl::setEnabled(bool enabled)
 {
-    m_enabled = enabled;
     if (!m_windowless)
         m_widget->setEnabled(enabled);
 }
 
 void RectControl::setTabStop(bool tabStop)
 {
-    m_tabStop = tabStop;
     if (!m_windowless && !tabStop && m_widget->focusPolicy() != Qt::NoFocus)
         m_widget->setFocusPolicy(Qt::ClickFocus);
 }
@@ -164,32 +157,11 @@ void RectControl::applyDesign(const ControlDesign& design)
             m_widget->setParent(parent->widget());
     }
     place(design.Left, design.Top, design.Width, design.Height);
-    setTabIndex(design.TabIndex);
+    m_tabIndex = design.TabIndex;
     setTabStop(design.TabStop);
-    m_lock = { design.LockLeft, design.LockTop, design.LockRight, design.LockBottom };
     setEnabled(design.Enabled);
     setHelpTag(design.HelpTag ? design.HelpTag : "");
     setVisible(design.Visible);
-}
-
-void RectControl::followContentResize(Integer oldWidth, Integer oldHeight, Integer newWidth, Integer newHeight)
-{
-    Integer left = Left(), top = Top(), width = Width(), height = Height();
-    const Integer dx = newWidth - oldWidth, dy = newHeight - oldHeight;
-    if (LockRight()) {
-        if (LockLeft())
-            width += dx;
-        else
-            left += dx;
-    }
-    if (LockBottom()) {
-        if (LockTop())
-            height += dy;
-        else
-            top += dy;
-    }
-    if (LockRight() || LockBottom())
-        place(left, top, width, height);
 }
 
 }

@@ -61,44 +61,30 @@ public:
 
     bool Visible() const { return m_visible; }
     void setVisible(bool visible);
-    bool Enabled() const;
-    // Asks for the control's area to be drawn again.
-    void Refresh();
-    void setEnabled(bool enabled);
-
     Integer TabIndex() const { return m_tabIndex; }
-    void setTabIndex(Integer tabIndex) { m_tabIndex = tabIndex; }
-    bool TabStop() const { return m_tabStop; }
-    void setTabStop(bool tabStop);
-    void setHelpTag(const std::string& text);
-
-    bool LockLeft() const { return m_lock.left; }
-    bool LockTop() const { return m_lock.top; }
-    bool LockRight() const { return m_lock.right; }
-    bool LockBottom() const { return m_lock.bottom; }
 
     // Applies the fields every visible control shares; InitialParent names a control of the
-    // same window to sit in.
+    // same window to sit in. The lock fields are kept as designed: no window here changes
+    // size once built (a full-screen one is laid out by its program).
     void applyDesign(const ControlDesign& design);
 
     QWidget* widget() const;
-    // Keeps the locked edges at their distances when the content area changes size.
-    void followContentResize(Integer oldWidth, Integer oldHeight, Integer newWidth, Integer newHeight);
+
+protected:
+    // Asks for the control's area to be drawn again.
+    void Refresh();
 
 private:
     void place(Integer left, Integer top, Integer width, Integer height);
+    void setEnabled(bool enabled);
+    void setTabStop(bool tabStop);
+    void setHelpTag(const std::string& text);
 
     QPointer<QWidget> m_widget;
     bool m_windowless = false;
     Integer m_left = 0, m_top = 0, m_width = 0, m_height = 0; // windowless only
-    bool m_enabled = true;
     bool m_visible = true;
-    bool m_tabStop = true;
     Integer m_tabIndex = 0;
-    // The edges whose distance to the content area's matching edge the control keeps.
-    struct Locks {
-        bool left = true, top = true, right = false, bottom = false;
-    } m_lock;
 };
 
 }

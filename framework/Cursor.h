@@ -5,7 +5,6 @@ namespace fw {
 enum class MouseCursor { Standard, Invisible };
 
 namespace System::Cursors {
-constexpr MouseCursor StandardPointer = MouseCursor::Standard;
 constexpr MouseCursor InvisibleCursor = MouseCursor::Invisible;
 }
 

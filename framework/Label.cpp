@@ -31,7 +31,6 @@ void Label::setText(const std::string& text)
 
 void Label::setTextAlign(Alignment align)
 {
-    m_align = align;
     const Qt::Alignment horizontal = align == Alignment::Center ? Qt::AlignHCenter
         : align == Alignment::Right                             ? Qt::AlignRight
                                                                 : Qt::AlignLeft;
@@ -40,7 +39,6 @@ void Label::setTextAlign(Alignment align)
 
 void Label::setTextColor(Color color)
 {
-    m_color = color;
     QPalette palette = widget()->palette();
     palette.setColor(QPalette::WindowText, toQColor(color));
     widget()->setPalette(palette);
@@ -48,18 +46,12 @@ void Label::setTextColor(Color color)
 
 void Label::setTextSize(double size)
 {
-    m_size = size;
     changeFont(widget(), [size](QFont& font) { applyTextSize(font, size); });
 }
 
 void Label::setBold(bool bold)
 {
     changeFont(widget(), [bold](QFont& font) { font.setBold(bold); });
-}
-
-bool Label::Bold() const
-{
-    return widget()->font().bold();
 }
 
 void Label::setItalic(bool italic)

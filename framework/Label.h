@@ -11,28 +11,21 @@ public:
 
     std::string Text() const;
     void setText(const std::string& text);
-    void setTextAlign(Alignment align);
-    Alignment textAlign() const { return m_align; }
-    void setTextColor(Color color);
-    Color TextColor() const { return m_color; }
     // Size in pixels; 0 is the platform's default size.
     void setTextSize(double size);
-    double TextSize() const { return m_size; }
     void setBold(bool bold);
-    bool Bold() const;
+
+    void applyDesign(const LabelDesign& design);
+
+private:
+    void setTextAlign(Alignment align);
+    void setTextColor(Color color);
     void setItalic(bool italic);
     void setUnderline(bool underline);
     void setTextFont(const std::string& family);
     void setMultiline(bool multiline);
     void setSelectable(bool selectable);
     void setTransparent(bool transparent);
-
-    void applyDesign(const LabelDesign& design);
-
-private:
-    Alignment m_align = Alignment::Default;
-    Color m_color = RGB(0, 0, 0);
-    double m_size = 0;
 };
 
 }

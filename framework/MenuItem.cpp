@@ -30,12 +30,6 @@ MenuItem* MenuItem::findByName(const std::string& name)
     return nullptr;
 }
 
-void MenuItem::trigger()
-{
-    if (m_action)
-        m_action();
-}
-
 void QuitMenuItem::trigger()
 {
     Quit(0);

@@ -30,13 +30,12 @@ public:
 
     bool isSeparator() const { return Text == "-"; }
     // What choosing the item does; an item with no action and no children shows disabled.
-    virtual bool hasAction() const { return static_cast<bool>(m_action); }
-    virtual void trigger();
-    void setActionHandler(std::function<void()> action) { m_action = std::move(action); }
+    // Only the quit item has one of its own.
+    virtual bool hasAction() const { return false; }
+    virtual void trigger() { }
 
 private:
     std::vector<std::unique_ptr<MenuItem>> m_children;
-    std::function<void()> m_action;
 };
 
 // The menu item whose built-in action quits the application with status 0.

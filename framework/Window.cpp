@@ -254,14 +254,6 @@ void Window::arrangeTabOrder()
         QWidget::setTabOrder(stops[i - 1]->widget(), stops[i]->widget());
 }
 
-void Window::contentResized(Integer oldWidth, Integer oldHeight)
-{
-    for (const auto& control : m_controls) {
-        if (auto* rect = dynamic_cast<RectControl*>(control.get()))
-            rect->followContentResize(oldWidth, oldHeight, Width(), Height());
-    }
-}
-
 QWidget* Window::widget() const
 {
     return m_widget.get();

@@ -104,15 +104,12 @@ public:
     QWidget* contentWidget() const;
 
 private:
-    friend class WindowWidget;
-
     static void adopt(std::unique_ptr<Window> window);
     // Takes a closed window off the list and deletes it once the current event is handled.
     static void retire(Window* window);
     void construct();
     void registerControl(std::unique_ptr<Control> control, const std::string& name, Integer index);
     void arrangeTabOrder();
-    void contentResized(Integer oldWidth, Integer oldHeight);
     void updateMenuBar();
     void letDisplaySleep();
     [[noreturn]] void raiseLookupFailure(const std::string& name, Integer index, bool found) const;

@@ -39,13 +39,6 @@ void WindowWidget::layoutFrame()
     if (m_menuBar)
         m_menuBar->setGeometry(0, 0, width(), bar);
     m_content->setGeometry(0, bar, width(), height() - bar);
-    const QSize now = m_content->size();
-    if (now != m_lastContentSize) {
-        const QSize before = m_lastContentSize;
-        m_lastContentSize = now;
-        if (before.isValid())
-            m_owner.contentResized(before.width(), before.height());
-    }
 }
 
 void WindowWidget::setContentSize(int width, int height)

@@ -52,7 +52,6 @@ private:
     QMenuBar* m_menuBar = nullptr;
     int m_menuBarHeight = 0;
     std::vector<QAction*> m_menuActions;
-    QSize m_lastContentSize;
     bool m_drawn = false;
     bool m_activateWhenDrawn = false;
     std::unique_ptr<FramePrefault> m_prefault;
