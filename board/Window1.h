@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Block.h"
-#include "MenuItem.h"
+#include "MenuBar.h"
 #include "Timer.h"
 #include "Window.h"
 

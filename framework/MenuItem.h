@@ -45,37 +45,4 @@ public:
     void trigger() override;
 };
 
-class MenuBar {
-public:
-    MenuBar() = default;
-    virtual ~MenuBar() = default;
-    MenuBar(const MenuBar&) = delete;
-    MenuBar& operator=(const MenuBar&) = delete;
-
-    void Append(std::unique_ptr<MenuItem> menu);
-    MenuItem* Child(const std::string& name) const;
-    MenuItem* findByName(const std::string& name) const;
-    const std::vector<std::unique_ptr<MenuItem>>& menus() const { return m_menus; }
-
-    // The one menu bar of class B, made on first use; the layer owns it until shut-down.
-    template <class B>
-    static B& implicitInstance()
-    {
-        for (MenuBar* made : instances()) {
-            if (auto* found = dynamic_cast<B*>(made))
-                return *found;
-        }
-        auto made = std::make_unique<B>();
-        B& bar = *made;
-        adopt(std::move(made));
-        return bar;
-    }
-
-private:
-    static std::vector<MenuBar*> instances();
-    static void adopt(std::unique_ptr<MenuBar> bar);
-
-    std::vector<std::unique_ptr<MenuItem>> m_menus;
-};
-
 }

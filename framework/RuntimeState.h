@@ -45,7 +45,7 @@ void releaseTerminationSignals();
 void watchToolkitMessages();
 void toolkitStarted();
 
-// A failure's message box (Failure.cpp), shown once where nothing that failed is on the stack.
+// A failure's message box (Runtime.cpp), shown once where nothing that failed is on the stack.
 void showFailure();
 
 }

@@ -1,5 +1,5 @@
 #include "WindowMenus.h"
-#include "MenuItem.h"
+#include "MenuBar.h"
 #include "Runtime.h"
 
 #include <QAction>
