@@ -111,6 +111,19 @@ fw::Integer scaled(fw::Integer k)
 
 void Window1::Event_Open()
 {
+    layOutBlocks(true);
+    setMouseCursor(fw::System::Cursors::InvisibleCursor);
+}
+
+void Window1::Event_ScreenResized()
+{
+    // The screen under the board changed size, or the board went to another screen: the same
+    // layout for the new width. Which blocks are lit stays, and so does the timer's beat.
+    layOutBlocks(false);
+}
+
+void Window1::layOutBlocks(bool colours)
+{
     using namespace Window1Design;
     const fw::Integer ML = scaled(LeftMargin);
     const fw::Integer PC = scaled(ColumnPitch);
@@ -128,8 +141,8 @@ void Window1::Event_Open()
             Rectangle1(index).setWidth(BW);
             Rectangle1(index).setTop(row * PR + MT);
             Rectangle1(index).setHeight(BH);
-            Rectangle1(index).setFillColor(rowColour[row]);
+            if (colours)
+                Rectangle1(index).setFillColor(rowColour[row]);
         }
     }
-    setMouseCursor(fw::System::Cursors::InvisibleCursor);
 }

@@ -44,10 +44,13 @@ public:
     fw::QuitMenuItem& FileQuit() const;
 
     void Event_Open() override;
+    void Event_ScreenResized() override;
     bool Event_KeyDown(const std::string& key) override;
 
 private:
     void createBlock(fw::Integer index);
+    // Places every block for the window's width; with colours, gives each its row's colour too.
+    void layOutBlocks(bool colours);
 };
 
 // The one board window, made and constructed on first use.

@@ -81,6 +81,7 @@ void Window::construct()
         for (const auto& control : m_controls)
             control->Event_Open();
         Event_Open();
+        m_widget->opened();
         if (m_design.Visible)
             Show();
     } catch (...) {

@@ -32,6 +32,9 @@ public:
     virtual void Event_Open() { }
     // The key as a string (Escape is the character 27); true means the key was consumed.
     virtual bool Event_KeyDown(const std::string& key);
+    // A full-screen window has taken the new size of its screen, or of the screen it moved to,
+    // since it opened: raised before the next frame is drawn, once for each new width.
+    virtual void Event_ScreenResized() { }
 
     const std::string& className() const { return m_className; }
 
@@ -39,6 +42,7 @@ public:
     Integer Width() const;
     Integer Height() const;
     bool Visible() const;
+    bool isFullScreen() const { return m_design.FullScreen; }
     void setMouseCursor(MouseCursor cursor);
     MouseCursor mouseCursor() const { return m_cursor; }
 

@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 namespace fw {
 
@@ -126,6 +127,17 @@ void WindowWidget::closeEvent(QCloseEvent* event)
 
 void WindowWidget::prepareFirstFrame()
 {
+    // A television switched on late, a display switched off and on, a projector plugged in:
+    // the screen under a full-screen window changes size or goes, the display system gives the
+    // window its new size or another screen, and the window's program lays it out again.
+    if (windowHandle() && !m_followsScreen) {
+        m_followsScreen = true;
+        connect(windowHandle(), &QWindow::screenChanged, this, [this](QScreen* screen) {
+            watchScreen(screen);
+            followScreen();
+        });
+        watchScreen(windowHandle()->screen());
+    }
     if (!m_prefault && !m_drawn)
         m_prefault = std::make_unique<FramePrefault>(*this);
 }
@@ -156,6 +168,32 @@ void WindowWidget::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     layoutFrame();
+    followScreen();
+}
+
+void WindowWidget::opened()
+{
+    if (m_owner.isFullScreen())
+        m_openedWidth = m_content->width();
+}
+
+void WindowWidget::watchScreen(QScreen* screen)
+{
+    disconnect(m_screenWatch);
+    if (screen)
+        m_screenWatch = connect(screen, &QScreen::geometryChanged, this, [this] { followScreen(); });
+}
+
+void WindowWidget::followScreen()
+{
+    QScreen* screen = windowHandle() ? windowHandle()->screen() : nullptr;
+    if (m_openedWidth < 0 || !screen)
+        return;
+    // Only once the window has its screen's size: any other resize is no change of screen.
+    if (size() != screen->geometry().size() || m_content->width() == m_openedWidth)
+        return;
+    m_openedWidth = m_content->width();
+    Runtime::dispatch([this] { m_owner.Event_ScreenResized(); });
 }
 
 }

@@ -37,6 +37,8 @@ public:
     void raiseAndActivateWhenDrawn();
     // The content area has been drawn (the window itself is covered by it).
     void contentDrawn();
+    // The window's Open event has run: from now on a full-screen window follows its screen.
+    void opened();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -46,6 +48,9 @@ protected:
 private:
     int menuBarHeight() const;
     void layoutFrame();
+    void watchScreen(QScreen* screen);
+    // Raises Event_ScreenResized once a full-screen window has its screen's new size.
+    void followScreen();
 
     Window& m_owner;
     QWidget* m_content;
@@ -53,6 +58,9 @@ private:
     int m_menuBarHeight = 0;
     std::vector<QAction*> m_menuActions;
     bool m_drawn = false;
+    int m_openedWidth = -1; // the content width a full-screen window was laid out for
+    bool m_followsScreen = false;
+    QMetaObject::Connection m_screenWatch;
     bool m_activateWhenDrawn = false;
     std::unique_ptr<FramePrefault> m_prefault;
 };

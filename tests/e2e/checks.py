@@ -60,15 +60,28 @@ class BoardChecks:
         self.assertTrue(os.path.isdir(folder), folder)
         self.assertEqual(os.listdir(folder), [])
 
-    def block_states(self, image, width, height):
-        """Each fully visible block as True (its row colour) or False (black); None if mixed."""
+    def block_states(self, image, width, height, x=0):
+        """Each fully visible block as True (its row colour) or False (black); None if mixed.
+        The board is `width` pixels wide at x on the screen."""
         states = []
         for i, (left, top, w, h) in enumerate(layout(width)):
             if top + h > height:
                 continue
-            samples = {image.pixel(left + dx, top + dy) for dx in (2, w // 2, w - 3) for dy in (2, h // 2, h - 3)}
+            samples = {image.pixel(x + left + dx, top + dy) for dx in (2, w // 2, w - 3) for dy in (2, h // 2, h - 3)}
             states.append(True if samples == {ROW_COLOURS[i // 6]} else False if samples == {BLACK} else None)
         return states
+
+    def laid_out_for(self, session, x, width, height, before):
+        """The board at x, width x height: every block where the layout for width puts it, each
+        its row's colour or black, and black where the layout for the width before had blocks
+        and the new one has none."""
+        image = session.screenshot()
+        if None in self.block_states(image, width, height, x):
+            return False
+        blocks = layout(width)
+        inside = lambda px, py: any(l <= px < l + w and t <= py < t + h for l, t, w, h in blocks)
+        return all(image.pixel(x + l + w // 2, t + h // 2) == BLACK for l, t, w, h in layout(before)
+                   if l + w // 2 < width and t + h // 2 < height and not inside(l + w // 2, t + h // 2))
 
     def wait_first_frame(self, session, left, width, scale=1):
         """Waits for the board's first frame on a monitor at x = left, `width` device pixels

@@ -50,6 +50,24 @@ class Wayland(BoardChecks, unittest.TestCase):
             session.key("Escape")
             self.assertEqual(session.exit_status(), 0)
 
+    def test_board_follows_its_output_through_mode_changes(self):
+        with WaylandSession() as session:
+            session.start(self.BINARY, arguments=["--go"])
+            session.wait_for_view(lambda v: v["fullscreen_mode"] == 1, "a full-screen board")
+            self.wait_first_frame(session, 0, 1920)
+            before = 1920
+            for width, height in ((1280, 720), (2560, 1440)):
+                session.swaymsg("output", "HEADLESS-1", "resolution", "%dx%d" % (width, height))
+                session.wait_for_view(lambda v: (v["rect"]["width"], v["rect"]["height"]) == (width, height),
+                                      "the board at %dx%d" % (width, height))
+                session.wait_for(lambda: session.screenshot().width == width
+                                 and self.laid_out_for(session, 0, width, height, before), 10,
+                                 "the blocks laid out for %d px, none left where %d px had them" % (width, before))
+                before = width
+            self.assertEqual([v["idle_inhibitors"]["application"] for v in session.views()], ["enabled"])
+            session.key("Escape")
+            self.assertEqual(session.exit_status(), 0)
+
     def test_board_on_an_output_without_the_focus_takes_the_keyboard(self):
         with WaylandSession(outputs=2) as session:
             session.swaymsg("focus", "output", "HEADLESS-1")

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QMenuBar>
 #include <QTest>
+#include <set>
 
 namespace {
 
@@ -124,6 +125,27 @@ private slots:
         QCOMPARE(board.Rectangle1(35).Left(), 1219);
         QCOMPARE(board.Rectangle1(35).Top(), 596);
         QCOMPARE(board.Rectangle1(35).Width(), 180);
+    }
+
+    void Board_laidOutAgainForANewScreenWidthKeepingWhichBlocksAreLit()
+    {
+        auto& board = Window1();
+        openAt(board, 1440, 900);
+        const std::set<int> dark { 0, 7, 20, 35 };
+        for (int i : dark)
+            board.Rectangle1(i).setVisible(false);
+        board.widget()->setGeometry(0, 0, 1280, 720);
+        board.Event_ScreenResized();
+        const auto q = [](fw::Integer k) { return 1280 * k / 1440; };
+        for (int i = 0; i < 36; ++i) {
+            const Block& block = board.Rectangle1(i);
+            QCOMPARE(block.Left(), q(59) + (i % 6) * q(232));
+            QCOMPARE(block.Top(), q(51) + (i / 6) * q(109));
+            QCOMPARE(block.Width(), q(180));
+            QCOMPARE(block.Height(), q(60));
+            QCOMPARE(block.Visible(), !dark.count(i));
+            QVERIFY(block.FillColor() == colourOfRow(i / 6));
+        }
     }
 
     void Board_pixelsShowRowColoursOnBlack()
