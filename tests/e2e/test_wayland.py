@@ -100,6 +100,10 @@ class Wayland(BoardChecks, unittest.TestCase):
             self.assertEqual(session.exit_status(), 1)
 
 
+# A configure that gives the toplevel a size and states (full screen among them).
+FULL_SCREEN_CONFIGURE = re.compile(r"xdg_toplevel@\d+\.configure\(([1-9]\d*), ([1-9]\d*), array\[[1-9]\d*\]\)")
+
+
 def rects(pattern, text):
     return [tuple(int(n) for n in found) for found in re.findall(pattern, text)]
 
@@ -124,20 +128,23 @@ class Cage(unittest.TestCase):
                 cage = subprocess.Popen(as_user(USER) + ["cage", "--", Wayland.BINARY, "--go"], env=env,
                                         stdout=subprocess.DEVNULL, stderr=out)
             try:
-                # The first frame, then a tick's frame: two commits after the full-screen configure.
-                def commits():
+                # The full-screen configure (a size and states), the first frame, and a tick's frame
+                # drawn after that configure.
+                def frames():
                     with open(trace) as f:
                         text = f.read()
-                    return text if text.split("array[8]", 1)[-1].count(".commit()") >= 2 else None
-                text = wait_for(commits, 20, "the board's first frame and a tick under cage")
+                    configured = FULL_SCREEN_CONFIGURE.search(text)
+                    drawn = [part for part in text.split(".commit()")[:-1] if "attach(" in part]
+                    return text if configured and len(drawn) >= 2 and "attach(" in text[configured.end():] \
+                        and text[configured.end():].count(".commit()") >= 1 else None
+                text = wait_for(frames, 20, "the board's first frame and a tick under cage")
             finally:
                 subprocess.run(["pkill", "-TERM", "-P", str(cage.pid)], check=False)  # the program
                 cage.wait(10)
         finally:
             shutil.rmtree(root, ignore_errors=True)
 
-        width, height = (int(n) for n in re.search(r"xdg_toplevel@\d+\.configure\((\d+), (\d+), array\[[1-9]", text).groups())
-        self.assertGreater(width, 0)
+        width, height = (int(n) for n in FULL_SCREEN_CONFIGURE.search(text).groups())
         self.assertEqual(set(rects(r"set_window_geometry\((\d+), (\d+), (\d+), (\d+)\)", text)),
                          {(0, 0, width, height)})
         self.assertEqual(set(rects(r"create_buffer\(new id wl_buffer@\d+, \d+, (\d+), (\d+),", text)),
