@@ -50,11 +50,17 @@ class Wayland(BoardChecks, unittest.TestCase):
             session.key("Escape")
             self.assertEqual(session.exit_status(), 0)
 
+    def show_board(self, session, output=None):
+        """The board shown with --go (on the output named, if any), its first frame drawn."""
+        session.start(self.BINARY, arguments=["--go"] + (["--screen", output] if output else []))
+        board = session.wait_for_view(lambda v: v["fullscreen_mode"] == 1, "a full-screen board")
+        session.shown_output = output or session.shown_output
+        self.wait_first_frame(session, 0, 1920)
+        return board
+
     def test_board_follows_its_output_through_mode_changes(self):
         with WaylandSession() as session:
-            session.start(self.BINARY, arguments=["--go"])
-            session.wait_for_view(lambda v: v["fullscreen_mode"] == 1, "a full-screen board")
-            self.wait_first_frame(session, 0, 1920)
+            self.show_board(session)
             before = 1920
             for width, height in ((1280, 720), (2560, 1440)):
                 session.swaymsg("output", "HEADLESS-1", "resolution", "%dx%d" % (width, height))
@@ -71,20 +77,15 @@ class Wayland(BoardChecks, unittest.TestCase):
     def test_board_on_an_output_without_the_focus_takes_the_keyboard(self):
         with WaylandSession(outputs=2) as session:
             session.swaymsg("focus", "output", "HEADLESS-1")
-            session.start(self.BINARY, arguments=["--go", "--screen", "HEADLESS-2"])
-            board = session.wait_for_view(lambda v: v["fullscreen_mode"] == 1, "a full-screen board")
+            board = self.show_board(session, "HEADLESS-2")
             self.assertEqual((board["rect"]["x"], board["rect"]["width"]), (1920, 1920))
-            session.shown_output = "HEADLESS-2"
-            self.wait_first_frame(session, 0, 1920)
             session.wait_for_view(lambda v: v["focused"], "the board to get the focus")
             session.key("Escape")
             self.assertEqual(session.exit_status(), 0)
 
     def test_a_stop_request_stops_the_board_of_a_stopped_compositor(self):
         with WaylandSession() as session:
-            session.start(self.BINARY, arguments=["--go"])
-            session.wait_for_view(lambda v: v["fullscreen_mode"] == 1, "a full-screen board")
-            self.wait_first_frame(session, 0, 1920)
+            self.show_board(session)
             compositor = session.procs[0]
             compositor.send_signal(signal.SIGSTOP)
             try:
