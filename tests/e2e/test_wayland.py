@@ -120,13 +120,18 @@ class Cage(unittest.TestCase):
             runtime = os.path.join(root, "runtime")
             os.mkdir(runtime, 0o700)
             shutil.chown(runtime, USER)
+            # cage runs the program itself, as the unprivileged account: from a copy it can reach
+            # whatever the folder the tree was built in (a fresh clone's may be root's alone).
+            program = os.path.join(root, "velquarin-control-board")
+            shutil.copy2(Wayland.BINARY, program)
+            shutil.copytree(os.path.join(os.path.dirname(Wayland.BINARY), "resources"), os.path.join(root, "resources"))
             trace = os.path.join(root, "trace")
             env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": root, "XDG_RUNTIME_DIR": runtime,
                    "WLR_BACKENDS": "headless", "WLR_RENDERER": "pixman", "WLR_LIBINPUT_NO_DEVICES": "1",
                    "WAYLAND_DEBUG": "client"}
             with open(trace, "w") as out:
                 os.chmod(trace, 0o666)
-                cage = subprocess.Popen(as_user(USER) + ["cage", "--", Wayland.BINARY, "--go"], env=env,
+                cage = subprocess.Popen(as_user(USER) + ["cage", "--", program, "--go"], env=env,
                                         stdout=subprocess.DEVNULL, stderr=out)
             try:
                 # The full-screen configure (a size and states), the first frame, and a tick's frame
@@ -138,7 +143,10 @@ class Cage(unittest.TestCase):
                     drawn = [part for part in text.split(".commit()")[:-1] if "attach(" in part]
                     return text if configured and len(drawn) >= 2 and "attach(" in text[configured.end():] \
                         and text[configured.end():].count(".commit()") >= 1 else None
-                text = wait_for(frames, 20, "the board's first frame and a tick under cage")
+                def trace_end():
+                    with open(trace) as f:
+                        return "the program's protocol trace ends:\n" + f.read()[-3000:]
+                text = wait_for(frames, 20, "the board's first frame and a tick under cage", trace_end)
             finally:
                 subprocess.run(["pkill", "-TERM", "-P", str(cage.pid)], check=False)  # the program
                 cage.wait(10)
