@@ -169,6 +169,7 @@ void Window::Show()
         throw NilObjectException("Window " + m_className + " has been closed and cannot be shown.");
     if (m_design.FullScreen) {
         m_widget->showFullScreen();
+        m_widget->followScreens();
         m_widget->prepareFirstFrame();
         if (!m_keepsDisplayAwake) {
             m_keepsDisplayAwake = true;
@@ -182,6 +183,7 @@ void Window::Show()
     if (!m_widget->isVisible())
         m_widget->placeOnChosenScreen();
     m_widget->show();
+    m_widget->followScreens();
     m_widget->raise();
     m_widget->activateWindow();
 }

@@ -125,19 +125,22 @@ void WindowWidget::closeEvent(QCloseEvent* event)
     Runtime::dispatch([] { Quit(0); });
 }
 
-void WindowWidget::prepareFirstFrame()
+void WindowWidget::followScreens()
 {
     // A television switched on late, a display switched off and on, a projector plugged in:
-    // the screen under a full-screen window changes size or goes, the display system gives the
-    // window its new size or another screen, and the window's program lays it out again.
-    if (windowHandle() && !m_followsScreen) {
-        m_followsScreen = true;
-        connect(windowHandle(), &QWindow::screenChanged, this, [this](QScreen* screen) {
-            watchScreen(screen);
-            followScreen();
-        });
-        watchScreen(windowHandle()->screen());
-    }
+    // the screen under a window changes size or goes, and the window moves to another.
+    if (!windowHandle() || m_followsScreens)
+        return;
+    m_followsScreens = true;
+    connect(windowHandle(), &QWindow::screenChanged, this, [this](QScreen* screen) {
+        watchScreen(screen);
+        screenChanged();
+    });
+    watchScreen(windowHandle()->screen());
+}
+
+void WindowWidget::prepareFirstFrame()
+{
     if (!m_prefault && !m_drawn)
         m_prefault = std::make_unique<FramePrefault>(*this);
 }
@@ -181,7 +184,33 @@ void WindowWidget::watchScreen(QScreen* screen)
 {
     disconnect(m_screenWatch);
     if (screen)
-        m_screenWatch = connect(screen, &QScreen::geometryChanged, this, [this] { followScreen(); });
+        m_screenWatch = connect(screen, &QScreen::geometryChanged, this, [this] { screenChanged(); });
+}
+
+void WindowWidget::screenChanged()
+{
+    QScreen* screen = windowHandle() ? windowHandle()->screen() : nullptr;
+    if (!screen || !isVisible())
+        return;
+    if (!m_owner.isFullScreen()) {
+        keepWhole(screen->availableGeometry());
+        return;
+    }
+    // A window manager or compositor gives a full-screen window its screen's new size; on an
+    // X server without one, nobody does unless the window asks.
+    if (geometry() != screen->geometry() && !platform::displaySystemPlacesWindows())
+        setGeometry(screen->geometry());
+    followScreen();
+}
+
+void WindowWidget::keepWhole(const QRect& area)
+{
+    // A compositor places windows itself; an X window left beyond the screens is brought back.
+    if (QGuiApplication::platformName() == QLatin1String("wayland") || area.contains(frameGeometry()))
+        return;
+    QRect frame = frameGeometry();
+    frame.moveCenter(area.center());
+    move(frame.topLeft());
 }
 
 void WindowWidget::followScreen()

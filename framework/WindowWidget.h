@@ -31,6 +31,9 @@ public:
     void coverScreen();
     // Centres the window on the chosen screen, if one was chosen.
     void placeOnChosenScreen();
+    // From now on the window keeps to a screen there is as screens change: a full-screen
+    // window covers its screen, another stays whole on one.
+    void followScreens();
     // Readies the buffer of a window just shown full screen for its first frame (once).
     void prepareFirstFrame();
     // Raises and activates the window now, or once its first frame is drawn.
@@ -49,6 +52,8 @@ private:
     int menuBarHeight() const;
     void layoutFrame();
     void watchScreen(QScreen* screen);
+    void screenChanged();
+    void keepWhole(const QRect& area);
     // Raises Event_ScreenResized once a full-screen window has its screen's new size.
     void followScreen();
 
@@ -59,7 +64,7 @@ private:
     std::vector<QAction*> m_menuActions;
     bool m_drawn = false;
     int m_openedWidth = -1; // the content width a full-screen window was laid out for
-    bool m_followsScreen = false;
+    bool m_followsScreens = false;
     QMetaObject::Connection m_screenWatch;
     bool m_activateWhenDrawn = false;
     std::unique_ptr<FramePrefault> m_prefault;

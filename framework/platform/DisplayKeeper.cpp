@@ -1,11 +1,8 @@
 #include "DisplayKeeper.h"
 #include "DesktopInhibit.h"
 #include "WaylandIdleInhibit.h"
+#include "XClient.h"
 
-#include <QDeadlineTimer>
-#include <QGuiApplication>
-#include <QThread>
-#include <QtGui/qguiapplication_platform.h>
 #include <xcb/screensaver.h>
 #include <xcb/xcb.h>
 #include <xcb/xcbext.h>
@@ -24,16 +21,6 @@ std::string& reasonText()
 
 int s_holds = 0;
 
-constexpr int ServerTimeoutMs = 500;
-
-xcb_connection_t* xConnection()
-{
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        return nullptr;
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
-
 // Whether the server has told the connection about its screen-saver extension, asked without
 // a wait that has no end: a server that does not answer in time is not asked to suspend it.
 bool screenSaverExtensionKnown(xcb_connection_t* connection)
@@ -45,18 +32,10 @@ bool screenSaverExtensionKnown(xcb_connection_t* connection)
     // Answered after the extension query, since the server answers in order.
     const xcb_get_input_focus_cookie_t probe = xcb_get_input_focus(connection);
     xcb_flush(connection);
-    const QDeadlineTimer deadline(ServerTimeoutMs);
-    void* reply = nullptr;
-    xcb_generic_error_t* error = nullptr;
-    while (!xcb_poll_for_reply(connection, probe.sequence, &reply, &error)) {
-        if (deadline.hasExpired() || xcb_connection_has_error(connection)) {
-            xcb_discard_reply(connection, probe.sequence);
-            return false;
-        }
-        QThread::msleep(1);
-    }
-    std::free(reply);
-    std::free(error);
+    void* answer = x::reply(connection, probe.sequence);
+    if (!answer)
+        return false;
+    std::free(answer);
     known = true;
     return true;
 }
@@ -64,7 +43,7 @@ bool screenSaverExtensionKnown(xcb_connection_t* connection)
 // The X server resumes by itself should the program end without asking.
 void suspendXScreenSaver(bool suspend)
 {
-    xcb_connection_t* connection = xConnection();
+    xcb_connection_t* connection = x::connection();
     if (!connection || !screenSaverExtensionKnown(connection))
         return;
     const xcb_query_extension_reply_t* extension = xcb_get_extension_data(connection, &xcb_screensaver_id);

@@ -2,6 +2,7 @@
 #include "DesktopInhibit.h"
 #include "WaylandActivation.h"
 #include "WaylandClient.h"
+#include "XClient.h"
 
 namespace fw::platform {
 
@@ -26,6 +27,11 @@ void beforeToolkitDisconnects()
 void askForKeyboard(QWindow* window)
 {
     WaylandActivation::activate(window);
+}
+
+bool displaySystemPlacesWindows()
+{
+    return !x::connection() || x::windowManagerRuns();
 }
 
 }

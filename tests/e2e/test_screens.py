@@ -1,7 +1,9 @@
-"""The board on real screens: no window manager, two monitors, the hidden pointer, a 2x scale."""
+"""The board on real screens: no window manager, two monitors, the hidden pointer, a 2x scale,
+monitors that change their mode, go and come back."""
 import ctypes
 import os
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -91,6 +93,67 @@ class Screens(BoardChecks, unittest.TestCase):
                 self.assertEqual(image.pixel(2 * left + 2, y), ROW_COLOURS[row])
             session.key("Escape")
             self.assertEqual(session.exit_status(), 0)
+
+    # -- monitors that change under the program (the dummy video driver), with and without a
+    # window manager: without one, nobody but the program fits its windows to what is left.
+    def show_board(self, session, monitor):
+        session.start(self.BINARY, arguments=["--go", "--screen", monitor])
+        x, _, width, height = session.monitors()[monitor]
+        session.wait_for_window(lambda g: g == (x, 0, width, height), "a board covering " + monitor)
+        self.wait_first_frame(session, x, width)
+
+    def assert_covers(self, session, monitor, before):
+        x, y, width, height = session.monitors()[monitor]
+        session.wait_for_window(lambda g: g == (x, y, width, height), "the board covering %s at %dx%d" % (monitor, width, height))
+        session.wait_for(lambda: self.laid_out_for(session, x, width, height, before), 10,
+                         "the blocks laid out for %d px, none left where %d px had them" % (width, before))
+        return width
+
+    def test_board_follows_its_monitor_through_mode_changes(self):
+        for wm in (True, False):
+            with self.subTest(window_manager=wm), XSession("1920x1080", wm=wm, dummy=True) as session:
+                self.show_board(session, "DUMMY0")
+                before = 1920
+                for mode in ("1280x720", "2048x1152"):
+                    session.xrandr("--output", "DUMMY0", "--mode", mode)
+                    before = self.assert_covers(session, "DUMMY0", before)
+                session.key("Escape")
+                self.assertEqual(session.exit_status(), 0)
+
+    def test_board_moves_to_a_monitor_there_is(self):
+        for wm in (True, False):
+            with self.subTest(window_manager=wm), XSession("1920x1080", wm=wm, dummy=True) as session:
+                session.x("xset", "s", "2", "0")
+                idle_since = time.monotonic()
+                session.xrandr("--addmode", "DUMMY1", "1280x720")
+                session.xrandr("--output", "DUMMY1", "--mode", "1280x720", "--right-of", "DUMMY0")
+                self.show_board(session, "DUMMY1")
+                session.xrandr("--output", "DUMMY1", "--off")  # its monitor goes
+                before = self.assert_covers(session, "DUMMY0", 1280)
+                session.xrandr("--output", "DUMMY1", "--mode", "1280x720", "--right-of", "DUMMY0")
+                session.xrandr("--output", "DUMMY0", "--off")  # and comes back as the other goes
+                self.assert_covers(session, "DUMMY1", before)
+                self.blink_changes(session, 1, 5)
+                time.sleep(max(0.0, idle_since + 3 - time.monotonic()))  # no input: the saver is due
+                self.assertFalse(session.screen_saver_on(), "the screen saver came on over the board")
+                self.assertTrue(cursor_is_blank(session.display))
+                session.key("Escape")
+                self.assertEqual(session.exit_status(), 0)
+
+    def test_start_window_stays_whole_when_its_monitor_goes(self):
+        for wm in (True, False):
+            with self.subTest(window_manager=wm), XSession("1920x1080", wm=wm, dummy=True) as session:
+                session.xrandr("--addmode", "DUMMY1", "1280x720")
+                session.xrandr("--output", "DUMMY1", "--mode", "1280x720", "--right-of", "DUMMY0")
+                window, _ = self.open_start_window(session, arguments=["--screen", "DUMMY1"])
+                session.wait_for_window(lambda g: g[0] > 1920, "the start window on DUMMY1")
+                session.xrandr("--output", "DUMMY1", "--off")
+                _, geometry = session.wait_for_window(
+                    lambda g: g[0] >= 0 and g[1] >= 0 and g[0] + g[2] <= 1920 and g[1] + g[3] <= 1080,
+                    "the start window whole on DUMMY0")
+                self.assert_picture_shown(session, geometry)
+                session.key("Escape")
+                self.assertEqual(session.exit_status(), 0)
 
 
 if __name__ == "__main__":

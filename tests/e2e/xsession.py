@@ -13,10 +13,37 @@ import tempfile
 import time
 
 
+# The X server's dummy video driver: monitors whose modes change and that go and come back, as
+# real ones do (Xvfb's screen has one size for good). DUMMY0 shows first; DUMMY1.. are off.
+DUMMY_CONFIG = """
+Section "Device"
+    Identifier "dummy"
+    Driver "dummy"
+    VideoRam 256000
+EndSection
+Section "Monitor"
+    Identifier "monitor"
+    HorizSync 5.0-1000.0
+    VertRefresh 5.0-200.0
+EndSection
+Section "Screen"
+    Identifier "screen"
+    Device "dummy"
+    Monitor "monitor"
+    DefaultDepth 24
+    SubSection "Display"
+        Depth 24
+        Virtual 4096 2160
+    EndSubSection
+EndSection
+"""
+
+
 class XSession:
-    def __init__(self, size="1440x900", wm=True):
+    def __init__(self, size="1440x900", wm=True, dummy=False):
         self.size = size
         self.wm = wm
+        self.dummy = dummy
         self.procs = []
         self.home = tempfile.mkdtemp(prefix="vq-e2e-home-")
         self.app = None
@@ -25,18 +52,27 @@ class XSession:
     # -- the server and the window manager ---------------------------------------------------
     def __enter__(self):
         read_fd, write_fd = os.pipe()
-        xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.size + "x24",
-             "-nolisten", "tcp", "-wr", "-noreset"],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if self.dummy:
+            config = os.path.join(self.home, "xorg.conf")
+            with open(config, "w") as f:
+                f.write(DUMMY_CONFIG)
+            os.mkdir(os.path.join(self.home, "xorg.conf.d"))
+            server = ["Xorg", "-config", config, "-configdir", os.path.join(self.home, "xorg.conf.d"),
+                      "-logfile", os.path.join(self.home, "xorg.log"), "-novtswitch", "-sharevts"]
+        else:
+            server = ["Xvfb", "-screen", "0", self.size + "x24", "-wr"]
+        xserver = subprocess.Popen(server + ["-displayfd", str(write_fd), "-nolisten", "tcp", "-noreset"],
+                                   pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_fd)
-        self.procs.append(xvfb)
+        self.procs.append(xserver)
         with os.fdopen(read_fd) as pipe:
             number = pipe.readline().strip()
         if not number:
-            raise RuntimeError("Xvfb did not start")
+            raise RuntimeError("%s did not start" % server[0])
         self.display = ":" + number
         self.env = dict(os.environ, DISPLAY=self.display, HOME=self.home)
+        if self.dummy:
+            self.xrandr("--output", "DUMMY0", "--mode", self.size)
         self.env.pop("XDG_DATA_HOME", None)
         self.env.pop("QT_QPA_PLATFORM", None)
         if self.wm:
@@ -96,6 +132,20 @@ class XSession:
 
     def x(self, *args):
         return subprocess.run(list(args), env=self.env, capture_output=True, text=True, timeout=20)
+
+    def xrandr(self, *args):
+        """Changes the monitors; the screen's size follows what they cover."""
+        result = self.x("xrandr", *args)
+        if result.returncode != 0:
+            raise AssertionError("xrandr %s failed: %s" % (" ".join(args), result.stderr.strip()))
+        monitors = self.monitors().values()
+        if monitors:
+            self.size = "%dx%d" % (max(x + w for x, _, w, _ in monitors), max(y + h for _, y, _, h in monitors))
+
+    def monitors(self):
+        """Each active monitor's name and (x, y, width, height)."""
+        found = re.findall(r"(\d+)/\d+x(\d+)/\d+\+(\d+)\+(\d+)\s+(\S+)", self.x("xrandr", "--listmonitors").stdout)
+        return {name: (int(x), int(y), int(w), int(h)) for w, h, x, y, name in found}
 
     def key(self, *keys):
         self.acted_at = time.monotonic()
