@@ -10,7 +10,8 @@ namespace fw {
 // does not offer the protocol.
 class WaylandIdleInhibit {
 public:
-    // Puts an inhibitor on the window's surface; true when one stands.
+    // Puts an inhibitor on the window's surface, now if it has one, else once it has; and on
+    // every surface the toolkit makes for the window after. True when one stands now.
     static bool inhibit(QWindow* window);
     static void release();
 };
