@@ -74,6 +74,24 @@ class Wayland(BoardChecks, unittest.TestCase):
             session.key("Escape")
             self.assertEqual(session.exit_status(), 0)
 
+    def test_board_covers_its_output_when_it_goes_and_comes_back(self):
+        with WaylandSession(nested=True) as session:
+            self.show_board(session)
+            session.outer.swaymsg("[app_id=wlroots]", "kill")  # the display is switched off
+            session.wait_for(lambda: session.outputs_now() == [], 10, "the output to go")
+            session.outer.swaymsg("output", "HEADLESS-1", "resolution", "1280x720")
+            session.swaymsg("create_output")  # and on again, in another mode
+            session.shown_output = "WL-2"
+            session.wait_for_view(lambda v: v["fullscreen_mode"] == 1 and (v["rect"]["width"], v["rect"]["height"]) == (1280, 720),
+                                  "the board covering the new output")
+            session.wait_for(lambda: session.screenshot().width == 1280
+                             and self.laid_out_for(session, 0, 1280, 720, 1920), 10, "the blocks laid out for 1280 px")
+            shown = self.block_states(session.screenshot(), 1280, 720)
+            session.wait_for(lambda: self.block_states(session.screenshot(), 1280, 720) != shown, 5, "a blink")
+            self.assertEqual([v["idle_inhibitors"]["application"] for v in session.views()], ["enabled"])
+            session.key("Escape")
+            self.assertEqual(session.exit_status(), 0)
+
     def test_board_on_an_output_without_the_focus_takes_the_keyboard(self):
         with WaylandSession(outputs=2) as session:
             session.swaymsg("focus", "output", "HEADLESS-1")

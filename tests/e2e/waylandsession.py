@@ -1,5 +1,9 @@
 """A headless sway session for end-to-end tests. sway refuses to run as root: it and the
-program under test run as an unprivileged account, with a runtime folder of its own."""
+program under test run as an unprivileged account, with a runtime folder of its own.
+
+A nested session runs its sway inside a window of another: its output is that window, so it
+goes when the window is closed (a display switched off) and `create_output` brings a new one,
+which a headless output cannot do."""
 import json
 import os
 import pwd
@@ -13,9 +17,11 @@ USER = "nobody"
 
 
 class WaylandSession:
-    def __init__(self, outputs=1):
+    def __init__(self, outputs=1, nested=False, borders=True):
         self.outputs = outputs
-        self.shown_output = "HEADLESS-1"  # what screenshot() takes
+        self.borders = borders
+        self.outer = WaylandSession(borders=False) if nested else None
+        self.shown_output = "WL-1" if nested else "HEADLESS-1"  # what screenshot() takes
         self.procs = []
         self.app = None
         account = pwd.getpwnam(USER)
@@ -28,16 +34,23 @@ class WaylandSession:
             os.chown(folder, account.pw_uid, account.pw_gid)
 
     def __enter__(self):
+        if self.outer:
+            self.outer.__enter__()
         config = os.path.join(self.root, "config")
         with open(config, "w") as f:
             # Activation requests are granted (sway's default only marks the window urgent).
             f.write("focus_on_window_activation focus\n")
+            if not self.borders:
+                f.write("default_border none\n")
             for n in range(1, self.outputs + 1):
                 f.write("output HEADLESS-%d resolution 1920x1080 position %d 0\n" % (n, 1920 * (n - 1)))
         os.chmod(config, 0o644)
         self.env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.home,
                     "XDG_RUNTIME_DIR": self.runtime, "WLR_BACKENDS": "headless", "WLR_RENDERER": "pixman",
                     "WLR_LIBINPUT_NO_DEVICES": "1", "WLR_HEADLESS_OUTPUTS": str(self.outputs)}
+        if self.outer:
+            self.env.update(WLR_BACKENDS="wayland", WLR_WL_OUTPUTS=str(self.outputs),
+                            WAYLAND_DISPLAY=os.path.join(self.outer.runtime, self.outer.env["WAYLAND_DISPLAY"]))
         sway = subprocess.Popen(as_user(USER) + ["sway", "-c", config], env=self.env,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(sway)
@@ -55,6 +68,8 @@ class WaylandSession:
     def __exit__(self, *exc):
         end_all(self.app, self.procs)
         shutil.rmtree(self.root, ignore_errors=True)
+        if self.outer:
+            self.outer.__exit__(*exc)
 
     def run(self, *command):
         return subprocess.run(as_user(USER) + list(command), env=self.env, capture_output=True, timeout=20)
