@@ -137,6 +137,7 @@ class Screens(BoardChecks, unittest.TestCase):
                 time.sleep(max(0.0, idle_since + 3 - time.monotonic()))  # no input: the saver is due
                 self.assertFalse(session.screen_saver_on(), "the screen saver came on over the board")
                 self.assertTrue(cursor_is_blank(session.display))
+                self.assertEqual(len(session.visible_windows()), 1, session.seen())
                 session.key("Escape")
                 self.assertEqual(session.exit_status(), 0)
 
