@@ -7,12 +7,15 @@
 #include "Window.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTest>
 #include <QThread>
 #include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -61,32 +64,79 @@ int statusAfterFatalMessage(bool started)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
 }
 
-void readLines(QProcess& process, QStringList& lines)
-{
-    while (process.canReadLine())
-        lines << QString::fromUtf8(process.readLine()).trimmed();
-}
-
-// Waits for a helper's line without running the event loop: nothing that the code under test
-// left for later gets a chance to run meanwhile.
-bool waitForLine(QProcess& process, QStringList& lines, const QString& line)
-{
-    QDeadlineTimer deadline(3000);
-    for (readLines(process, lines); !lines.contains(line) && !deadline.hasExpired(); readLines(process, lines))
-        process.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
-    return lines.contains(line);
-}
-
-// Runs the event loop for ms, or until the helper prints line.
-void runEvents(QProcess& process, QStringList& lines, int ms, const QString& line = {})
-{
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired() && (line.isEmpty() || !lines.contains(line))) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        readLines(process, lines);
-        QThread::msleep(5);
+// A helper program whose output (and errors) the test reads line by line. Started with
+// posix_spawn rather than the toolkit's process class, which cannot start programs under
+// qemu-user (it asks clone for a pidfd): the arm64 build's tests run there.
+class Helper {
+public:
+    Helper(const char* program, std::vector<const char*> arguments)
+    {
+        int out[2];
+        if (pipe2(out, O_CLOEXEC) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
+        arguments.insert(arguments.begin(), program);
+        arguments.push_back(nullptr);
+        if (posix_spawnp(&m_pid, program, &actions, nullptr, const_cast<char* const*>(arguments.data()), environ) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        m_out = out[0];
     }
-}
+    ~Helper()
+    {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+        if (m_out >= 0)
+            close(m_out);
+    }
+
+    // Takes in what the helper has written, waiting up to ms for something to come.
+    void read(int ms)
+    {
+        pollfd ready { m_out, POLLIN, 0 };
+        char buffer[4096];
+        const ssize_t n = poll(&ready, 1, ms) > 0 ? ::read(m_out, buffer, sizeof buffer) : 0;
+        if (n > 0)
+            m_pending.append(buffer, n);
+        for (qsizetype end; (end = m_pending.indexOf('\n')) >= 0; m_pending.remove(0, end + 1))
+            lines << QString::fromUtf8(m_pending.left(end)).trimmed();
+    }
+    // The first line that starts with prefix, waited for without running the event loop:
+    // nothing that the code under test left for later gets a chance to run meanwhile.
+    QString waitForLine(const QString& prefix)
+    {
+        const QDeadlineTimer deadline(3000);
+        for (read(0); !deadline.hasExpired(); read(static_cast<int>(deadline.remainingTime()))) {
+            for (const QString& line : std::as_const(lines)) {
+                if (line.startsWith(prefix))
+                    return line;
+            }
+        }
+        return {};
+    }
+    // Runs the event loop for ms, or until the helper writes line.
+    void runEvents(int ms, const QString& line = {})
+    {
+        const QDeadlineTimer deadline(ms);
+        while (!deadline.hasExpired() && (line.isEmpty() || !lines.contains(line))) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            read(5);
+        }
+    }
+
+    QStringList lines;
+
+private:
+    pid_t m_pid = -1;
+    int m_out = -1;
+    QByteArray m_pending;
+};
 
 }
 
@@ -126,35 +176,30 @@ private slots:
     // after a newer hold has asked again; the newer hold's cookie is kept until its release.
     void DesktopInhibit_everyCookieIsGivenBackOnceHoweverLateItComes()
     {
-        QProcess bus;
-        bus.start("dbus-daemon", { "--session", "--nofork", "--print-address=1" });
-        QVERIFY2(bus.waitForReadyRead(5000), "no private session bus");
-        qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());
-        QProcess saver;
-        saver.start(qEnvironmentVariable("FAKE_SCREENSAVER"), { "--answer-after", "100,400" });
-        QStringList lines;
-        QVERIFY2(waitForLine(saver, lines, "ready"), qPrintable(saver.readAllStandardError()));
+        Helper bus("dbus-daemon", { "--session", "--nofork", "--print-address=1" });
+        const QString address = bus.waitForLine("unix:");
+        QVERIFY2(!address.isEmpty(), qPrintable("no private session bus: " + bus.lines.join('\n')));
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+        const QByteArray program = qgetenv("FAKE_SCREENSAVER");
+        Helper saver(program.constData(), { "--answer-after", "100,400" });
+        QVERIFY2(saver.waitForLine("ready") == "ready", qPrintable(saver.lines.join('\n')));
 
         // Answered 100 ms late, within the release's wait: given back before release returns.
         fw::DesktopInhibit::inhibit(nullptr, "testing");
         fw::DesktopInhibit::release();
-        QVERIFY2(waitForLine(saver, lines, "UnInhibit 42"), qPrintable(lines.join('\n')));
+        QVERIFY2(!saver.waitForLine("UnInhibit 42").isEmpty(), qPrintable(saver.lines.join('\n')));
 
         // Answered 400 ms late: past the release's wait, and after the next hold asked again.
         fw::DesktopInhibit::inhibit(nullptr, "testing");
         fw::DesktopInhibit::release();
         fw::DesktopInhibit::inhibit(nullptr, "testing");
-        runEvents(saver, lines, 3000, "answered 44");
-        runEvents(saver, lines, 200);
-        QCOMPARE(lines.filter("UnInhibit"), QStringList({ "UnInhibit 42", "UnInhibit 43" }));
+        saver.runEvents(3000, "answered 44");
+        saver.runEvents(200);
+        QCOMPARE(saver.lines.filter("UnInhibit"), QStringList({ "UnInhibit 42", "UnInhibit 43" }));
         fw::DesktopInhibit::release();
-        QVERIFY2(waitForLine(saver, lines, "UnInhibit 44"), qPrintable(lines.join('\n')));
-        runEvents(saver, lines, 200);
-        QCOMPARE(lines.filter("UnInhibit"), QStringList({ "UnInhibit 42", "UnInhibit 43", "UnInhibit 44" }));
-        saver.kill();
-        saver.waitForFinished();
-        bus.kill();
-        bus.waitForFinished();
+        QVERIFY2(!saver.waitForLine("UnInhibit 44").isEmpty(), qPrintable(saver.lines.join('\n')));
+        saver.runEvents(200);
+        QCOMPARE(saver.lines.filter("UnInhibit"), QStringList({ "UnInhibit 42", "UnInhibit 43", "UnInhibit 44" }));
     }
 };
 
