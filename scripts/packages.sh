@@ -1,6 +1,18 @@
 # Sourced by the other scripts: installs the Debian packages they need when one is missing.
 # Usage: need_packages PACKAGE...
 
+# Sets $sudo to what runs a command as root, or says what to run and stops.
+become_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        sudo=""
+    elif command -v sudo >/dev/null 2>&1; then
+        sudo="sudo"
+    else
+        echo "$1" >&2
+        exit 1
+    fi
+}
+
 need_packages() {
     missing=""
     for package in "$@"; do
@@ -9,15 +21,8 @@ need_packages() {
     done
     [ -z "$missing" ] && return 0
 
-    if [ "$(id -u)" -eq 0 ]; then
-        sudo=""
-    elif command -v sudo >/dev/null 2>&1; then
-        sudo="sudo"
-    else
-        echo "These packages are missing:$missing" >&2
-        echo "Install them as root:  apt-get install$missing" >&2
-        exit 1
-    fi
+    become_root "These packages are missing:$missing
+Install them as root:  apt-get install$missing"
     echo "Installing:$missing"
     $sudo apt-get update -qq || true
     # shellcheck disable=SC2086 # one word per package
@@ -30,3 +35,17 @@ need_packages() {
 
 BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-private-dev libgl-dev libxcb-screensaver0-dev libwayland-dev wayland-protocols"
 TEST_PACKAGES="xvfb xserver-xorg-core xserver-xorg-video-dummy gdb dbus-x11 xauth openbox xdotool x11-apps x11-utils x11-xserver-utils python3 valgrind util-linux dbus desktop-file-utils appstream dpkg-dev libxss1 libxfixes3 wmctrl lintian systemd man-db sway grim wtype qt6-wayland cage xwayland"
+
+# Building for arm64 (Raspberry Pi OS 64-bit, Debian 12 arm64) here: the cross compiler, the
+# arm64 libraries beside this machine's own, and the emulator that runs what is built.
+ARM64_PACKAGES="crossbuild-essential-arm64 qemu-user-static qt6-base-dev:arm64 qt6-base-private-dev:arm64 libgl-dev:arm64 libxcb-screensaver0-dev:arm64 libwayland-dev:arm64 qt6-qpa-plugins:arm64 qt6-wayland:arm64"
+
+need_arm64_packages() {
+    if ! dpkg --print-foreign-architectures | grep -qx arm64; then
+        become_root "This machine does not install arm64 packages yet.
+As root:  dpkg --add-architecture arm64 && apt-get update"
+        echo "Adding the arm64 architecture to dpkg"
+        $sudo dpkg --add-architecture arm64
+    fi
+    need_packages $ARM64_PACKAGES
+}

@@ -1,5 +1,9 @@
 """The Debian package: built with cpack, installed with apt-get like any package, run from its
-installed path, and purged again, leaving the machine as it was."""
+installed path, and purged again, leaving the machine as it was. A package built for another
+machine (arm64) is installed beside this machine's libraries and its program run under the
+emulator.
+
+Usage: test_package.py BINARY [EMULATOR]"""
 import glob
 import os
 import subprocess
@@ -31,6 +35,8 @@ def installed():
 
 
 class Package(BoardChecks, unittest.TestCase):
+    EMULATOR = None
+
     def test_deb_installs_runs_and_purges(self):
         if not can_be_root():
             self.skipTest("installing a package needs root or passwordless sudo")
@@ -49,12 +55,17 @@ class Package(BoardChecks, unittest.TestCase):
         result = subprocess.run(["lintian", "--allow-root", deb], capture_output=True, text=True, timeout=600)
         self.assertNotRegex(result.stdout, r"(?m)^[EW]: ", result.stdout)
 
+        native = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True).stdout.strip()
+        architecture = "arm64" if self.EMULATOR else native
+        self.assertTrue(deb.endswith("_%s.deb" % architecture), deb)
+        self.assertEqual(subprocess.run(["dpkg-deb", "-f", deb, "Architecture"], capture_output=True,
+                                        text=True).stdout.strip(), architecture)
         fields = subprocess.run(["dpkg-deb", "-f", deb, "Depends"], capture_output=True, text=True).stdout
         for library in ("libqt6widgets6", "libqt6gui6", "libqt6core6", "libqt6dbus6", "libxcb-screensaver0",
                         "libwayland-client0", "qt6-qpa-plugins", "qt6-wayland", "qt6-base-abi (= 6."):
             self.assertIn(library, fields)
 
-        before = set(subprocess.run(["dpkg-query", "-W", "-f=${Package}\\n"], capture_output=True,
+        before = set(subprocess.run(["dpkg-query", "-W", "-f=${binary:Package}\\n"], capture_output=True,
                                     text=True).stdout.split())
         result = as_root("apt-get", "install", "-y", "-q", deb)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
@@ -71,16 +82,17 @@ class Package(BoardChecks, unittest.TestCase):
             result = subprocess.run(["systemd-analyze", "verify", unit], capture_output=True, text=True, timeout=60)
             self.assertEqual((result.returncode, result.stdout + result.stderr), (0, ""))
             with XSession("1440x900") as session:
-                _, geometry = self.open_start_window(session, "/usr/bin/velquarin-control-board")
+                wrapper = [self.EMULATOR] if self.EMULATOR else []
+                _, geometry = self.open_start_window(session, "/usr/bin/velquarin-control-board", wrapper=wrapper)
                 self.assert_picture_shown(session, geometry)
                 session.key("Return")
                 self.assert_board(session)
                 session.key("Escape")
-                self.assertEqual(session.exit_status(), 0)
+                self.assertEqual(session.exit_status(timeout=30), 0)
         finally:
             result = as_root("apt-get", "purge", "-y", "-q", PACKAGE)
             self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
-            added = set(subprocess.run(["dpkg-query", "-W", "-f=${Package}\\n"], capture_output=True,
+            added = set(subprocess.run(["dpkg-query", "-W", "-f=${binary:Package}\\n"], capture_output=True,
                                        text=True).stdout.split()) - before
             if added:
                 as_root("apt-get", "purge", "-y", "-q", *sorted(added))
@@ -91,4 +103,6 @@ class Package(BoardChecks, unittest.TestCase):
 
 if __name__ == "__main__":
     BoardChecks.BINARY = os.path.abspath(sys.argv.pop(1))
+    if len(sys.argv) > 1 and not sys.argv[1].startswith("-"):
+        Package.EMULATOR = sys.argv.pop(1)
     unittest.main(verbosity=2)
