@@ -55,8 +55,8 @@ wl_display* display()
 wl_surface* surface(QWindow* window)
 {
     QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
-    return native && window && display() ? static_cast<wl_surface*>(native->nativeResourceForWindow("surface", window))
-                                         : nullptr;
+    return native && window && window->handle() && display() ? static_cast<wl_surface*>(native->nativeResourceForWindow("surface", window))
+                                                             : nullptr;
 }
 
 PrivateQueue::PrivateQueue(wl_display* display)

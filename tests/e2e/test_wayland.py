@@ -18,6 +18,8 @@ APP_ID = "org.velquarin.VelquarinControlBoard"
 
 
 class Wayland(BoardChecks, unittest.TestCase):
+    PROBE = None  # tests/helpers/inhibit_probe.cpp
+
     def start_window(self, session):
         session.start(self.BINARY)  # only WAYLAND_DISPLAY names a display: Wayland it is
         return session.wait_for_view(lambda v: v["app_id"] == APP_ID and v["rect"]["width"] < 1000, "the start window")
@@ -91,6 +93,16 @@ class Wayland(BoardChecks, unittest.TestCase):
             self.assertEqual([v["idle_inhibitors"]["application"] for v in session.views()], ["enabled"])
             session.key("Escape")
             self.assertEqual(session.exit_status(), 0)
+
+    def test_idle_inhibitor_stands_on_every_surface_the_window_gets(self):
+        with WaylandSession() as session:
+            session.start(self.PROBE)  # held before its surface exists
+            first = session.wait_for_view(lambda v: v["app_id"] == "inhibit_probe", "the probe's window")
+            session.wait_for_view(lambda v: v["app_id"] == "inhibit_probe" and v["idle_inhibitors"]["application"] == "enabled",
+                                  "the inhibitor on the window's first surface")
+            session.key("space")  # hidden and shown again: a new surface, a new view
+            session.wait_for_view(lambda v: v["app_id"] == "inhibit_probe" and v["id"] != first["id"]
+                                  and v["idle_inhibitors"]["application"] == "enabled", "the inhibitor on its new surface")
 
     def test_board_on_an_output_without_the_focus_takes_the_keyboard(self):
         with WaylandSession(outputs=2) as session:
@@ -189,4 +201,5 @@ class Cage(unittest.TestCase):
 
 if __name__ == "__main__":
     BoardChecks.BINARY = os.path.abspath(sys.argv.pop(1))
+    Wayland.PROBE = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)
