@@ -179,8 +179,9 @@ class XSession:
         result = self.x("xwininfo", "-id", str(window))
         if result.returncode != 0:
             # The window went between the listing and this look: xwininfo's first request on
-            # it (GetGeometry) fails with "Bad Drawable", a later one with BadWindow.
-            if "BadWindow" in result.stderr or "No such window" in result.stderr:
+            # it (GetGeometry) says "No such window", a later one "BadWindow" (Xlib's default
+            # handler) or "Bad Window" (xwininfo's own, for the window tree).
+            if re.search(r"Bad ?Window|No such window", result.stderr):
                 return None
             raise AssertionError("xwininfo failed: " + result.stderr.strip())
         get = lambda label: int(re.search(label + r":\s+(-?\d+)", result.stdout).group(1))
