@@ -5,7 +5,6 @@
 
 #include <xcb/screensaver.h>
 #include <xcb/xcb.h>
-#include <xcb/xcbext.h>
 
 #include <cstdlib>
 

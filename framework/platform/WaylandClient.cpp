@@ -54,9 +54,11 @@ wl_display* display()
 
 wl_surface* surface(QWindow* window)
 {
+    // A window has a surface only once the toolkit has made its platform window.
     QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
-    return native && window && window->handle() && display() ? static_cast<wl_surface*>(native->nativeResourceForWindow("surface", window))
-                                                             : nullptr;
+    if (!native || !window || !window->handle() || !display())
+        return nullptr;
+    return static_cast<wl_surface*>(native->nativeResourceForWindow("surface", window));
 }
 
 PrivateQueue::PrivateQueue(wl_display* display)

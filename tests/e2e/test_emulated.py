@@ -6,12 +6,11 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 from checks import BoardChecks  # noqa: E402
-from waylandsession import WaylandSession  # noqa: E402
+from waylandsession import WaylandSession, copy_program  # noqa: E402
 from xsession import XSession  # noqa: E402
 
 
@@ -33,26 +32,18 @@ class Emulated(BoardChecks, unittest.TestCase):
             self.assertEqual(session.exit_status(timeout=30), 0)
 
     def test_board_kept_awake_under_wayland(self):
-        # The compositor's account runs the program: from a copy it can reach.
-        folder = tempfile.mkdtemp(prefix="vq-emulated-")
-        try:
-            os.chmod(folder, 0o755)
-            program = os.path.join(folder, "velquarin-control-board")
-            shutil.copy2(self.BINARY, program)
-            shutil.copytree(os.path.join(os.path.dirname(self.BINARY), "resources"), os.path.join(folder, "resources"))
-            with WaylandSession() as session:
-                session.start(shutil.which(self.EMULATOR), arguments=[program, "--go"])
-                session.wait_for_view(lambda v: v["fullscreen_mode"] == 1, "a full-screen board")
-                def drawn():
-                    states = self.block_states(session.screenshot(), 1920, 1080)
-                    return None not in states and any(states)
-                session.wait_for(drawn, 15, "the board drawn")
-                self.assertEqual([v["idle_inhibitors"]["application"] for v in session.views()], ["enabled"])
-                session.key("Escape")
-                self.assertEqual(session.exit_status(timeout=30), 0)
-        finally:
-            shutil.rmtree(folder, ignore_errors=True)
+        with WaylandSession() as session:
+            program = copy_program(self.BINARY, session.root)  # the compositor's account runs it
+            session.start(shutil.which(self.EMULATOR), arguments=[program, "--go"])
+            session.wait_for_view(lambda v: v["fullscreen_mode"] == 1, "a full-screen board")
 
+            def drawn():
+                states = self.block_states(session.screenshot(), 1920, 1080)
+                return None not in states and any(states)
+            session.wait_for(drawn, 15, "the board drawn")
+            self.assertEqual([v["idle_inhibitors"]["application"] for v in session.views()], ["enabled"])
+            session.key("Escape")
+            self.assertEqual(session.exit_status(timeout=30), 0)
 
 if __name__ == "__main__":
     Emulated.EMULATOR = sys.argv.pop(1)

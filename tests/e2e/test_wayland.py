@@ -11,7 +11,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 from checks import BoardChecks, layout  # noqa: E402
-from waylandsession import USER, WaylandSession  # noqa: E402
+from waylandsession import USER, WaylandSession, copy_program  # noqa: E402
 from xsession import as_user, wait_for  # noqa: E402
 
 APP_ID = "org.velquarin.VelquarinControlBoard"
@@ -150,11 +150,7 @@ class Cage(unittest.TestCase):
             runtime = os.path.join(root, "runtime")
             os.mkdir(runtime, 0o700)
             shutil.chown(runtime, USER)
-            # cage runs the program itself, as the unprivileged account: from a copy it can reach
-            # whatever the folder the tree was built in (a fresh clone's may be root's alone).
-            program = os.path.join(root, "velquarin-control-board")
-            shutil.copy2(Wayland.BINARY, program)
-            shutil.copytree(os.path.join(os.path.dirname(Wayland.BINARY), "resources"), os.path.join(root, "resources"))
+            program = copy_program(Wayland.BINARY, root)  # cage runs it as the unprivileged account
             trace = os.path.join(root, "trace")
             env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": root, "XDG_RUNTIME_DIR": runtime,
                    "WLR_BACKENDS": "headless", "WLR_RENDERER": "pixman", "WLR_LIBINPUT_NO_DEVICES": "1",

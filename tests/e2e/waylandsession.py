@@ -16,6 +16,15 @@ from xsession import as_user, end_all, exit_status, program_state, wait_for
 USER = "nobody"
 
 
+def copy_program(binary, folder):
+    """A copy of the program and its resources in folder, for the unprivileged account to run
+    whatever the folder the tree was built in (a fresh clone's may be root's alone)."""
+    program = os.path.join(folder, os.path.basename(binary))
+    shutil.copy2(binary, program)
+    shutil.copytree(os.path.join(os.path.dirname(binary), "resources"), os.path.join(folder, "resources"))
+    return program
+
+
 class WaylandSession:
     def __init__(self, outputs=1, nested=False, borders=True):
         self.outputs = outputs
