@@ -200,7 +200,19 @@ void WindowWidget::screenChanged()
     // X server without one, nobody does unless the window asks.
     if (geometry() != screen->geometry() && !platform::displaySystemPlacesWindows())
         setGeometry(screen->geometry());
+    if (QGuiApplication::platformName() == QLatin1String("wayland"))
+        QTimer::singleShot(0, this, [this] { keepScreenSize(); });
     followScreen();
+}
+
+void WindowWidget::keepScreenSize()
+{
+    // Qt 6.4 can lose the compositor's new size for a window that changes screens as the size
+    // comes (an output gone and a new one made): the window would keep its old size for good.
+    // A full-screen window's size is its output's, so the window takes that itself.
+    QScreen* screen = windowHandle() ? windowHandle()->screen() : nullptr;
+    if (screen && !screen->geometry().isEmpty() && size() != screen->geometry().size())
+        resize(screen->geometry().size());
 }
 
 void WindowWidget::keepWhole(const QRect& area)

@@ -54,6 +54,7 @@ private:
     void watchScreen(QScreen* screen);
     void screenChanged();
     void keepWhole(const QRect& area);
+    void keepScreenSize();
     // Raises Event_ScreenResized once a full-screen window has its screen's new size.
     void followScreen();
 
