@@ -178,12 +178,15 @@ class XSession:
         """The window's place and size on the screen, or None once it is gone."""
         result = self.x("xwininfo", "-id", str(window))
         if result.returncode != 0:
-            # The window went between the listing and this look: xwininfo's first request on
-            # it (GetGeometry) says "No such window", a later one "BadWindow" (Xlib's default
-            # handler) or "Bad Window" (xwininfo's own, for the window tree).
-            if re.search(r"Bad ?Window|No such window", result.stderr):
+            # The window may have gone while xwininfo looked, failing whichever of its requests
+            # came after, each with words of its own; looked at again, a window that is gone
+            # fails the first request, with "No such window".
+            again = self.x("xwininfo", "-id", str(window))
+            if again.returncode != 0 and "No such window" in again.stderr:
                 return None
-            raise AssertionError("xwininfo failed: " + result.stderr.strip())
+            if again.returncode != 0:
+                raise AssertionError("xwininfo failed: " + result.stderr.strip() + " / " + again.stderr.strip())
+            result = again
         get = lambda label: int(re.search(label + r":\s+(-?\d+)", result.stdout).group(1))
         return (get("Absolute upper-left X"), get("Absolute upper-left Y"), get("Width"), get("Height"))
 
