@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include <QCommandLineParser>
+#include <QStringDecoder>
 #include <QStringList>
 #include <cstdio>
 
@@ -53,40 +54,60 @@ CommandLine& current()
 
 std::string escapedForTerminal(const std::string& text)
 {
-    // Control characters (C0, DEL and the C1 range that terminals also obey), bytes that are
-    // not UTF-8 and backslashes are spelled out, so that an argument can neither move the
-    // cursor nor start an escape sequence on the user's terminal.
+    // Bytes that are not UTF-8, control characters (C0, DEL and C1, which terminals obey),
+    // format characters (bidirectional overrides and isolates, which reorder the text after
+    // them), line and paragraph separators and backslashes are spelled out, so that an
+    // argument can neither move the cursor, start an escape sequence nor turn the line around.
     std::string shown;
-    const auto escape = [&shown](unsigned char byte) {
-        char spelled[5];
-        std::snprintf(spelled, sizeof spelled, "\\x%02X", byte);
+    const auto spell = [&shown](const char* format, unsigned value) {
+        char spelled[12];
+        std::snprintf(spelled, sizeof spelled, format, value);
         shown += spelled;
     };
-    for (std::size_t i = 0; i < text.size();) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        std::size_t length = byte < 0x80 ? 1 : byte >= 0xC2 && byte < 0xE0 ? 2 : byte >= 0xE0 && byte < 0xF0 ? 3
-            : byte >= 0xF0 && byte < 0xF5                                      ? 4
-                                                                               : 0;
-        for (std::size_t k = 1; k < length; ++k) {
-            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-                length = 0;
+    const auto show = [&](const QString& decoded) {
+        for (const char32_t c : decoded.toUcs4()) {
+            const QChar::Category category = QChar::category(c);
+            if (c == U'\\')
+                shown += "\\\\";
+            else if (c < 0x80 && category != QChar::Other_Control)
+                shown += static_cast<char>(c);
+            else if (c < 0x80)
+                spell("\\x%02X", c);
+            else if (category == QChar::Other_Control || category == QChar::Other_Format
+                     || category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
+                spell(c > 0xFFFF ? "\\U%08X" : "\\u%04X", c);
+            else
+                shown += QString::fromUcs4(&c, 1).toStdString();
         }
-        const bool c1 = length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
-        if (length == 0 || byte < 0x20 || byte == 0x7F) {
-            escape(byte);
-            ++i;
-        } else if (c1) {
-            escape(byte);
-            escape(static_cast<unsigned char>(text[i + 1]));
-            i += 2;
-        } else if (byte == '\\') {
-            shown += "\\\\";
-            ++i;
-        } else {
-            shown.append(text, i, length);
-            i += length;
+    };
+    // Fed a byte at a time, the decoder says which bytes make no character: a sequence it
+    // cannot finish is spelled out byte by byte, and the byte that broke it read anew.
+    // A byte order mark is a format character like the others, not dropped.
+    constexpr auto Flags = QStringDecoder::Flag::ConvertInitialBom;
+    QStringDecoder decoder(QStringDecoder::Utf8, Flags);
+    std::string pending;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const QString decoded = decoder(QByteArrayView(text.data() + i, 1));
+        if (!decoder.hasError()) {
+            pending += text[i];
+            if (!decoded.isEmpty()) {
+                show(decoded);
+                pending.clear();
+            }
+            continue;
         }
+        decoder = QStringDecoder(QStringDecoder::Utf8, Flags);
+        if (pending.empty()) {
+            spell("\\x%02X", static_cast<unsigned char>(text[i]));
+            continue;
+        }
+        for (const char byte : pending)
+            spell("\\x%02X", static_cast<unsigned char>(byte));
+        pending.clear();
+        --i;
     }
+    for (const char byte : pending)
+        spell("\\x%02X", static_cast<unsigned char>(byte));
     return shown;
 }
 
@@ -113,8 +134,14 @@ CommandLine readCommandLine(int argc, char** argv)
         const QStringList unknown = parser.unknownOptionNames();
         if (!unknown.isEmpty())
             return usageError("unknown option '" + escapedForTerminal(dashed(unknown.first())) + "'");
-        // The only other complaint the parser has: a value missing at the end of the line.
-        return usageError("option '--screen' needs a screen name");
+        // The parser's own words, which name the option: a value missing after --screen, or
+        // one given to an option that takes none.
+        QString problem = parser.errorText().trimmed();
+        if (problem.endsWith(QLatin1Char('.')))
+            problem.chop(1);
+        if (!problem.isEmpty())
+            problem[0] = problem[0].toLower();
+        return usageError(escapedForTerminal(problem.toStdString()));
     }
     if (!parser.positionalArguments().isEmpty()) {
         // Echoed as the bytes given, which need not be text at all.

@@ -132,10 +132,8 @@ void Runtime::runEventLoop()
     s.inEventLoop = true;
     const int status = QApplication::exec();
     s.inEventLoop = false;
-    if (!s.quit) {
-        s.quit = true;
-        s.status = status;
-    }
+    if (!s.quit)
+        decideStatus(status);
 }
 
 void Runtime::quit(int status)
@@ -145,8 +143,7 @@ void Runtime::quit(int status)
     // turned into success by a later quit.
     if (s.quit)
         return;
-    s.quit = true;
-    s.status = status;
+    decideStatus(status);
     if (s.inEventLoop)
         QApplication::exit(status);
 }
@@ -188,6 +185,7 @@ void Runtime::resetForTesting()
     s.application.reset();
     s.quit = false;
     s.status = 0;
+    forgetDecidedStatus();
     s.inEventLoop = false;
     s.failed = false;
     s.failureShown = false;
@@ -229,8 +227,7 @@ void Runtime::handleUnhandledFailure(const RuntimeException& failure) noexcept
     // A failure outranks any status asked for before it: the run never ends as a success.
     // Once the user has quit, it is only reported here.
     s.failureShown = s.quit;
-    s.quit = true;
-    s.status = UnhandledFailureStatus;
+    decideStatus(UnhandledFailureStatus);
     s.failureText = text;
     try {
         // A full-screen window that stays on top would hide the message: every window goes

@@ -39,6 +39,9 @@ RuntimeState& runtimeState();
 void catchTerminationSignals();
 void readTerminationSignals();
 void releaseTerminationSignals();
+// The run ends with this status: kept by a stop request that has to end it at once.
+void decideStatus(int status);
+void forgetDecidedStatus();
 
 // The toolkit's messages (ToolkitMessages.cpp): watched from bring-up; its platform warnings
 // held back until it has started.

@@ -2,7 +2,8 @@
 // handler only writes the signal's number to a pipe; the event loop reads it. A stop request
 // must stop the program even where no event loop reads the pipe (the toolkit waiting for a
 // display server that does not answer): if the program is not out within StopBoundSeconds
-// of the first signal, or a second one comes, it ends at once with the same status.
+// of the first signal, or a second one comes, it ends at once with the status already decided
+// (a failure's, or the user's quit), else with that same status.
 #include "RuntimeState.h"
 
 #include <QSocketNotifier>
@@ -19,12 +20,19 @@ constexpr unsigned StopBoundSeconds = 1;
 
 int s_signalPipe[2] = { -1, -1 };
 volatile sig_atomic_t s_firstSignal = 0;
+// The status the run decided on, plus one; 0 while none is.
+volatile sig_atomic_t s_decided = 0;
 bool s_catchesInterrupt = false;
+
+[[noreturn]] void endNow()
+{
+    ::_exit(s_decided != 0 ? s_decided - 1 : 128 + s_firstSignal);
+}
 
 void onSignal(int signal)
 {
     if (s_firstSignal != 0)
-        ::_exit(128 + s_firstSignal);
+        endNow();
     s_firstSignal = signal;
     const int savedErrno = errno;
     const unsigned char number = static_cast<unsigned char>(signal);
@@ -35,7 +43,7 @@ void onSignal(int signal)
 
 void onStopBoundPassed(int)
 {
-    ::_exit(128 + s_firstSignal);
+    endNow();
 }
 
 // A signal that the launcher set to be ignored stays ignored (a shell does so for SIGINT and
@@ -51,14 +59,25 @@ bool ignoredAtStart(int signal)
 void endBySignal(int signal)
 {
     RuntimeState& s = runtimeState();
-    if (!s.quit) {
-        s.quit = true;
-        s.status = 128 + signal;
-    }
+    if (!s.quit)
+        decideStatus(128 + signal);
     s.terminated = true;
     QApplication::exit(s.status);
 }
 
+}
+
+void decideStatus(int status)
+{
+    RuntimeState& s = runtimeState();
+    s.quit = true;
+    s.status = status;
+    s_decided = status + 1;
+}
+
+void forgetDecidedStatus()
+{
+    s_decided = 0;
 }
 
 void catchTerminationSignals()

@@ -1,12 +1,15 @@
 // The toolkit ends the process with abort() on a fatal message: say so plainly and end with
 // CannotStartStatus while it starts (it could not start at all), UnhandledFailureStatus once it
 // runs, instead of a core dump. While it starts, its platform warnings
-// are held back: if it cannot start they would only bury the one line that matters.
+// are held back: if it cannot start they would only bury the one line that matters. The
+// toolkit calls the handler from any of its threads (X, Wayland, D-Bus).
 #include "Runtime.h"
 #include "RuntimeState.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <vector>
 
 namespace fw {
@@ -19,8 +22,9 @@ struct HeldMessage {
     QString text;
 };
 
-QtMessageHandler s_defaultHandler = nullptr;
-bool s_startingUp = false;
+QtMessageHandler s_defaultHandler = nullptr; // set before the toolkit has threads
+std::atomic<bool> s_startingUp = false;
+std::mutex s_heldLock;
 std::vector<HeldMessage> s_held;
 
 // No display, as opposed to a toolkit that is broken in itself: nothing names one, or the
@@ -29,6 +33,7 @@ bool noDisplay()
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return true;
+    const std::lock_guard lock(s_heldLock);
     for (const HeldMessage& held : s_held) {
         if (held.text.contains(QLatin1String("connect to display")) || held.text.contains(QLatin1String("wl_display")))
             return true;
@@ -50,8 +55,12 @@ void onToolkitMessage(QtMsgType type, const QMessageLogContext& context, const Q
     }
     const QString category = QString::fromLatin1(context.category ? context.category : "");
     if (s_startingUp && category.startsWith(QLatin1String("qt.qpa"))) {
-        s_held.push_back({ type, category, message });
-        return;
+        const std::lock_guard lock(s_heldLock);
+        // Checked again under the lock: the start may have ended meanwhile, its list sent.
+        if (s_startingUp) {
+            s_held.push_back({ type, category, message });
+            return;
+        }
     }
     if (s_defaultHandler)
         s_defaultHandler(type, context, message);
@@ -67,14 +76,18 @@ void watchToolkitMessages()
 
 void toolkitStarted()
 {
-    s_startingUp = false;
-    for (const HeldMessage& held : s_held) {
+    std::vector<HeldMessage> messages;
+    {
+        const std::lock_guard lock(s_heldLock);
+        s_startingUp = false;
+        messages.swap(s_held);
+    }
+    for (const HeldMessage& held : messages) {
         const QByteArray category = held.category.toLatin1();
         const QMessageLogContext context(nullptr, 0, nullptr, category.constData());
         if (s_defaultHandler)
             s_defaultHandler(held.type, context, held.text);
     }
-    s_held.clear();
 }
 
 }

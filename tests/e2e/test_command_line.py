@@ -37,12 +37,16 @@ class CommandLine(BoardChecks, unittest.TestCase):
             result = self.run_without_display(option)
             self.assertEqual((result.returncode, result.stdout, result.stderr),
                              (0, "velquarin-control-board 1.1.0\n", ""))
-        for arguments, problem in ((["--bogus"], "unknown option '--bogus'"), (["--screen"], "'--screen' needs"),
+        for arguments, problem in ((["--bogus"], "unknown option '--bogus'"),
+                                   (["--screen"], "missing value after '--screen'"),
+                                   (["--go=1"], "unexpected value after '--go'"),
                                    (["--screen="], "'--screen' needs"), (["--screen", "--go"], "'--screen' needs"),
                                    (["--go", "extra"], "unexpected argument 'extra'"),
                                    (["--", "--go"], "unexpected argument '--go'"),
                                    (["\x1b]0;title\x07\x1b[2J"], "unexpected argument '\\x1B]0;title\\x07\\x1B[2J'"),
-                                   (["--\x1b[31m"], "unknown option '--\\x1B[31m'")):
+                                   (["--\x1b[31m"], "unknown option '--\\x1B[31m'"),
+                                   (["a\u202eb\u2066\x85\\\udcff\udce2\udc82z"],
+                                    "unexpected argument 'a\\u202Eb\\u2066\\u0085\\\\\\xFF\\xE2\\x82z'")):
             result = self.run_without_display(*arguments)
             self.assertEqual(result.returncode, 64, arguments)
             self.assertEqual(result.stdout, "")

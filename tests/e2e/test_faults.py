@@ -212,18 +212,23 @@ class Faults(BoardChecks, unittest.TestCase):
                 self.assertEqual(session.exit_status(timeout=1), status)
 
     def test_a_stop_request_stops_a_program_whose_display_does_not_answer(self):
-        for how in ("one signal", "a second signal"):
+        for how in ("one signal", "a second signal", "the failure message up"):
             with self.subTest(how=how), XSession("1440x900", wm=False) as session:
                 server = session.procs[0]
-                server.send_signal(signal.SIGSTOP)  # connecting to it now waits for ever
+                if how == "the failure message up":  # status 70 decided; its quit then hangs
+                    session.start(self.installed, unset=("HOME", "XDG_DATA_HOME"))
+                    session.wait_for(lambda: session.visible_windows("Velquarin Control Board"), 15, "the message")
+                server.send_signal(signal.SIGSTOP)  # connecting to it, or leaving it, now waits for ever
                 try:
-                    session.start(self.BINARY)
+                    if how != "the failure message up":
+                        session.start(self.BINARY)
                     session.wait_for(lambda: catches(session.app, signal.SIGTERM), 10, "the signal handler")
                     session.app.send_signal(signal.SIGTERM)
                     if how == "a second signal":  # ends it at once, with the first one's status
                         time.sleep(0.1)  # two pending at once would be taken lowest number first
                         session.app.send_signal(signal.SIGINT)
-                    self.assertEqual(session.exit_status(timeout=2 if how == "one signal" else 0.8), 143)
+                    self.assertEqual(session.exit_status(timeout=0.8 if how == "a second signal" else 2),
+                                     70 if how == "the failure message up" else 143)
                 finally:
                     server.send_signal(signal.SIGCONT)
 
