@@ -1,10 +1,13 @@
 #include "DesktopInhibit.h"
+#include "KeepAwakeChannel.h"
 
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -19,35 +22,14 @@ namespace fw {
 
 namespace {
 
-constexpr auto ScreenSaver = "org.freedesktop.ScreenSaver";
+constexpr auto ScreenSaverName = "org.freedesktop.ScreenSaver";
 constexpr auto ScreenSaverPath = "/org/freedesktop/ScreenSaver";
-constexpr auto Portal = "org.freedesktop.portal.Desktop";
+constexpr auto PortalName = "org.freedesktop.portal.Desktop";
 constexpr auto PortalPath = "/org/freedesktop/portal/desktop";
 constexpr uint PortalIdle = 8;
 // The answers to Inhibit still to come, and to each withdrawal, are waited for this long.
 constexpr int AnswerTimeoutMs = 250;
 constexpr int ReleaseTimeoutMs = 100;
-
-// One Inhibit call to the ScreenSaver service. Its answer may come after the hold that asked
-// for it has been released, or after a newer hold has asked again: a cookie is kept only while
-// it belongs to the hold in force, and any other is given back as soon as it is known.
-struct Request {
-    explicit Request(QDBusPendingCall asked)
-        : call(std::move(asked))
-    {
-    }
-    QDBusPendingCall call;
-    bool settled = false; // given back, refused, or kept by the hold in force until its release
-};
-
-struct State {
-    bool held = false;
-    std::shared_ptr<Request> current; // the request of the hold in force
-    std::vector<std::shared_ptr<Request>> open; // every request not settled yet
-    QString portalRequest; // the request's object path, known before the answer
-};
-
-State s;
 
 // A session bus the desktop set up, named in the environment or at its usual place.
 bool haveSessionBus()
@@ -69,42 +51,142 @@ std::optional<QDBusConnection> bus()
     return connection;
 }
 
-QDBusMessage unInhibitMessage(uint cookie)
+// Errors that say the desktop does not offer the service: nothing to try again until a
+// service takes the name.
+bool notOffered(const QDBusError& error)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(ScreenSaver, ScreenSaverPath, ScreenSaver, "UnInhibit");
-    call.setArguments({ cookie });
+    switch (error.type()) {
+    case QDBusError::ServiceUnknown:
+    case QDBusError::UnknownObject:
+    case QDBusError::UnknownInterface:
+    case QDBusError::UnknownMethod:
+    case QDBusError::NotSupported:
+        return true;
+    default:
+        return error.name().startsWith(QLatin1String("org.freedesktop.DBus.Error.Spawn."));
+    }
+}
+
+struct Service;
+
+// One Inhibit call. Its answer may come after the hold that asked for it has been released,
+// after a newer hold has asked again, or from a service that has gone since: what it granted
+// is kept only while it belongs to the hold in force, given back to the service that granted
+// it, and forgotten when that service has gone.
+struct Request {
+    Request(Service& asker, QDBusPendingCall asked, QString path)
+        : service(asker)
+        , call(std::move(asked))
+        , handle(std::move(path))
+    {
+    }
+    Service& service;
+    QDBusPendingCall call;
+    int owner = 0; // which of the service's owners it went to
+    bool settled = false; // given back, refused, forgotten, or kept until the hold's release
+    uint cookie = 0;
+    QString handle; // the portal's request object, known before the answer
+};
+
+// A service on the session bus that can keep the display awake, followed through its owners:
+// a desktop shell or portal that restarts forgets what it granted.
+struct Service {
+    Service(const char* busName, const QString& what, std::function<void()> ask)
+        : name(QString::fromLatin1(busName))
+        , channel(what, std::move(ask))
+    {
+    }
+    const QString name;
+    KeepAwakeChannel channel;
+    std::unique_ptr<QDBusServiceWatcher> watcher;
+    int owner = 0; // counts the name's changes of owner
+    std::shared_ptr<Request> current; // asked or granted for the hold in force
+};
+
+struct State {
+    bool held = false;
+    QWindow* window = nullptr; // for the portal's parent window while held
+    std::string reason;
+    std::vector<std::shared_ptr<Request>> open; // every request not settled yet
+};
+
+State s;
+
+void askScreenSaver();
+void askPortal();
+
+Service& screenSaver()
+{
+    static auto* service = new Service(ScreenSaverName, QStringLiteral("the ScreenSaver service"), askScreenSaver);
+    return *service;
+}
+
+Service& portal()
+{
+    static auto* service = new Service(PortalName, QStringLiteral("the desktop portal"), askPortal);
+    return *service;
+}
+
+QDBusMessage giveBackMessage(const Request& request)
+{
+    if (&request.service == &portal())
+        return QDBusMessage::createMethodCall(PortalName, request.handle, "org.freedesktop.portal.Request", "Close");
+    QDBusMessage call = QDBusMessage::createMethodCall(ScreenSaverName, ScreenSaverPath, ScreenSaverName, "UnInhibit");
+    call.setArguments({ request.cookie });
     return call;
 }
 
-// Once a request's answer is in: a refusal is forgotten, a cookie that the hold in force
-// still needs is kept, and any other is given back (waited for by the caller when it passes
-// `answers`, sent without waiting otherwise).
+// Once a request's answer is in: a refusal is told and tried again, a grant that the hold in
+// force needs is kept, one from a service that has gone since is forgotten, and any other is
+// given back (waited for by the caller when it passes `answers`, sent without waiting
+// otherwise).
 void settle(const std::shared_ptr<Request>& request, std::vector<QDBusPendingCall>* answers)
 {
     if (request->settled || !request->call.isFinished())
         return;
-    const QDBusPendingReply<uint> reply = request->call;
-    const bool granted = !reply.isError();
-    if (granted && request == s.current && s.held)
+    Service& service = request->service;
+    const bool forHold = request == service.current && s.held;
+    if (request->call.isError()) {
+        request->settled = true;
+        std::erase(s.open, request);
+        if (!forHold)
+            return;
+        service.current.reset();
+        const QDBusError error = request->call.error();
+        if (notOffered(error))
+            service.channel.absent();
+        else if (error.type() == QDBusError::NoReply || error.type() == QDBusError::Timeout)
+            service.channel.failed(QStringLiteral("did not answer in time"));
+        else
+            service.channel.failed(QStringLiteral("refused: %1").arg(error.message()));
         return;
+    }
+    if (&service == &screenSaver())
+        request->cookie = QDBusPendingReply<uint>(request->call).value();
+    if (forHold) {
+        service.channel.held();
+        return;
+    }
     request->settled = true;
     std::erase(s.open, request);
-    if (!granted)
+    if (request->owner != service.owner)
         return;
     if (auto connection = bus()) {
         if (answers)
-            answers->push_back(connection->asyncCall(unInhibitMessage(reply.value()), ReleaseTimeoutMs));
+            answers->push_back(connection->asyncCall(giveBackMessage(*request), ReleaseTimeoutMs));
         else
-            connection->call(unInhibitMessage(reply.value()), QDBus::NoBlock);
+            connection->call(giveBackMessage(*request), QDBus::NoBlock);
     }
 }
 
-void inhibitScreenSaver(QDBusConnection& connection, const std::string& reason)
+void send(Service& service, const QDBusMessage& call, const QString& handle)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(ScreenSaver, ScreenSaverPath, ScreenSaver, "Inhibit");
-    call.setArguments({ QGuiApplication::applicationName(), QString::fromStdString(reason) });
-    auto request = std::make_shared<Request>(connection.asyncCall(call));
-    s.current = request;
+    auto connection = bus();
+    if (!connection)
+        return;
+    auto request = std::make_shared<Request>(service, connection->asyncCall(call), handle);
+    request->owner = service.owner;
+    service.current = request;
     s.open.push_back(request);
     auto* watcher = new QDBusPendingCallWatcher(request->call, qApp);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp, [watcher, request] {
@@ -113,21 +195,63 @@ void inhibitScreenSaver(QDBusConnection& connection, const std::string& reason)
     });
 }
 
-// The portal names its request object after our bus name and a token of our choosing, so
-// the path is known before the answer: enough to close the request later.
-void inhibitThroughPortal(QDBusConnection& connection, QWindow* window, const std::string& reason)
+void askScreenSaver()
 {
+    if (!s.held || screenSaver().current)
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(ScreenSaverName, ScreenSaverPath, ScreenSaverName, "Inhibit");
+    call.setArguments({ QGuiApplication::applicationName(), QString::fromStdString(s.reason) });
+    send(screenSaver(), call, {});
+}
+
+// The portal names its request object after our bus name and a token of our choosing, so
+// the path is known before the answer: enough to close the request however late it comes.
+void askPortal()
+{
+    auto connection = bus();
+    if (!s.held || portal().current || !connection)
+        return;
     const QString token = QStringLiteral("board%1").arg(QRandomGenerator::global()->generate());
-    QString sender = connection.baseService();
+    QString sender = connection->baseService();
     sender.remove(0, 1).replace(QLatin1Char('.'), QLatin1Char('_'));
-    s.portalRequest = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
+    const QString handle = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
     QString parent;
-    if (window && QGuiApplication::platformName() == QLatin1String("xcb"))
-        parent = QStringLiteral("x11:%1").arg(window->winId(), 0, 16);
-    QDBusMessage call = QDBusMessage::createMethodCall(Portal, PortalPath, "org.freedesktop.portal.Inhibit", "Inhibit");
+    if (s.window && QGuiApplication::platformName() == QLatin1String("xcb"))
+        parent = QStringLiteral("x11:%1").arg(s.window->winId(), 0, 16);
+    QDBusMessage call = QDBusMessage::createMethodCall(PortalName, PortalPath, "org.freedesktop.portal.Inhibit", "Inhibit");
     call.setArguments({ parent, PortalIdle,
-        QVariantMap { { "handle_token", token }, { "reason", QString::fromStdString(reason) } } });
-    connection.call(call, QDBus::NoBlock);
+        QVariantMap { { "handle_token", token }, { "reason", QString::fromStdString(s.reason) } } });
+    send(portal(), call, handle);
+}
+
+// A new owner of the name knows nothing of what the old one granted.
+void ownerChanged(Service& service, const QString& newOwner, void (*ask)())
+{
+    ++service.owner;
+    const bool wasHeld = service.current && service.current->call.isFinished() && !service.current->call.isError();
+    if (service.current && wasHeld) {
+        service.current->settled = true;
+        std::erase(s.open, service.current);
+    }
+    service.current.reset();
+    if (!s.held)
+        return;
+    if (wasHeld)
+        service.channel.lost(newOwner.isEmpty() ? QStringLiteral("went away") : QStringLiteral("restarted; asking again"));
+    if (!newOwner.isEmpty())
+        ask();
+}
+
+void watch(Service& service, QDBusConnection& connection, void (*ask)())
+{
+    if (service.watcher)
+        return;
+    service.watcher = std::make_unique<QDBusServiceWatcher>(service.name, connection,
+        QDBusServiceWatcher::WatchForOwnerChange);
+    QObject::connect(service.watcher.get(), &QDBusServiceWatcher::serviceOwnerChanged, qApp,
+        [&service, ask](const QString&, const QString&, const QString& newOwner) {
+            ownerChanged(service, newOwner, ask);
+        });
 }
 
 }
@@ -148,8 +272,12 @@ void DesktopInhibit::inhibit(QWindow* window, const std::string& reason)
     if (s.held || !connection)
         return;
     s.held = true;
-    inhibitScreenSaver(*connection, reason);
-    inhibitThroughPortal(*connection, window, reason);
+    s.window = window;
+    s.reason = reason;
+    watch(screenSaver(), *connection, askScreenSaver);
+    watch(portal(), *connection, askPortal);
+    askScreenSaver();
+    askPortal();
 }
 
 void DesktopInhibit::release()
@@ -157,23 +285,29 @@ void DesktopInhibit::release()
     if (!s.held)
         return;
     s.held = false;
+    s.window = nullptr;
+    std::vector<std::shared_ptr<Request>> unanswered;
+    for (Service* service : { &screenSaver(), &portal() }) {
+        service->channel.stop();
+        service->current.reset();
+    }
     std::vector<QDBusPendingCall> answers;
     // Answers still to come are waited for within the bound (the bus has a thread of its own
-    // that takes them in), so that a cookie granted late is given back too, also at quit. One
-    // that comes later still is given back when it comes.
+    // that takes them in), so that a grant that comes late is given back too, also at quit.
+    // One that comes later still is given back when it comes; a portal request is closed now,
+    // its path being known.
     const QDeadlineTimer deadline(AnswerTimeoutMs);
     for (const std::shared_ptr<Request>& request : std::vector(s.open)) {
         while (!request->call.isFinished() && !deadline.hasExpired())
             QThread::msleep(2);
         settle(request, &answers);
+        if (!request->settled && &request->service == &portal())
+            unanswered.push_back(request);
     }
-    s.current.reset();
-    auto connection = bus();
-    if (connection && !s.portalRequest.isEmpty()) {
-        answers.push_back(connection->asyncCall(QDBusMessage::createMethodCall(
-            Portal, s.portalRequest, "org.freedesktop.portal.Request", "Close"), ReleaseTimeoutMs));
+    if (auto connection = bus()) {
+        for (const std::shared_ptr<Request>& request : unanswered)
+            answers.push_back(connection->asyncCall(giveBackMessage(*request), ReleaseTimeoutMs));
     }
-    s.portalRequest.clear();
     // Everything goes out at once; each answer, or its time-out, ends the wait for it.
     for (QDBusPendingCall& answer : answers)
         answer.waitForFinished();

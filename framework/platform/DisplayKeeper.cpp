@@ -1,5 +1,6 @@
 #include "DisplayKeeper.h"
 #include "DesktopInhibit.h"
+#include "KeepAwakeChannel.h"
 #include "WaylandIdleInhibit.h"
 #include "XClient.h"
 
@@ -19,36 +20,70 @@ std::string& reasonText()
 }
 
 int s_holds = 0;
+bool s_xSuspended = false;
 
-// Whether the server has told the connection about its screen-saver extension, asked without
-// a wait that has no end: a server that does not answer in time is not asked to suspend it.
-bool screenSaverExtensionKnown(xcb_connection_t* connection)
+enum class Extension { Unanswered, Absent, Present };
+
+// The server's screen-saver extension, asked without a wait that has no end: a server that
+// does not answer in time is asked again later.
+Extension screenSaverExtension(xcb_connection_t* connection)
 {
     static bool known = false;
-    if (known)
-        return true;
-    xcb_prefetch_extension_data(connection, &xcb_screensaver_id);
-    // Answered after the extension query, since the server answers in order.
-    const xcb_get_input_focus_cookie_t probe = xcb_get_input_focus(connection);
-    xcb_flush(connection);
-    void* answer = x::reply(connection, probe.sequence);
-    if (!answer)
-        return false;
-    std::free(answer);
-    known = true;
-    return true;
+    if (!known) {
+        xcb_prefetch_extension_data(connection, &xcb_screensaver_id);
+        // Answered after the extension query, since the server answers in order.
+        const xcb_get_input_focus_cookie_t probe = xcb_get_input_focus(connection);
+        xcb_flush(connection);
+        void* answer = x::reply(connection, probe.sequence);
+        if (!answer)
+            return Extension::Unanswered;
+        std::free(answer);
+        known = true;
+    }
+    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(connection, &xcb_screensaver_id);
+    return extension && extension->present ? Extension::Present : Extension::Absent;
+}
+
+void suspendXScreenSaver();
+
+KeepAwakeChannel& xChannel()
+{
+    static auto* channel = new KeepAwakeChannel(QStringLiteral("the X server"), suspendXScreenSaver);
+    return *channel;
 }
 
 // The X server resumes by itself should the program end without asking.
-void suspendXScreenSaver(bool suspend)
+void suspendXScreenSaver()
 {
     xcb_connection_t* connection = x::connection();
-    if (!connection || !screenSaverExtensionKnown(connection))
+    if (!connection || s_holds == 0 || s_xSuspended)
         return;
-    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(connection, &xcb_screensaver_id);
-    if (!extension || !extension->present)
+    switch (screenSaverExtension(connection)) {
+    case Extension::Unanswered:
+        xChannel().failed(QStringLiteral("did not answer in time"));
         return;
-    xcb_screensaver_suspend(connection, suspend ? 1 : 0);
+    case Extension::Absent:
+        xChannel().absent();
+        return;
+    case Extension::Present:
+        xcb_screensaver_suspend(connection, 1);
+        xcb_flush(connection);
+        s_xSuspended = true;
+        xChannel().held();
+        return;
+    }
+}
+
+void resumeXScreenSaver()
+{
+    xcb_connection_t* connection = x::connection();
+    if (!connection)
+        return;
+    xChannel().stop();
+    if (!s_xSuspended)
+        return;
+    s_xSuspended = false;
+    xcb_screensaver_suspend(connection, 0);
     xcb_flush(connection);
 }
 
@@ -70,7 +105,7 @@ void DisplayKeeper::hold(QWindow* window)
         return;
     WaylandIdleInhibit::inhibit(window);
     DesktopInhibit::inhibit(window, reasonText());
-    suspendXScreenSaver(true);
+    suspendXScreenSaver();
 }
 
 void DisplayKeeper::release()
@@ -79,7 +114,7 @@ void DisplayKeeper::release()
         return;
     WaylandIdleInhibit::release();
     DesktopInhibit::release();
-    suspendXScreenSaver(false);
+    resumeXScreenSaver();
 }
 
 bool DisplayKeeper::held()

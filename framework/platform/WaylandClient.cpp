@@ -105,15 +105,17 @@ bool PrivateQueue::roundTrip()
     return done;
 }
 
-void* PrivateQueue::bind(const wl_interface* interface, unsigned version)
+void* PrivateQueue::bind(const wl_interface* interface, unsigned version, bool* answered)
 {
     Wanted wanted { interface, version };
     wl_registry* registry = wl_display_get_registry(sender);
     wl_registry_add_listener(registry, &RegistryListener, &wanted);
     // The globals are announced at once; without them in time, nothing is bound.
-    const bool answered = roundTrip();
+    const bool inTime = roundTrip();
     wl_registry_destroy(registry);
-    if (!answered && wanted.bound) {
+    if (answered)
+        *answered = inTime;
+    if (!inTime && wanted.bound) {
         wl_proxy_destroy(static_cast<wl_proxy*>(wanted.bound));
         return nullptr;
     }

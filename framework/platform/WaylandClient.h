@@ -26,8 +26,9 @@ public:
     // Waits, within a bound, until the compositor has answered every request sent so far on
     // this queue, dispatching their events; false when it did not answer in time.
     bool roundTrip();
-    // The compositor's global of that interface, bound on this queue; none where it has none.
-    void* bind(const wl_interface* interface, unsigned version);
+    // The compositor's global of that interface, bound on this queue; none where it has none
+    // or did not answer in time (`answered` tells which).
+    void* bind(const wl_interface* interface, unsigned version, bool* answered = nullptr);
     // Sends what was asked so far without waiting.
     void flush();
 

@@ -1,4 +1,5 @@
 #include "WaylandIdleInhibit.h"
+#include "KeepAwakeChannel.h"
 #include "WaylandClient.h"
 
 #include "idle-inhibit-unstable-v1-client-protocol.h"
@@ -17,13 +18,21 @@ namespace {
 struct State {
     std::unique_ptr<wayland::PrivateQueue> queue;
     zwp_idle_inhibit_manager_v1* manager = nullptr;
+    bool managerAbsent = false; // the compositor answered, without the protocol
     zwp_idle_inhibitor_v1* inhibitor = nullptr;
-    wl_surface* surface = nullptr; // the surface the inhibitor stands on
     QPointer<QWindow> window; // the window it is held for
     std::unique_ptr<QObject> watch;
 };
 
 State s;
+
+void standOnSurface();
+
+KeepAwakeChannel& channel()
+{
+    static auto* made = new KeepAwakeChannel(QStringLiteral("the compositor"), standOnSurface);
+    return *made;
+}
 
 void dropInhibitor()
 {
@@ -32,39 +41,64 @@ void dropInhibitor()
         s.inhibitor = nullptr;
         s.queue->flush();
     }
-    s.surface = nullptr;
 }
 
-// Puts the inhibitor on the window's surface as it is now, if it has one.
+// The compositor's idle-inhibit manager, bound once; a compositor that does not answer in
+// time is asked again later.
+bool haveManager()
+{
+    if (s.manager || s.managerAbsent)
+        return s.manager != nullptr;
+    if (!s.queue)
+        s.queue = std::make_unique<wayland::PrivateQueue>(wayland::display());
+    bool answered = false;
+    s.manager = static_cast<zwp_idle_inhibit_manager_v1*>(
+        s.queue->bind(&zwp_idle_inhibit_manager_v1_interface, 1, &answered));
+    if (!answered) {
+        channel().failed(QStringLiteral("did not answer in time"));
+        return false;
+    }
+    s.managerAbsent = !s.manager;
+    if (!s.manager)
+        channel().absent();
+    return s.manager != nullptr;
+}
+
+// Puts the inhibitor on the window's surface as it is now, if it has one and none stands.
 void standOnSurface()
 {
-    wl_surface* surface = s.window ? wayland::surface(s.window) : nullptr;
-    if (!surface || (s.inhibitor && surface == s.surface))
+    wl_surface* surface = s.window && s.window->isVisible() ? wayland::surface(s.window) : nullptr;
+    if (!surface || s.inhibitor || !haveManager())
         return;
-    if (!s.queue) {
-        s.queue = std::make_unique<wayland::PrivateQueue>(wayland::display());
-        s.manager = static_cast<zwp_idle_inhibit_manager_v1*>(s.queue->bind(&zwp_idle_inhibit_manager_v1_interface, 1));
-    }
-    if (!s.manager)
-        return;
-    dropInhibitor();
     s.inhibitor = zwp_idle_inhibit_manager_v1_create_inhibitor(s.manager, surface);
-    s.surface = surface;
     s.queue->flush();
+    channel().held();
 }
 
-// The toolkit makes a window's surface when the window first shows and may make it anew
-// later: the inhibitor follows, since it stands on one surface only.
+// The toolkit makes a window's surface when the window shows, and can free it when the window
+// hides, even without saying so first; a surface made later may have the old one's address.
+// The inhibitor stands on one surface only: it goes with the window's hiding and comes back
+// once the window shows again and has its new surface.
 class SurfaceWatch : public QObject {
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::Expose)
+        switch (event->type()) {
+        case QEvent::Expose:
+        case QEvent::Show:
             standOnSurface();
-        else if (event->type() == QEvent::PlatformSurface
-                 && static_cast<QPlatformSurfaceEvent*>(event)->surfaceEventType()
-                     == QPlatformSurfaceEvent::SurfaceAboutToBeDestroyed)
+            break;
+        case QEvent::Hide:
             dropInhibitor();
+            break;
+        case QEvent::PlatformSurface:
+            if (static_cast<QPlatformSurfaceEvent*>(event)->surfaceEventType()
+                == QPlatformSurfaceEvent::SurfaceAboutToBeDestroyed)
+                dropInhibitor();
+            break;
+        default:
+            break;
+        }
         return QObject::eventFilter(watched, event);
     }
 };
@@ -86,12 +120,15 @@ void WaylandIdleInhibit::release()
 {
     s.watch.reset(); // leaves the window's filters with it
     s.window = nullptr;
+    if (wayland::display())
+        channel().stop();
     if (s.queue)
         dropInhibitor();
     if (s.manager) {
         zwp_idle_inhibit_manager_v1_destroy(s.manager);
         s.manager = nullptr;
     }
+    s.managerAbsent = false;
     s.queue.reset();
 }
 

@@ -2,15 +2,74 @@
 import os
 import re
 import shutil
+import signal
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 from checks import BoardChecks  # noqa: E402
 from xsession import LineReader, XSession  # noqa: E402
+
+class PausingDisplay:
+    """A display of its own in front of the session's X server, through which the program
+    connects: the moment the program asks for the screen-saver extension (as the board
+    shows), the X server is stopped for `pause` seconds before it sees the request."""
+
+    def __init__(self, session, pause):
+        self.server, self.pause, self.paused_at = session.procs[0], pause, None
+        self.target = "/tmp/.X11-unix/X" + session.display.lstrip(":")
+        number = next(n for n in range(200, 300) if not os.path.exists("/tmp/.X11-unix/X%d" % n)
+                      and not os.path.exists("/tmp/.X%d-lock" % n))
+        self.display, self.path = ":%d" % number, "/tmp/.X11-unix/X%d" % number
+        self.listener = socket.socket(socket.AF_UNIX)
+        self.listener.bind(self.path)
+        self.listener.listen(4)
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def close(self):
+        self.listener.close()
+        os.unlink(self.path)
+
+    def accept(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            server = socket.socket(socket.AF_UNIX)
+            server.connect(self.target)
+            threading.Thread(target=self.forward, args=(client, server, True), daemon=True).start()
+            threading.Thread(target=self.forward, args=(server, client, False), daemon=True).start()
+
+    def forward(self, source, sink, from_client):
+        """Bytes and the file descriptors that go with them (shared-memory images)."""
+        while True:
+            try:
+                data, fds, _, _ = socket.recv_fds(source, 65536, 16)
+            except OSError:
+                data, fds = b"", []
+            if not data:
+                for end in (source, sink):
+                    end.close()
+                return
+            if from_client and self.paused_at is None and b"MIT-SCREEN-SAVER" in data:
+                self.paused_at = time.monotonic()
+                self.server.send_signal(signal.SIGSTOP)
+                threading.Timer(self.pause, self.server.send_signal, (signal.SIGCONT,)).start()
+            try:
+                sent = socket.send_fds(sink, [data], fds) if fds else 0
+                sink.sendall(data[sent:])
+            except OSError:
+                return
+            finally:
+                for fd in fds:
+                    os.close(fd)
+
 
 FAKE_SCREENSAVER = None
 FAKE_PORTAL = None
@@ -19,6 +78,8 @@ APP_ID = "org.velquarin.VelquarinControlBoard"
 
 class Integration(BoardChecks, unittest.TestCase):
     def test_desktop_screen_saver_is_inhibited_while_the_board_shows(self):
+        """Both services asked while the board shows, asked again when they restart, and
+        what the new ones granted given back at Escape; standard error tells of the restart."""
         with XSession("1440x900") as session:
             bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
@@ -26,14 +87,15 @@ class Integration(BoardChecks, unittest.TestCase):
             address = bus.stdout.readline().decode().strip()
             self.assertTrue(address, "no session bus")
             env = {"DBUS_SESSION_BUS_ADDRESS": address}
-            saver = subprocess.Popen([FAKE_SCREENSAVER], env=dict(session.env, **env), stdout=subprocess.PIPE)
-            session.procs.append(saver)
-            calls = LineReader(saver.stdout)
-            calls.wait_for("ready")
-            portal = subprocess.Popen([FAKE_PORTAL], env=dict(session.env, **env), stdout=subprocess.PIPE)
-            session.procs.append(portal)
-            portal_calls = LineReader(portal.stdout)
-            portal_calls.wait_for("ready")
+
+            def service(command):
+                helper = subprocess.Popen(command, env=dict(session.env, **env), stdout=subprocess.PIPE)
+                session.procs.append(helper)
+                calls = LineReader(helper.stdout)
+                calls.wait_for("ready")
+                return helper, calls
+            saver, calls = service([FAKE_SCREENSAVER])
+            portal, portal_calls = service([FAKE_PORTAL])
 
             _, geometry = self.open_start_window(session, extra_env=env)
             self.assert_picture_shown(session, geometry)
@@ -42,13 +104,28 @@ class Integration(BoardChecks, unittest.TestCase):
             board = self.assert_board(session)
             inhibit = calls.wait_for("Inhibit ")
             self.assertIn("Velquarin Control Board", inhibit)
-            cookie = inhibit.rsplit("-> ", 1)[1]
             request = portal_calls.wait_for("PortalInhibit ")
             self.assertIn("window=x11:%x flags=8 reason=Showing the control board -> " % board, request)
+
+            for helper in (saver, portal):  # a desktop shell restarted: what they granted is gone
+                helper.kill()
+                helper.wait()
+            saver, calls = service([FAKE_SCREENSAVER, "--first-cookie", "100"])
+            portal, portal_calls = service([FAKE_PORTAL])
+            self.assertIn("-> 100", calls.wait_for("Inhibit "))
+            request = portal_calls.wait_for("PortalInhibit ")
             session.key("Escape")
             self.assertEqual(session.exit_status(), 0)
-            self.assertEqual(calls.wait_for("UnInhibit "), "UnInhibit " + cookie)
+            calls.wait_for("UnInhibit ")
+            calls.drain()
+            self.assertEqual([line for line in calls.lines if line.startswith("UnInhibit")], ["UnInhibit 100"])
             self.assertEqual(portal_calls.wait_for("Close "), "Close " + request.rsplit("-> ", 1)[1])
+            said = [line for line in session.stderr.decode().splitlines() if line.startswith("velquarin")]
+            self.assertEqual(sorted(said), [
+                "velquarin-control-board: the display is kept awake through the ScreenSaver service again",
+                "velquarin-control-board: the display is kept awake through the desktop portal again",
+                "velquarin-control-board: the display may blank: the ScreenSaver service went away",
+                "velquarin-control-board: the display may blank: the desktop portal went away"])
 
     def test_a_session_bus_without_the_service_changes_nothing(self):
         with XSession("1440x900") as session:
@@ -87,6 +164,29 @@ class Integration(BoardChecks, unittest.TestCase):
                 return ("HOME=%s" % home).encode() in f.read().split(b"\0")
         except OSError:
             return False
+
+    def test_x_screen_saver_is_suspended_once_a_paused_server_answers(self):
+        """The X server stops for 1.5 s as the board shows, past the program's wait for it:
+        once it answers again, the program asks again and the saver stays off."""
+        with XSession("1440x900") as session:
+            session.x("xset", "s", "2", "0")
+            display = PausingDisplay(session, 1.5)
+            try:
+                session.start(self.BINARY, extra_env={"DISPLAY": display.display}, arguments=["--go"])
+                session.wait_for(lambda: display.paused_at, 15, "the program to ask for the screen saver")
+                self.assert_board(session)
+                time.sleep(max(0.0, display.paused_at + 6 - time.monotonic()))  # a second try is due by then
+                for _ in range(6):  # past the saver's timeout, without input
+                    self.assertFalse(session.screen_saver_on(), "the screen saver came on over the board")
+                    time.sleep(0.5)
+                session.key("Escape")
+                self.assertEqual(session.exit_status(), 0)
+            finally:
+                display.close()
+            said = [line for line in session.stderr.decode().splitlines() if line.startswith("velquarin")]
+            self.assertEqual(said, [
+                "velquarin-control-board: the display may blank: the X server did not answer in time; trying again",
+                "velquarin-control-board: the display is kept awake through the X server again"])
 
     def test_x_screen_saver_does_not_blank_the_board(self):
         with XSession("1440x900") as session:

@@ -2,6 +2,7 @@
 // Inhibit and UnInhibit and prints each call, so a test can read what the program asked.
 // With --answer-after MS[,MS...], each Inhibit is answered that long after it came (the
 // first call after the first time, and so on; the last time stays), as a busy desktop may.
+// With --first-cookie N its cookies count from N (42 otherwise): a restarted service's differ.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -16,8 +17,9 @@ class ScreenSaver : public QObject, protected QDBusContext {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
 
 public:
-    explicit ScreenSaver(QList<int> answerAfterMs)
+    ScreenSaver(QList<int> answerAfterMs, uint firstCookie)
         : m_answerAfterMs(std::move(answerAfterMs))
+        , m_next(firstCookie)
     {
     }
 
@@ -47,18 +49,23 @@ public slots:
 
 private:
     QList<int> m_answerAfterMs;
-    uint m_next = 42;
+    uint m_next;
 };
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QList<int> answerAfterMs;
-    if (argc == 3 && std::strcmp(argv[1], "--answer-after") == 0) {
-        for (const QString& ms : QString::fromLatin1(argv[2]).split(QLatin1Char(',')))
-            answerAfterMs << ms.toInt();
+    uint firstCookie = 42;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--answer-after") == 0) {
+            for (const QString& ms : QString::fromLatin1(argv[i + 1]).split(QLatin1Char(',')))
+                answerAfterMs << ms.toInt();
+        } else if (std::strcmp(argv[i], "--first-cookie") == 0) {
+            firstCookie = QString::fromLatin1(argv[i + 1]).toUInt();
+        }
     }
-    ScreenSaver saver(answerAfterMs);
+    ScreenSaver saver(answerAfterMs, firstCookie);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.registerObject("/org/freedesktop/ScreenSaver", &saver, QDBusConnection::ExportAllSlots)
         || !bus.registerService("org.freedesktop.ScreenSaver")) {
