@@ -92,6 +92,7 @@ void WindowWidget::coverScreen()
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     if (screen) {
+        m_homeScreen = screen->name();
         setMinimumSize(0, 0);
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
         setGeometry(screen->geometry());
@@ -137,6 +138,10 @@ void WindowWidget::followScreens()
         screenChanged();
     });
     watchScreen(windowHandle()->screen());
+    connect(qApp, &QGuiApplication::screenAdded, this, [this](QScreen* added) {
+        if (m_owner.isFullScreen() && added->name() == m_homeScreen)
+            QTimer::singleShot(0, this, [this] { goHome(); }); // once the toolkit has placed it
+    });
 }
 
 void WindowWidget::prepareFirstFrame()
@@ -213,6 +218,30 @@ void WindowWidget::keepScreenSize()
     QScreen* screen = windowHandle() ? windowHandle()->screen() : nullptr;
     if (screen && !screen->geometry().isEmpty() && size() != screen->geometry().size())
         resize(screen->geometry().size());
+}
+
+void WindowWidget::goHome()
+{
+    QScreen* home = nullptr;
+    for (QScreen* screen : QGuiApplication::screens()) {
+        if (screen->name() == m_homeScreen)
+            home = screen;
+    }
+    if (!home || !isVisible() || !windowHandle() || windowHandle()->screen() == home)
+        return;
+    if (!platform::displaySystemPlacesWindows()) {
+        // A bare X server: the window is placed where it asks to be.
+        setGeometry(home->geometry());
+        return;
+    }
+    // A window manager or compositor keeps a full-screen window on the screen it has; it
+    // places one that shows anew on the screen the window asks for.
+    hide();
+    windowHandle()->setScreen(home);
+    setGeometry(home->geometry());
+    showFullScreen();
+    m_drawn = false;
+    raiseAndActivateWhenDrawn();
 }
 
 void WindowWidget::keepWhole(const QRect& area)

@@ -55,6 +55,8 @@ private:
     void screenChanged();
     void keepWhole(const QRect& area);
     void keepScreenSize();
+    // A full-screen window goes back to the screen it was shown on when that screen comes back.
+    void goHome();
     // Raises Event_ScreenResized once a full-screen window has its screen's new size.
     void followScreen();
 
@@ -66,6 +68,7 @@ private:
     bool m_drawn = false;
     int m_openedWidth = -1; // the content width a full-screen window was laid out for
     bool m_followsScreens = false;
+    QString m_homeScreen; // the name of the screen a full-screen window was shown on
     QMetaObject::Connection m_screenWatch;
     bool m_activateWhenDrawn = false;
     std::unique_ptr<FramePrefault> m_prefault;

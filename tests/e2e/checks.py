@@ -95,17 +95,18 @@ class BoardChecks:
             return image if every else None
         return session.wait_for(lit, 5, "the board's first frame")
 
-    def blink_changes(self, session, count, timeout):
-        """Watches the board until it has changed `count` times: each change as the span of
-        time (earliest, latest) in which it happened. Every pattern seen must be a right one."""
-        width, height = session.screen_size()
+    def blink_changes(self, session, count, timeout, x=0, size=None):
+        """Watches the board (at x, `size` or the screen's size) until it has changed `count`
+        times: each change as the span of time (earliest, latest) in which it happened. Every
+        pattern seen must be a right one."""
+        width, height = size or session.screen_size()
         changes = []
         previous, seen_at = None, None
         end = time.monotonic() + timeout
         while len(changes) < count:
             self.assertLess(time.monotonic(), end, "the board changed %d times, not %d" % (len(changes), count))
             taken = time.monotonic()
-            states = self.block_states(session.screenshot(), width, height)
+            states = self.block_states(session.screenshot(), width, height, x)
             self.assertNotIn(None, states, "a block was neither its colour nor black")
             if previous is not None and states != previous:
                 self.assertLessEqual(sum(a != b for a, b in zip(previous, states)), 34)

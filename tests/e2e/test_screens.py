@@ -125,18 +125,20 @@ class Screens(BoardChecks, unittest.TestCase):
             with self.subTest(window_manager=wm), XSession("1920x1080", wm=wm, dummy=True) as session:
                 session.x("xset", "s", "2", "0")
                 idle_since = time.monotonic()
-                session.xrandr("--addmode", "DUMMY1", "1280x720")
-                session.xrandr("--output", "DUMMY1", "--mode", "1280x720", "--right-of", "DUMMY0")
+                for mode in ("1600x900", "1280x720"):
+                    session.xrandr("--addmode", "DUMMY1", mode)
+                session.xrandr("--output", "DUMMY1", "--mode", "1600x900", "--right-of", "DUMMY0")
                 self.show_board(session, "DUMMY1")
                 session.xrandr("--output", "DUMMY1", "--off")  # its monitor goes
-                before = self.assert_covers(session, "DUMMY0", 1280)
+                before = self.assert_covers(session, "DUMMY0", 1600)
+                # and comes back in another mode (a television's fallback): the board goes back
                 session.xrandr("--output", "DUMMY1", "--mode", "1280x720", "--right-of", "DUMMY0")
-                session.xrandr("--output", "DUMMY0", "--off")  # and comes back as the other goes
                 self.assert_covers(session, "DUMMY1", before)
-                self.blink_changes(session, 1, 5)
+                self.blink_changes(session, 1, 5, x=1920, size=(1280, 720))
                 time.sleep(max(0.0, idle_since + 3 - time.monotonic()))  # no input: the saver is due
                 self.assertFalse(session.screen_saver_on(), "the screen saver came on over the board")
-                self.assertTrue(cursor_is_blank(session.display))
+                session.x("xdotool", "mousemove", "--sync", "2500", "300")  # over the board, not DUMMY0
+                session.wait_for(lambda: cursor_is_blank(session.display), 2, "the pointer hidden over the board")
                 self.assertEqual(len(session.visible_windows()), 1, session.seen())
                 session.key("Escape")
                 self.assertEqual(session.exit_status(), 0)
