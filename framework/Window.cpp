@@ -1,6 +1,7 @@
 #include "Window.h"
 #include "DisplayKeeper.h"
 #include "MenuBar.h"
+#include "Platform.h"
 #include "Runtime.h"
 #include "Timer.h"
 #include "ToolkitStyle.h"
@@ -174,6 +175,7 @@ void Window::Show()
         if (!m_keepsDisplayAwake) {
             m_keepsDisplayAwake = true;
             DisplayKeeper::hold(m_widget->windowHandle());
+            platform::fullScreenShown();
         }
         // Raising and activating a full-screen window before its first frame holds that
         // frame up while the window manager restacks and refocuses: asked for once drawn.

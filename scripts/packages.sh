@@ -1,5 +1,5 @@
 # Sourced by the other scripts: installs the Debian packages they need when one is missing.
-# Usage: need_packages PACKAGE...
+# Usage: [APT_OPTIONS=...] need_packages PACKAGE...
 
 # Sets $sudo to what runs a command as root, or says what to run and stops.
 become_root() {
@@ -26,7 +26,7 @@ Install them as root:  apt-get install$missing"
     echo "Installing:$missing"
     $sudo apt-get update -qq || true
     # shellcheck disable=SC2086 # one word per package
-    if ! DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing >/dev/null; then
+    if ! DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq ${APT_OPTIONS:-} $missing >/dev/null; then
         echo "Could not install:$missing" >&2
         echo "Install them by hand:  sudo apt-get install$missing" >&2
         exit 1
@@ -35,6 +35,8 @@ Install them as root:  apt-get install$missing"
 
 BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-private-dev libgl-dev libxcb-screensaver0-dev libwayland-dev wayland-protocols"
 TEST_PACKAGES="xvfb xserver-xorg-core xserver-xorg-video-dummy gdb dbus-x11 xauth openbox xdotool x11-apps x11-utils x11-xserver-utils python3 valgrind util-linux dbus desktop-file-utils appstream dpkg-dev libxss1 libxfixes3 wmctrl lintian systemd man-db sway grim wtype qt6-wayland cage xwayland"
+# A headless GNOME session, without what GNOME recommends beside it (a desktop's worth).
+GNOME_TEST_PACKAGES="gnome-shell gnome-session xdg-desktop-portal-gnome"
 
 # Building for arm64 (Raspberry Pi OS 64-bit, Debian 12 arm64) here: the cross compiler, the
 # arm64 libraries beside this machine's own, and the emulator that runs what is built.

@@ -7,6 +7,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/packages.sh"
 need_packages $BUILD_PACKAGES $TEST_PACKAGES
+APT_OPTIONS=--no-install-recommends need_packages $GNOME_TEST_PACKAGES
 
 jobs=$(nproc 2>/dev/null || echo 2)
 status=0

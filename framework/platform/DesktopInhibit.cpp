@@ -1,5 +1,6 @@
 #include "DesktopInhibit.h"
 #include "KeepAwakeChannel.h"
+#include "SessionBus.h"
 
 #include <QDBusConnection>
 #include <QDBusError>
@@ -9,7 +10,6 @@
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDeadlineTimer>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QRandomGenerator>
 #include <QThread>
@@ -30,26 +30,6 @@ constexpr uint PortalIdle = 8;
 // The answers to Inhibit still to come, and to each withdrawal, are waited for this long.
 constexpr int AnswerTimeoutMs = 250;
 constexpr int ReleaseTimeoutMs = 100;
-
-// A session bus the desktop set up, named in the environment or at its usual place.
-bool haveSessionBus()
-{
-    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-        return true;
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
-}
-
-// The toolkit keeps the connection; this is a handle to it, or none.
-std::optional<QDBusConnection> bus()
-{
-    if (!haveSessionBus())
-        return std::nullopt;
-    QDBusConnection connection = QDBusConnection::sessionBus();
-    if (!connection.isConnected())
-        return std::nullopt;
-    return connection;
-}
 
 // Errors that say the desktop does not offer the service: nothing to try again until a
 // service takes the name.
@@ -171,7 +151,7 @@ void settle(const std::shared_ptr<Request>& request, std::vector<QDBusPendingCal
     std::erase(s.open, request);
     if (request->owner != service.owner)
         return;
-    if (auto connection = bus()) {
+    if (auto connection = sessionBus()) {
         if (answers)
             answers->push_back(connection->asyncCall(giveBackMessage(*request), ReleaseTimeoutMs));
         else
@@ -181,7 +161,7 @@ void settle(const std::shared_ptr<Request>& request, std::vector<QDBusPendingCal
 
 void send(Service& service, const QDBusMessage& call, const QString& handle)
 {
-    auto connection = bus();
+    auto connection = sessionBus();
     if (!connection)
         return;
     auto request = std::make_shared<Request>(service, connection->asyncCall(call), handle);
@@ -208,7 +188,7 @@ void askScreenSaver()
 // the path is known before the answer: enough to close the request however late it comes.
 void askPortal()
 {
-    auto connection = bus();
+    auto connection = sessionBus();
     if (!s.held || portal().current || !connection)
         return;
     const QString token = QStringLiteral("board%1").arg(QRandomGenerator::global()->generate());
@@ -268,7 +248,7 @@ void DesktopInhibit::useOnlyARunningSessionBus()
 
 void DesktopInhibit::inhibit(QWindow* window, const std::string& reason)
 {
-    auto connection = bus();
+    auto connection = sessionBus();
     if (s.held || !connection)
         return;
     s.held = true;
@@ -276,6 +256,9 @@ void DesktopInhibit::inhibit(QWindow* window, const std::string& reason)
     s.reason = reason;
     watch(screenSaver(), *connection, askScreenSaver);
     watch(portal(), *connection, askPortal);
+    // Both are asked, not only the first that grants: the portal answers success also where
+    // its backend's request was refused (GNOME's session manager refuses one from a program
+    // outside a sandbox), while GNOME's own ScreenSaver service passes the hold on.
     askScreenSaver();
     askPortal();
 }
@@ -304,7 +287,7 @@ void DesktopInhibit::release()
         if (!request->settled && &request->service == &portal())
             unanswered.push_back(request);
     }
-    if (auto connection = bus()) {
+    if (auto connection = sessionBus()) {
         for (const std::shared_ptr<Request>& request : unanswered)
             answers.push_back(connection->asyncCall(giveBackMessage(*request), ReleaseTimeoutMs));
     }

@@ -1,5 +1,6 @@
 #include "Platform.h"
 #include "DesktopInhibit.h"
+#include "GnomeOverview.h"
 #include "WaylandActivation.h"
 #include "WaylandClient.h"
 #include "XClient.h"
@@ -27,6 +28,11 @@ void beforeToolkitDisconnects()
 void askForKeyboard(QWindow* window)
 {
     WaylandActivation::activate(window);
+}
+
+void fullScreenShown()
+{
+    GnomeOverview::leave();
 }
 
 bool displaySystemPlacesWindows()

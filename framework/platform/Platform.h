@@ -12,6 +12,8 @@ void beforeToolkitStarts();
 void beforeToolkitDisconnects();
 // A full-screen window that the display server has not given the keyboard asks for it.
 void askForKeyboard(QWindow* window);
+// A full-screen window has been shown: nothing of the desktop's own stays over it.
+void fullScreenShown();
 // Whether the display system places full-screen windows itself when screens change: a
 // compositor always does, an X server only through a window manager.
 bool displaySystemPlacesWindows();
