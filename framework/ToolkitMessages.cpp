@@ -1,7 +1,8 @@
 // The toolkit ends the process with abort() on a fatal message: say so plainly and end with
 // CannotStartStatus while it starts (it could not start at all), UnhandledFailureStatus once it
-// runs, instead of a core dump. While it starts, its platform warnings
-// are held back: if it cannot start they would only bury the one line that matters. The
+// runs, instead of a core dump. While it starts, its warnings (and libwayland's) are held
+// back: if it cannot reach a display they would only restate, before it, the one line that
+// matters; otherwise they follow. The
 // toolkit calls the handler from any of its threads (X, Wayland, D-Bus).
 #include "Runtime.h"
 #include "RuntimeState.h"
@@ -45,16 +46,21 @@ void onToolkitMessage(QtMsgType type, const QMessageLogContext& context, const Q
 {
     const char* program = runtimeState().programName.c_str();
     if (type == QtFatalMsg) {
-        if (s_startingUp && noDisplay())
+        if (s_startingUp && noDisplay()) {
+            // The toolkit's own lines would only say the same.
             std::fprintf(stderr, "%s: no display to connect to (DISPLAY and WAYLAND_DISPLAY are unset or unreachable); "
                                  "start it inside a desktop session\n", program);
-        else
+        } else {
             std::fprintf(stderr, "%s: cannot go on: %s\n", program, qPrintable(message.section(QLatin1Char('\n'), 0, 0)));
+            const std::lock_guard lock(s_heldLock);
+            for (const HeldMessage& held : s_held) // what led to it, such as a library missing
+                std::fprintf(stderr, "  %s\n", qPrintable(held.text));
+        }
         std::fflush(stderr);
         std::_Exit(s_startingUp ? CannotStartStatus : UnhandledFailureStatus);
     }
     const QString category = QString::fromLatin1(context.category ? context.category : "");
-    if (s_startingUp && category.startsWith(QLatin1String("qt.qpa"))) {
+    if (s_startingUp) {
         const std::lock_guard lock(s_heldLock);
         // Checked again under the lock: the start may have ended meanwhile, its list sent.
         if (s_startingUp) {

@@ -29,7 +29,9 @@ staged=$(mktemp -d)
 trap 'rm -rf "$staged"' EXIT
 DESTDIR="$staged" cmake --install "$build" --prefix "$prefix" >/dev/null
 {
-    [ -e "$prefix" ] || echo "$prefix"
+    # The prefix and those of its parents that are not there yet.
+    missing=$prefix
+    while [ ! -e "$missing" ]; do echo "$missing"; missing=$(dirname "$missing"); done
     (cd "$staged$prefix" && find . -mindepth 1 -type d) | while read -r folder; do
         [ -e "$prefix/${folder#./}" ] || echo "$prefix/${folder#./}"
     done

@@ -10,6 +10,7 @@ namespace fw::platform {
 void beforeToolkitStarts()
 {
     DesktopInhibit::useOnlyARunningSessionBus();
+    wayland::routeLogThroughToolkit();
 }
 
 void beforeToolkitDisconnects()

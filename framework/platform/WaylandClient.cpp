@@ -5,6 +5,8 @@
 #include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QWindow>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <poll.h>
 #include <qpa/qplatformnativeinterface.h>
@@ -42,6 +44,18 @@ void onGlobalRemove(void*, wl_registry*, uint32_t) { }
 
 const wl_registry_listener RegistryListener = { onGlobal, onGlobalRemove };
 
+void logThroughToolkit(const char* format, va_list arguments)
+{
+    char line[1024];
+    std::vsnprintf(line, sizeof line, format, arguments);
+    QMessageLogger(nullptr, 0, nullptr, "qt.qpa.wayland.libwayland").warning("%s", QByteArray(line).trimmed().constData());
+}
+
+}
+
+void routeLogThroughToolkit()
+{
+    wl_log_set_handler_client(logThroughToolkit);
 }
 
 wl_display* display()

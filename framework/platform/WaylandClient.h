@@ -11,6 +11,9 @@ class QWindow;
 
 namespace fw::wayland {
 
+// libwayland's own messages go through the toolkit's message handler (the program's), not
+// straight to standard error.
+void routeLogThroughToolkit();
 // The toolkit's connection, or none off Wayland.
 wl_display* display();
 // The window's surface, or none before it has one.

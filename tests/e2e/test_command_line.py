@@ -24,8 +24,9 @@ def options_in(text):
 
 
 class CommandLine(BoardChecks, unittest.TestCase):
-    def run_without_display(self, *arguments):
-        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+    def run_without_display(self, *arguments, env=None):
+        unset = ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR")
+        env = dict({k: v for k, v in os.environ.items() if k not in unset}, **(env or {}))
         return subprocess.run([self.BINARY, *arguments], env=env, capture_output=True, text=True, timeout=20)
 
     def test_without_a_display(self):
@@ -54,6 +55,14 @@ class CommandLine(BoardChecks, unittest.TestCase):
         for arguments in (["--go"], ["--go", "--"], ["--screen=X", "--"]):  # read and taken: then no display
             result = self.run_without_display(*arguments)
             self.assertEqual((result.returncode, result.stderr), (69, NO_DISPLAY), arguments)
+        # Named but out of reach: the one line still, the toolkit's and libwayland's own held back.
+        for display in ({"DISPLAY": ":99"}, {"WAYLAND_DISPLAY": "nowhere"}, {"WAYLAND_DISPLAY": "nowhere", "XDG_RUNTIME_DIR": "/tmp"}):
+            result = self.run_without_display("--go", env=display)
+            self.assertEqual((result.returncode, result.stderr), (69, NO_DISPLAY), display)
+        # A toolkit that cannot start for another reason says so, and what led to it.
+        result = self.run_without_display("--go", env={"DISPLAY": ":99", "QT_QPA_PLATFORM": "none-such"})
+        self.assertEqual(result.returncode, 69)
+        self.assertRegex(result.stderr, r'\Avelquarin-control-board: cannot go on: .*\n  .*"none-such".*\n')
 
     def test_manual_page_renders_and_lists_the_options_of_help(self):
         page = os.path.join(os.path.dirname(self.BINARY), "resources", "velquarin-control-board.1.gz")
