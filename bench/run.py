@@ -108,12 +108,13 @@ def wait(predicate, timeout, what, step=0.002):
     raise RuntimeError("timed out waiting for " + what)
 
 
-def one_run(binary, size, blink):
+def one_run(command, size, blink):
+    """One run of the program (a command line) on X: Xvfb and openbox."""
     with XSession(size) as session:
         screen = Screen(session.display)
         width, height = session.screen_size()
         started = time.monotonic()
-        session.start(binary)
+        session.start(command[0], arguments=command[1:])
 
         def start_window_painted():
             for window in session.visible_windows():
@@ -137,28 +138,25 @@ def one_run(binary, size, blink):
         wait(lambda: screen.pixels(blocks) == want, 30, "the board")
         return_board_ms = (time.monotonic() - pressed) * 1000
 
-        time.sleep(1.0)
-        pid = session.app.pid
-        cpu0, wake0, t0 = process_cpu_ns(pid), voluntary_switches(pid), time.monotonic()
-        time.sleep(blink)
-        cpu1, wake1, t1 = process_cpu_ns(pid), voluntary_switches(pid), time.monotonic()
-        rss, pss = memory_kib(pid)
-        ticks = (t1 - t0) / TICK_S
-
+        usage = blinking(session.app.pid, blink)
         pressed = time.monotonic()
         session.key("Escape")
         status = session.exit_status(10)
         exit_ms = (time.monotonic() - pressed) * 1000
-        return {
-            "first_window_ms": round(first_window_ms, 1),
-            "return_board_ms": round(return_board_ms, 1),
-            "cpu_ms_per_tick": round((cpu1 - cpu0) / 1e6 / ticks, 3),
-            "wakeups_per_s": round((wake1 - wake0) / (t1 - t0), 2),
-            "rss_kb": rss,
-            "pss_kb": pss,
-            "exit_ms": round(exit_ms, 1),
-            "status": status,
-        }
+        return dict({"first_window_ms": round(first_window_ms, 1), "return_board_ms": round(return_board_ms, 1)},
+                    **usage, exit_ms=round(exit_ms, 1), status=status)
+
+
+def blinking(pid, blink):
+    """What the board costs while it blinks, from a second after it showed."""
+    time.sleep(1.0)
+    cpu0, wake0, t0 = process_cpu_ns(pid), voluntary_switches(pid), time.monotonic()
+    time.sleep(blink)
+    cpu1, wake1, t1 = process_cpu_ns(pid), voluntary_switches(pid), time.monotonic()
+    rss, pss = memory_kib(pid)
+    ticks = (t1 - t0) / TICK_S
+    return {"cpu_ms_per_tick": round((cpu1 - cpu0) / 1e6 / ticks, 3),
+            "wakeups_per_s": round((wake1 - wake0) / (t1 - t0), 2), "rss_kb": rss, "pss_kb": pss}
 
 
 def main():
@@ -173,7 +171,7 @@ def main():
 
     results = []
     for run in range(args.runs):
-        result = one_run(os.path.abspath(args.binary), args.size, args.blink)
+        result = one_run([os.path.abspath(args.binary)], args.size, args.blink)
         print(json.dumps(dict(result, run=run + 1)), flush=True)
         results.append(result)
 

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Instructions per tick while the board blinks, counted by callgrind: the steady figure for
-the cost of a tick, beside plain Qt doing the same job (qt-board -S PICTURE). Each program
+the cost of a tick, beside the same job written directly on Qt (bench/reference/board.cpp). Each program
 runs under valgrind on its own Xvfb with openbox; after Return and a few seconds of blinking,
 counting is switched on for --ticks ticks' time, and the count is divided by the ticks that
 fired meanwhile (calls of QTimer's timer event, which only the blink timer uses by then).
 
-  python3 bench/tick_instructions.py [--ticks 40] BINARY
+  python3 bench/tick_instructions.py [--ticks 40] BINARY REFERENCE
 """
 import argparse
 import os
@@ -19,7 +19,6 @@ ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 from xsession import XSession  # noqa: E402
 
-ANCHORS = os.environ.get("OUT", "/tmp/vq-anchors")
 SIZE = (1920, 1080)
 
 
@@ -78,15 +77,16 @@ def measure(label, command, ticks):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("binary")
+    parser.add_argument("reference")
     parser.add_argument("--ticks", type=int, default=40)
     args = parser.parse_args()
     picture = os.path.join(ROOT, "resources", "VQ1.jpeg")
     results = {}
-    for label, command in [("ours", [os.path.abspath(args.binary)]),
-                           ("same-job", [os.path.join(ANCHORS, "qt-board"), "-S", picture])]:
+    for label, command in [("program", [os.path.abspath(args.binary)]),
+                           ("reference", [os.path.abspath(args.reference), picture])]:
         results[label] = measure(label, command, args.ticks)
         print("%s: %.0f instructions per tick (%d ticks)" % ((label,) + results[label]))
-    print("ours / same-job: %.2fx" % (results["ours"][0] / results["same-job"][0]))
+    print("program / reference: %.2fx" % (results["program"][0] / results["reference"][0]))
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what is missing, builds the program (Release) and measures it: the real program on
 # Xvfb with a window manager (bench/run.py), then the micro benchmarks of one tick and of the
-# board's open step; then, where the shared reference boards are, the program beside them.
+# board's open step; then the program beside the same job written directly on Qt, on X and
+# on Wayland (bench/compare.py).
 # Options go to bench/run.py (e.g. --runs 7 --blink 30).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,12 +16,9 @@ python3 "$root/bench/run.py" "$@" "$build/velquarin-control-board"
 echo
 "$build/bench/bench_board"
 
-# Beside the reference boards, when the workplace's shared harness is there: ROUNDS=8 (the
-# default), UHD=1 for 3840x2160 too.
-shared="$root/../shared/bench"
-if [ -f "$shared/measure.py" ]; then
-    echo
-    sh "$shared/anchors/build.sh" >/dev/null
-    python3 "$root/bench/compare.py" --rounds "${ROUNDS:-8}" ${UHD:+--4k} "$build/velquarin-control-board"
-    python3 "$root/bench/tick_instructions.py" "$build/velquarin-control-board"
-fi
+# Beside the same job written directly on Qt, on X and on Wayland (ROUNDS=6, BLINK=15 by
+# default; ONLY=x11 or ONLY=wayland for one of them).
+echo
+python3 "$root/bench/compare.py" --rounds "${ROUNDS:-6}" --blink "${BLINK:-15}" ${ONLY:+--only "$ONLY"} \
+    "$build/velquarin-control-board" "$build/bench/reference_board"
+python3 "$root/bench/tick_instructions.py" "$build/velquarin-control-board" "$build/bench/reference_board"
