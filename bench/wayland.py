@@ -15,7 +15,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "e2e"))
 from waylandsession import USER, WaylandSession  # noqa: E402
-from xsession import as_user  # noqa: E402
+from xsession import as_user, wait_for  # noqa: E402
 
 from run import blinking  # noqa: E402
 
@@ -76,16 +76,6 @@ def program_copy(command, folder):
     return copied
 
 
-def wait(predicate, timeout, what):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.01)
-    raise RuntimeError("timed out waiting for " + what)
-
-
 def timing_run(command):
     with WaylandSession() as session:
         command = program_copy(command, session.root)
@@ -99,7 +89,7 @@ def timing_run(command):
         def seen():
             with open(trace) as f:
                 return list(frames(f.read()))
-        first = wait(lambda: [f for f in seen() if f[1]], 30, "the first frame")[0]
+        first = wait_for(lambda: [f for f in seen() if f[1]], 30, "the first frame")[0]
         time.sleep(0.5)
         session.key("Return")
 
@@ -109,7 +99,7 @@ def timing_run(command):
             if not keys:
                 return None
             return [f for f in found if f[1] and f[0] >= keys[0] and f[1:] == OUTPUT] and (keys[0], found)
-        key, found = wait(board, 30, "the board's first frame")
+        key, found = wait_for(board, 30, "the board's first frame")
         board_frame = next(f for f in found if f[1] and f[0] >= key and f[1:] == OUTPUT)
         status = end(session)
         return {"first_window_ms": round(since(started, first[0]), 1),
