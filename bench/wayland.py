@@ -14,7 +14,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "e2e"))
-from waylandsession import USER, WaylandSession  # noqa: E402
+from waylandsession import USER, WaylandSession, copy_program  # noqa: E402
 from xsession import as_user, wait_for  # noqa: E402
 
 from run import blinking  # noqa: E402
@@ -61,18 +61,14 @@ def frames(text):
 
 
 def program_copy(command, folder):
-    """The program, and the files its command names, where the unprivileged account reaches them."""
-    copied = []
-    for part in command:
+    """The command with its program, and the files it names, where the unprivileged account
+    reaches them."""
+    program = copy_program(command[0], folder)
+    copied = [program]
+    for part in command[1:]:
         if os.path.isfile(part):
-            target = os.path.join(folder, os.path.basename(part))
-            shutil.copy2(part, target)
-            resources = os.path.join(os.path.dirname(part), "resources")
-            if os.access(part, os.X_OK) and os.path.isdir(resources) and not os.path.exists(os.path.join(folder, "resources")):
-                shutil.copytree(resources, os.path.join(folder, "resources"))
-            copied.append(target)
-        else:
-            copied.append(part)
+            part = shutil.copy2(part, folder)
+        copied.append(part)
     return copied
 
 

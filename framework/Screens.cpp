@@ -22,25 +22,25 @@ std::vector<std::string> screenNames()
 bool useScreen(const std::string& name)
 {
     const QString wanted = QString::fromStdString(name);
+    if (!screenNamed(wanted))
+        return false;
+    s_chosen = wanted;
+    return true;
+}
+
+QScreen* screenNamed(const QString& name)
+{
     for (QScreen* screen : QGuiApplication::screens()) {
-        if (screen->name() == wanted) {
-            s_chosen = wanted;
-            return true;
-        }
+        if (screen->name() == name)
+            return screen;
     }
-    return false;
+    return nullptr;
 }
 
 QScreen* chosenScreen()
 {
-    if (s_chosen.isEmpty())
-        return nullptr;
     // Looked up by name each time: screens come and go while the program runs.
-    for (QScreen* screen : QGuiApplication::screens()) {
-        if (screen->name() == s_chosen)
-            return screen;
-    }
-    return nullptr;
+    return s_chosen.isEmpty() ? nullptr : screenNamed(s_chosen);
 }
 
 double largestDevicePixelRatio()

@@ -2,8 +2,8 @@
 // CannotStartStatus while it starts (it could not start at all), UnhandledFailureStatus once it
 // runs, instead of a core dump. While it starts, its warnings (and libwayland's) are held
 // back: if it cannot reach a display they would only restate, before it, the one line that
-// matters; otherwise they follow. The
-// toolkit calls the handler from any of its threads (X, Wayland, D-Bus).
+// matters; otherwise they follow. The toolkit calls the handler from any of its threads (X,
+// Wayland, D-Bus).
 #include "Runtime.h"
 #include "RuntimeState.h"
 

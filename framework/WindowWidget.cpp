@@ -222,11 +222,7 @@ void WindowWidget::keepScreenSize()
 
 void WindowWidget::goHome()
 {
-    QScreen* home = nullptr;
-    for (QScreen* screen : QGuiApplication::screens()) {
-        if (screen->name() == m_homeScreen)
-            home = screen;
-    }
+    QScreen* home = screenNamed(m_homeScreen);
     if (!home || !isVisible() || !windowHandle() || windowHandle()->screen() == home)
         return;
     if (!platform::displaySystemPlacesWindows()) {

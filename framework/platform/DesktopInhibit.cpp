@@ -71,12 +71,14 @@ struct Request {
 // A service on the session bus that can keep the display awake, followed through its owners:
 // a desktop shell or portal that restarts forgets what it granted.
 struct Service {
-    Service(const char* busName, const QString& what, std::function<void()> ask)
+    Service(const char* busName, const QString& what, void (*askNow)())
         : name(QString::fromLatin1(busName))
-        , channel(what, std::move(ask))
+        , ask(askNow)
+        , channel(what, askNow)
     {
     }
     const QString name;
+    void (*const ask)(); // asks it to keep the display awake, unless already asked
     KeepAwakeChannel channel;
     std::unique_ptr<QDBusServiceWatcher> watcher;
     int owner = 0; // counts the name's changes of owner
@@ -205,11 +207,11 @@ void askPortal()
 }
 
 // A new owner of the name knows nothing of what the old one granted.
-void ownerChanged(Service& service, const QString& newOwner, void (*ask)())
+void ownerChanged(Service& service, const QString& newOwner)
 {
     ++service.owner;
     const bool wasHeld = service.current && service.current->call.isFinished() && !service.current->call.isError();
-    if (service.current && wasHeld) {
+    if (wasHeld) {
         service.current->settled = true;
         std::erase(s.open, service.current);
     }
@@ -219,19 +221,17 @@ void ownerChanged(Service& service, const QString& newOwner, void (*ask)())
     if (wasHeld)
         service.channel.lost(newOwner.isEmpty() ? QStringLiteral("went away") : QStringLiteral("restarted; asking again"));
     if (!newOwner.isEmpty())
-        ask();
+        service.ask();
 }
 
-void watch(Service& service, QDBusConnection& connection, void (*ask)())
+void watch(Service& service, QDBusConnection& connection)
 {
     if (service.watcher)
         return;
     service.watcher = std::make_unique<QDBusServiceWatcher>(service.name, connection,
         QDBusServiceWatcher::WatchForOwnerChange);
     QObject::connect(service.watcher.get(), &QDBusServiceWatcher::serviceOwnerChanged, qApp,
-        [&service, ask](const QString&, const QString&, const QString& newOwner) {
-            ownerChanged(service, newOwner, ask);
-        });
+        [&service](const QString&, const QString&, const QString& newOwner) { ownerChanged(service, newOwner); });
 }
 
 }
@@ -254,13 +254,13 @@ void DesktopInhibit::inhibit(QWindow* window, const std::string& reason)
     s.held = true;
     s.window = window;
     s.reason = reason;
-    watch(screenSaver(), *connection, askScreenSaver);
-    watch(portal(), *connection, askPortal);
+    watch(screenSaver(), *connection);
+    watch(portal(), *connection);
     // Both are asked, not only the first that grants: the portal answers success also where
     // its backend's request was refused (GNOME's session manager refuses one from a program
     // outside a sandbox), while GNOME's own ScreenSaver service passes the hold on.
-    askScreenSaver();
-    askPortal();
+    screenSaver().ask();
+    portal().ask();
 }
 
 void DesktopInhibit::release()

@@ -17,11 +17,14 @@ USER = "nobody"
 
 
 def copy_program(binary, folder):
-    """A copy of the program and its resources in folder, for the unprivileged account to run
-    whatever the folder the tree was built in (a fresh clone's may be root's alone)."""
+    """A copy of the program and its resources, where it has them, in folder, for the
+    unprivileged account to run whatever the folder the tree was built in (a fresh clone's may
+    be root's alone)."""
     program = os.path.join(folder, os.path.basename(binary))
     shutil.copy2(binary, program)
-    shutil.copytree(os.path.join(os.path.dirname(binary), "resources"), os.path.join(folder, "resources"))
+    resources = os.path.join(os.path.dirname(binary), "resources")
+    if os.path.isdir(resources):
+        shutil.copytree(resources, os.path.join(folder, "resources"))
     return program
 
 
