@@ -11,6 +11,7 @@ import shutil
 import signal
 import subprocess
 import tempfile
+import threading
 import time
 
 from waylandsession import USER, PpmImage, copy_program
@@ -32,6 +33,7 @@ class GnomeSession:
             os.mkdir(folder, 0o700)
             os.chown(folder, account.pw_uid, account.pw_gid)
         self.status_file = os.path.join(self.runtime, "status")
+        self.closing = False
 
     def write(self, path, text):
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -74,11 +76,38 @@ class GnomeSession:
                         DBUS_SYSTEM_BUS_ADDRESS=system_bus.stdout.readline().decode().strip())
         self.log = open(os.path.join(self.root, "session.log"), "w")
         self.spawn(["dbus-run-session", "--", start], self.env, stdout=self.log, stderr=self.log)
+        threading.Thread(target=self.end_stuck_forks, daemon=True).start()
         address = os.path.join(self.runtime, "bus-address")
         wait_for(lambda: os.path.exists(address) and open(address).read().strip(), 20, "the session bus")
         with open(address) as f:
             self.env["DBUS_SESSION_BUS_ADDRESS"] = f.read().strip()
         return self
+
+    def end_stuck_forks(self):
+        """GNOME Shell 43 starts helpers (the input-method daemon) through a child that runs
+        script code between fork and exec; now and then that child hangs on a lock another
+        thread held at the fork, and the shell waits for it for good. A child of the shell
+        still bearing the shell's name after two seconds is such a one: it is ended, and the
+        shell goes on as if the helper could not be started."""
+        seen = {}
+        end = time.monotonic() + 60
+        while time.monotonic() < end and not self.closing:
+            shells = {}  # pid -> parent, for the session's processes named after the shell
+            for pid in os.listdir("/proc"):
+                try:
+                    with open("/proc/%s/stat" % pid) as f:
+                        stat = f.read()
+                except OSError:
+                    continue
+                if stat[stat.index("(") + 1:stat.rindex(")")] == "gnome-shell" and self.started_here(pid):
+                    shells[int(pid)] = int(stat[stat.rindex(")") + 2:].split()[1])
+            for pid, parent in shells.items():
+                if parent in shells and time.monotonic() - seen.setdefault(pid, time.monotonic()) > 2:
+                    try:
+                        os.kill(pid, signal.SIGKILL)
+                    except ProcessLookupError:
+                        pass
+            time.sleep(0.5)
 
     def spawn(self, command, env, **streams):
         proc = subprocess.Popen(as_user(USER) + command, env=env, start_new_session=True,
@@ -87,6 +116,7 @@ class GnomeSession:
         return proc
 
     def __exit__(self, *exc):
+        self.closing = True
         # Everything the session started, wherever it sits in the process tree.
         for _ in range(3):
             ours = [int(pid) for pid in os.listdir("/proc") if pid.isdigit() and self.started_here(pid)]
@@ -131,13 +161,17 @@ class GnomeSession:
 
     def board(self):
         """The program's process id while it runs."""
+        return self.process(b"velquarin-control-board")
+
+    def process(self, name):
+        """The id of the session's process of that name, while it runs."""
         for pid in os.listdir("/proc"):
             try:
                 with open("/proc/%s/cmdline" % pid, "rb") as f:
                     command = f.read().split(b"\0")
             except OSError:
                 continue
-            if os.path.basename(command[0]) == b"velquarin-control-board" and self.started_here(pid):
+            if os.path.basename(command[0]) == name and self.started_here(pid):
                 return int(pid)
         return None
 
@@ -178,15 +212,18 @@ class GnomeSession:
             lines.append("overview active: %s; idle inhibited: %s" % (self.overview_active(), self.idle_inhibited()))
         except (AssertionError, subprocess.TimeoutExpired) as error:
             lines.append("the shell could not be asked: %s" % error)
-        pid = self.board()
-
         class Running:
             def __init__(self, pid):
                 self.pid = pid
 
             def poll(self):
                 return None if os.path.exists("/proc/%d" % self.pid) else 0
-        lines.append(program_state(Running(pid)) if pid else "the program is not running")
+        for name in (b"velquarin-control-board", b"gnome-shell"):
+            pid = self.process(name)
+            lines.append(program_state(Running(pid)).replace("the program", name.decode()) if pid
+                         else "%s is not running" % name.decode())
         with open(os.path.join(self.root, "session.log")) as f:
-            lines.append("the session's log ends:\n" + f.read()[-2000:])
+            log = f.read()
+        lines.append("the shell's and the session manager's lines:\n" + "\n".join(
+            line for line in log.splitlines() if "mutter" in line or "Shell" in line or "gnome-session" in line)[-3000:])
         return "\n".join(lines)
