@@ -62,7 +62,6 @@ struct Request {
     }
     Service& service;
     QDBusPendingCall call;
-    int owner = 0; // which of the service's owners it went to
     bool settled = false; // given back, refused, forgotten, or kept until the hold's release
     uint cookie = 0;
     QString handle; // the portal's request object, known before the answer
@@ -81,7 +80,7 @@ struct Service {
     void (*const ask)(); // asks it to keep the display awake, unless already asked
     KeepAwakeChannel channel;
     std::unique_ptr<QDBusServiceWatcher> watcher;
-    int owner = 0; // counts the name's changes of owner
+    QString replier; // the unique bus name of the owner that last answered
     std::shared_ptr<Request> current; // asked or granted for the hold in force
 };
 
@@ -109,18 +108,20 @@ Service& portal()
     return *service;
 }
 
+// Addressed to the very owner that granted the request, where known: a grant never goes to
+// a later owner, and one to an owner that has gone fails at the bus.
 QDBusMessage giveBackMessage(const Request& request)
 {
+    const QString to = request.call.isFinished() ? request.call.reply().service() : request.service.name;
     if (&request.service == &portal())
-        return QDBusMessage::createMethodCall(PortalName, request.handle, "org.freedesktop.portal.Request", "Close");
-    QDBusMessage call = QDBusMessage::createMethodCall(ScreenSaverName, ScreenSaverPath, ScreenSaverName, "UnInhibit");
+        return QDBusMessage::createMethodCall(to, request.handle, "org.freedesktop.portal.Request", "Close");
+    QDBusMessage call = QDBusMessage::createMethodCall(to, ScreenSaverPath, ScreenSaverName, "UnInhibit");
     call.setArguments({ request.cookie });
     return call;
 }
 
 // Once a request's answer is in: a refusal is told and tried again, a grant that the hold in
-// force needs is kept, one from a service that has gone since is forgotten, and any other is
-// given back (waited for by the caller when it passes `answers`, sent without waiting
+// force needs is kept, and any other is given back to its owner (waited for by the caller when it passes `answers`, sent without waiting
 // otherwise).
 void settle(const std::shared_ptr<Request>& request, std::vector<QDBusPendingCall>* answers)
 {
@@ -143,6 +144,7 @@ void settle(const std::shared_ptr<Request>& request, std::vector<QDBusPendingCal
             service.channel.failed(QStringLiteral("refused: %1").arg(error.message()));
         return;
     }
+    service.replier = request->call.reply().service();
     if (&service == &screenSaver())
         request->cookie = QDBusPendingReply<uint>(request->call).value();
     if (forHold) {
@@ -151,8 +153,6 @@ void settle(const std::shared_ptr<Request>& request, std::vector<QDBusPendingCal
     }
     request->settled = true;
     std::erase(s.open, request);
-    if (request->owner != service.owner)
-        return;
     if (auto connection = sessionBus()) {
         if (answers)
             answers->push_back(connection->asyncCall(giveBackMessage(*request), ReleaseTimeoutMs));
@@ -167,7 +167,6 @@ void send(Service& service, const QDBusMessage& call, const QString& handle)
     if (!connection)
         return;
     auto request = std::make_shared<Request>(service, connection->asyncCall(call), handle);
-    request->owner = service.owner;
     service.current = request;
     s.open.push_back(request);
     auto* watcher = new QDBusPendingCallWatcher(request->call, qApp);
@@ -206,10 +205,14 @@ void askPortal()
     send(portal(), call, handle);
 }
 
-// A new owner of the name knows nothing of what the old one granted.
+// A new owner of the name knows nothing of what the old one granted. The news may come after
+// answers from that owner have been read (the bus's own thread takes answers in): then it is
+// not news.
 void ownerChanged(Service& service, const QString& newOwner)
 {
-    ++service.owner;
+    if (!newOwner.isEmpty() && newOwner == service.replier)
+        return;
+    service.replier.clear();
     const bool wasHeld = service.current && service.current->call.isFinished() && !service.current->call.isError();
     if (wasHeld) {
         service.current->settled = true;
