@@ -55,6 +55,7 @@ int Runtime::shutDown()
 {
     RuntimeState& s = runtimeState();
     showFailure();
+    boundTheLeaving();
     Window::destroyAll();
     s.application.reset();
     for (auto it = s.cleanups.rbegin(); it != s.cleanups.rend(); ++it)

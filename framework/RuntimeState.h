@@ -39,6 +39,8 @@ RuntimeState& runtimeState();
 void catchTerminationSignals();
 void readTerminationSignals();
 void releaseTerminationSignals();
+// Nothing waits for the user any more: the rest of the quit ends within a bound of its own.
+void boundTheLeaving();
 // The run ends with this status: kept by a stop request that has to end it at once.
 void decideStatus(int status);
 void forgetDecidedStatus();

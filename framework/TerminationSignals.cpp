@@ -3,7 +3,9 @@
 // must stop the program even where no event loop reads the pipe (the toolkit waiting for a
 // display server that does not answer): if the program is not out within StopBoundSeconds
 // of the first signal, or a second one comes, it ends at once with the status already decided
-// (a failure's, or the user's quit), else with that same status.
+// (a failure's, or the user's quit), else with that same status. A quit that did not come
+// from a signal is bounded too, once nothing waits for the user: the toolkit takes leave of a
+// display server that has stopped answering by waiting for it for ever.
 #include "RuntimeState.h"
 
 #include <QSocketNotifier>
@@ -17,6 +19,7 @@ namespace fw {
 namespace {
 
 constexpr unsigned StopBoundSeconds = 1;
+constexpr unsigned LeaveBoundSeconds = 3;
 
 int s_signalPipe[2] = { -1, -1 };
 volatile sig_atomic_t s_firstSignal = 0;
@@ -119,6 +122,12 @@ void readTerminationSignals()
         while (::read(s_signalPipe[0], &number, 1) == 1)
             endBySignal(number);
     });
+}
+
+void boundTheLeaving()
+{
+    if (s_signalPipe[0] >= 0 && s_firstSignal == 0)
+        ::alarm(LeaveBoundSeconds);
 }
 
 void releaseTerminationSignals()

@@ -3,73 +3,15 @@ import os
 import re
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 from checks import BoardChecks  # noqa: E402
 from xsession import LineReader, XSession  # noqa: E402
-
-class PausingDisplay:
-    """A display of its own in front of the session's X server, through which the program
-    connects: the moment the program asks for the screen-saver extension (as the board
-    shows), the X server is stopped for `pause` seconds before it sees the request."""
-
-    def __init__(self, session, pause):
-        self.server, self.pause, self.paused_at = session.procs[0], pause, None
-        self.target = "/tmp/.X11-unix/X" + session.display.lstrip(":")
-        number = next(n for n in range(200, 300) if not os.path.exists("/tmp/.X11-unix/X%d" % n)
-                      and not os.path.exists("/tmp/.X%d-lock" % n))
-        self.display, self.path = ":%d" % number, "/tmp/.X11-unix/X%d" % number
-        self.listener = socket.socket(socket.AF_UNIX)
-        self.listener.bind(self.path)
-        self.listener.listen(4)
-        threading.Thread(target=self.accept, daemon=True).start()
-
-    def close(self):
-        self.listener.close()
-        os.unlink(self.path)
-
-    def accept(self):
-        while True:
-            try:
-                client, _ = self.listener.accept()
-            except OSError:
-                return
-            server = socket.socket(socket.AF_UNIX)
-            server.connect(self.target)
-            threading.Thread(target=self.forward, args=(client, server, True), daemon=True).start()
-            threading.Thread(target=self.forward, args=(server, client, False), daemon=True).start()
-
-    def forward(self, source, sink, from_client):
-        """Bytes and the file descriptors that go with them (shared-memory images)."""
-        while True:
-            try:
-                data, fds, _, _ = socket.recv_fds(source, 65536, 16)
-            except OSError:
-                data, fds = b"", []
-            if not data:
-                for end in (source, sink):
-                    end.close()
-                return
-            if from_client and self.paused_at is None and b"MIT-SCREEN-SAVER" in data:
-                self.paused_at = time.monotonic()
-                self.server.send_signal(signal.SIGSTOP)
-                threading.Timer(self.pause, self.server.send_signal, (signal.SIGCONT,)).start()
-            try:
-                sent = socket.send_fds(sink, [data], fds) if fds else 0
-                sink.sendall(data[sent:])
-            except OSError:
-                return
-            finally:
-                for fd in fds:
-                    os.close(fd)
-
 
 FAKE_SCREENSAVER = None
 FAKE_PORTAL = None
@@ -170,19 +112,16 @@ class Integration(BoardChecks, unittest.TestCase):
         once it answers again, the program asks again and the saver stays off."""
         with XSession("1440x900") as session:
             session.x("xset", "s", "2", "0")
-            display = PausingDisplay(session, 1.5)
-            try:
-                session.start(self.BINARY, extra_env={"DISPLAY": display.display}, arguments=["--go"])
-                session.wait_for(lambda: display.paused_at, 15, "the program to ask for the screen saver")
-                self.assert_board(session)
-                time.sleep(max(0.0, display.paused_at + 6 - time.monotonic()))  # a second try is due by then
-                for _ in range(6):  # past the saver's timeout, without input
-                    self.assertFalse(session.screen_saver_on(), "the screen saver came on over the board")
-                    time.sleep(0.5)
-                session.key("Escape")
-                self.assertEqual(session.exit_status(), 0)
-            finally:
-                display.close()
+            proxy, display = session.stopping_display(lambda message, *_: b"MIT-SCREEN-SAVER" in message, 1.5)
+            session.start(self.BINARY, extra_env={"DISPLAY": display}, arguments=["--go"])
+            session.wait_for(lambda: proxy.stopped_at, 15, "the program to ask for the screen saver")
+            self.assert_board(session)
+            time.sleep(max(0.0, proxy.stopped_at + 6 - time.monotonic()))  # a second try is due by then
+            for _ in range(6):  # past the saver's timeout, without input
+                self.assertFalse(session.screen_saver_on(), "the screen saver came on over the board")
+                time.sleep(0.5)
+            session.key("Escape")
+            self.assertEqual(session.exit_status(), 0)
             said = [line for line in session.stderr.decode().splitlines() if line.startswith("velquarin")]
             self.assertEqual(said, [
                 "velquarin-control-board: the display may blank: the X server did not answer in time; trying again",

@@ -7,9 +7,11 @@ import re
 import select
 import shutil
 import signal
+import socket
 import struct
 import subprocess
 import tempfile
+import threading
 import time
 
 
@@ -48,6 +50,7 @@ class XSession:
         self.home = tempfile.mkdtemp(prefix="vq-e2e-home-")
         self.app = None
         self.acted_at = 0.0  # when the last key or click went out
+        self.proxies = []
 
     # -- the server and the window manager ---------------------------------------------------
     def __enter__(self):
@@ -84,8 +87,18 @@ class XSession:
         return self
 
     def __exit__(self, *exc):
+        for proxy in self.proxies:
+            proxy.close()
         end_all(self.app, self.procs)
         shutil.rmtree(self.home, ignore_errors=True)
+
+    def stopping_display(self, stop_at, pause=None):
+        """A display of the test's own in front of the server (StoppingProxy); its name."""
+        number = next(n for n in range(200, 300) if not os.path.exists("/tmp/.X11-unix/X%d" % n)
+                      and not os.path.exists("/tmp/.X%d-lock" % n))
+        self.proxies.append(StoppingProxy(self.procs[0], "/tmp/.X11-unix/X" + self.display.lstrip(":"),
+                                          "/tmp/.X11-unix/X%d" % number, x_message_length, stop_at, pause))
+        return self.proxies[-1], ":%d" % number
 
     def wait_for(self, predicate, timeout, what):
         return wait_for(predicate, timeout, what, self.seen)
@@ -248,6 +261,83 @@ class XSession:
             if b"BadWindow" not in result.stderr or time.monotonic() > end:
                 raise AssertionError("xwd failed: " + result.stderr.decode(errors="replace"))
             time.sleep(0.02)
+
+
+class StoppingProxy:
+    """A display socket of the test's own in front of a display server's, through which the
+    program connects; bytes and file descriptors go on as they come. Each whole message, either
+    way, is shown to stop_at(message, from_client, armed): at the first it holds for, the server
+    is stopped before that message goes on, for `pause` seconds or until close().
+    length(buffer, from_client, first) tells how long the buffer's first message is."""
+
+    def __init__(self, server, target, path, length, stop_at, pause=None):
+        self.server, self.target, self.path, self.length = server, target, path, length
+        self.stop_at, self.pause, self.stopped_at, self.armed = stop_at, pause, None, False
+        self.listener = socket.socket(socket.AF_UNIX)
+        self.listener.bind(path)
+        os.chmod(path, 0o777)
+        self.listener.listen(4)
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def close(self):
+        self.listener.close()
+        os.unlink(self.path)
+        if self.stopped_at and self.pause is None:
+            self.server.send_signal(signal.SIGCONT)
+
+    def accept(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            server = socket.socket(socket.AF_UNIX)
+            server.connect(self.target)
+            threading.Thread(target=self.forward, args=(client, server, True), daemon=True).start()
+            threading.Thread(target=self.forward, args=(server, client, False), daemon=True).start()
+
+    def forward(self, source, sink, from_client):
+        pending, first = b"", True
+        while True:
+            try:
+                data, fds, _, _ = socket.recv_fds(source, 65536, 16)
+            except OSError:
+                data, fds = b"", []
+            if not data:
+                for end in (source, sink):
+                    end.close()
+                return
+            pending += data
+            while self.stopped_at is None and 0 < self.length(pending, from_client, first) <= len(pending):
+                size = self.length(pending, from_client, first)
+                if self.stop_at(pending[:size], from_client, self.armed):
+                    self.stopped_at = time.monotonic()
+                    self.server.send_signal(signal.SIGSTOP)
+                    if self.pause is not None:
+                        threading.Timer(self.pause, self.server.send_signal, (signal.SIGCONT,)).start()
+                pending, first = pending[size:], False
+            try:
+                sent = socket.send_fds(sink, [data], fds) if fds else 0
+                sink.sendall(data[sent:])
+            except OSError:
+                return
+            finally:
+                for fd in fds:
+                    os.close(fd)
+
+
+def x_message_length(buffer, from_client, first):
+    """The length of an X connection's first message (0 while its header is not in)."""
+    if len(buffer) < 8:
+        return 0
+    if first:  # the connection's setup, and the server's answer to it
+        if from_client:
+            return 12 + -(-struct.unpack_from("=H", buffer, 6)[0] // 4) * 4 + -(-struct.unpack_from("=H", buffer, 8)[0] // 4) * 4
+        return 8 + 4 * struct.unpack_from("=H", buffer, 6)[0]
+    if from_client:  # a request; 0 words: the big-requests length follows
+        words = struct.unpack_from("=H", buffer, 2)[0]
+        return 4 * (words or struct.unpack_from("=I", buffer, 4)[0])
+    return 32 + (4 * struct.unpack_from("=I", buffer, 4)[0] if buffer[0] & 0x7f in (1, 35) else 0)
 
 
 def wait_for(predicate, timeout, what, seen=None):
