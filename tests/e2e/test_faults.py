@@ -220,7 +220,7 @@ class Faults(BoardChecks, unittest.TestCase):
                 server = session.procs[0]
                 if how == "Escape":
                     # The program's first unmapping request (opcode 10) after Escape stops the server.
-                    proxy, display = session.stopping_display(lambda m, from_client, armed: armed and from_client and m[0] == 10)
+                    proxy, display = session.stopping_display(lambda m, from_client, proxy: proxy.armed and from_client and m[0] == 10)
                     session.start(self.BINARY, extra_env={"DISPLAY": display}, arguments=["--go"])
                     self.assert_board(session)
                     proxy.armed = True

@@ -8,10 +8,11 @@ import json
 import os
 import pwd
 import shutil
+import struct
 import subprocess
 import tempfile
 
-from xsession import as_user, end_all, exit_status, program_state, wait_for
+from xsession import StoppingProxy, as_user, end_all, exit_status, program_state, wait_for
 
 USER = "nobody"
 
@@ -29,12 +30,13 @@ def copy_program(binary, folder):
 
 
 class WaylandSession:
-    def __init__(self, outputs=1, nested=False, borders=True):
+    def __init__(self, outputs=1, nested=False, borders=True, activation="focus"):
         self.outputs = outputs
         self.borders = borders
+        self.activation = activation  # sway's own default only marks the window urgent
         self.outer = WaylandSession(borders=False) if nested else None
         self.shown_output = "WL-1" if nested else "HEADLESS-1"  # what screenshot() takes
-        self.procs = []
+        self.procs, self.proxies = [], []
         self.app = None
         account = pwd.getpwnam(USER)
         self.root = tempfile.mkdtemp(prefix="vq-wayland-")
@@ -50,8 +52,7 @@ class WaylandSession:
             self.outer.__enter__()
         config = os.path.join(self.root, "config")
         with open(config, "w") as f:
-            # Activation requests are granted (sway's default only marks the window urgent).
-            f.write("focus_on_window_activation focus\n")
+            f.write("focus_on_window_activation %s\n" % self.activation)
             if not self.borders:
                 f.write("default_border none\n")
             for n in range(1, self.outputs + 1):
@@ -78,10 +79,20 @@ class WaylandSession:
         return self
 
     def __exit__(self, *exc):
+        for proxy in self.proxies:
+            proxy.close()
         end_all(self.app, self.procs)
         shutil.rmtree(self.root, ignore_errors=True)
         if self.outer:
             self.outer.__exit__(*exc)
+
+    def stopping_display(self, watch):
+        """A display of the test's own in front of sway's (StoppingProxy); its path."""
+        path = os.path.join(self.runtime, "proxy-%d" % len(self.proxies))
+        self.proxies.append(StoppingProxy(self.procs[0], os.path.join(self.runtime, self.env["WAYLAND_DISPLAY"]), path,
+                                          lambda buffer, *_: struct.unpack_from("=I", buffer, 4)[0] >> 16 if len(buffer) >= 8 else 0,
+                                          watch))
+        return self.proxies[-1], path
 
     def run(self, *command):
         return subprocess.run(as_user(USER) + list(command), env=self.env, capture_output=True, timeout=20)

@@ -265,14 +265,16 @@ class XSession:
 
 class StoppingProxy:
     """A display socket of the test's own in front of a display server's, through which the
-    program connects; bytes and file descriptors go on as they come. Each whole message, either
-    way, is shown to stop_at(message, from_client, armed): at the first it holds for, the server
-    is stopped before that message goes on, for `pause` seconds or until close().
-    length(buffer, from_client, first) tells how long the buffer's first message is."""
+    program connects; bytes and file descriptors go on as they come, whole messages at a time.
+    Each message, either way, is shown to watch(message, from_client, proxy): at the first it
+    returns true for, the server is stopped before that message goes on, for `pause` seconds or
+    until close(). length(buffer, from_client, first) tells how long the buffer's first message
+    is; inject() hands the program a message as if from the server."""
 
-    def __init__(self, server, target, path, length, stop_at, pause=None):
+    def __init__(self, server, target, path, length, watch, pause=None):
         self.server, self.target, self.path, self.length = server, target, path, length
-        self.stop_at, self.pause, self.stopped_at, self.armed = stop_at, pause, None, False
+        self.watch, self.pause, self.stopped_at, self.armed = watch, pause, None, False
+        self.clients, self.lock = [], threading.Lock()
         self.listener = socket.socket(socket.AF_UNIX)
         self.listener.bind(path)
         os.chmod(path, 0o777)
@@ -285,6 +287,10 @@ class StoppingProxy:
         if self.stopped_at and self.pause is None:
             self.server.send_signal(signal.SIGCONT)
 
+    def inject(self, message):
+        with self.lock:
+            self.clients[0].sendall(message)
+
     def accept(self):
         while True:
             try:
@@ -293,42 +299,46 @@ class StoppingProxy:
                 return
             server = socket.socket(socket.AF_UNIX)
             server.connect(self.target)
+            self.clients.append(client)
             threading.Thread(target=self.forward, args=(client, server, True), daemon=True).start()
             threading.Thread(target=self.forward, args=(server, client, False), daemon=True).start()
 
     def forward(self, source, sink, from_client):
-        pending, first = b"", True
+        pending, fds, first = b"", [], True
         while True:
             try:
-                data, fds, _, _ = socket.recv_fds(source, 65536, 16)
+                data, more, _, _ = socket.recv_fds(source, 65536, 16)
             except OSError:
-                data, fds = b"", []
+                data, more = b"", []
             if not data:
                 for end in (source, sink):
                     end.close()
                 return
-            pending += data
-            while self.stopped_at is None and 0 < self.length(pending, from_client, first) <= len(pending):
-                size = self.length(pending, from_client, first)
-                if self.stop_at(pending[:size], from_client, self.armed):
+            pending, fds, whole = pending + data, fds + more, 0
+            while 0 < (size := self.length(pending[whole:], from_client, first)) <= len(pending) - whole:
+                if self.stopped_at is None and self.watch(pending[whole:whole + size], from_client, self):
                     self.stopped_at = time.monotonic()
                     self.server.send_signal(signal.SIGSTOP)
                     if self.pause is not None:
                         threading.Timer(self.pause, self.server.send_signal, (signal.SIGCONT,)).start()
-                pending, first = pending[size:], False
+                whole, first = whole + size, False
+            if not whole:
+                continue
             try:
-                sent = socket.send_fds(sink, [data], fds) if fds else 0
-                sink.sendall(data[sent:])
+                with self.lock:
+                    sent = socket.send_fds(sink, [pending[:whole]], fds) if fds else 0
+                    sink.sendall(pending[sent:whole])
             except OSError:
                 return
             finally:
                 for fd in fds:
                     os.close(fd)
+            pending, fds = pending[whole:], []
 
 
 def x_message_length(buffer, from_client, first):
     """The length of an X connection's first message (0 while its header is not in)."""
-    if len(buffer) < 8:
+    if len(buffer) < (4 if from_client and not first else 8):
         return 0
     if first:  # the connection's setup, and the server's answer to it
         if from_client:
@@ -336,7 +346,7 @@ def x_message_length(buffer, from_client, first):
         return 8 + 4 * struct.unpack_from("=H", buffer, 6)[0]
     if from_client:  # a request; 0 words: the big-requests length follows
         words = struct.unpack_from("=H", buffer, 2)[0]
-        return 4 * (words or struct.unpack_from("=I", buffer, 4)[0])
+        return 4 * words if words else 4 * struct.unpack_from("=I", buffer, 4)[0] if len(buffer) >= 8 else 0
     return 32 + (4 * struct.unpack_from("=I", buffer, 4)[0] if buffer[0] & 0x7f in (1, 35) else 0)
 
 
