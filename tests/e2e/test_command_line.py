@@ -10,7 +10,6 @@ sys.path.insert(0, os.path.dirname(__file__))
 from checks import BoardChecks  # noqa: E402
 from xsession import LineReader, XSession  # noqa: E402
 
-X_EVENTS = None
 NO_DISPLAY = ("velquarin-control-board: no display to connect to (DISPLAY and WAYLAND_DISPLAY are unset or "
               "unreachable); start it inside a desktop session\n")
 
@@ -75,7 +74,7 @@ class CommandLine(BoardChecks, unittest.TestCase):
 
     def test_go_shows_the_board_and_never_a_start_window(self):
         with XSession("1440x900") as session:
-            recorder = subprocess.Popen([X_EVENTS], env=session.env, stdout=subprocess.PIPE)
+            recorder = subprocess.Popen([os.environ["VQ_X_EVENTS"]], env=session.env, stdout=subprocess.PIPE)
             session.procs.append(recorder)
             events = LineReader(recorder.stdout)
             events.wait_for("ready")
@@ -119,6 +118,5 @@ class CommandLine(BoardChecks, unittest.TestCase):
 
 
 if __name__ == "__main__":
-    X_EVENTS = os.path.abspath(sys.argv.pop(2))
     BoardChecks.BINARY = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)

@@ -11,27 +11,10 @@ from checks import BoardChecks  # noqa: E402
 from xsession import XSession  # noqa: E402
 
 class Desktop(BoardChecks, unittest.TestCase):
-    def test_return_opens_board_on_1440x900(self):
+    def test_return_opens_the_board_which_blinks_keeps_other_keys_and_escape_quits(self):
         with XSession("1440x900") as session:
             _, geometry = self.open_start_window(session)
             self.assert_picture_shown(session, geometry)
-            session.key("Return")
-            self.assert_board(session)
-            session.key("ctrl+q")
-            self.assertEqual(session.exit_status(), 0)
-            self.assert_data_folder_empty(session)
-
-    def test_click_on_go_opens_board_on_1920x1080(self):
-        with XSession("1920x1080") as session:
-            _, geometry = self.open_start_window(session)
-            session.click(*self.go_button(geometry))
-            self.assert_board(session)
-            session.key("ctrl+q")
-            self.assertEqual(session.exit_status(), 0)
-
-    def test_board_blinks_other_keys_keep_it_and_escape_quits(self):
-        with XSession("1440x900") as session:
-            self.open_start_window(session)
             session.key("Return")
             self.assert_board(session)
             changes = self.blink_changes(session, 3, 10)
@@ -46,8 +29,9 @@ class Desktop(BoardChecks, unittest.TestCase):
             self.assertIsNone(session.app.poll(), "a key other than Escape ended the program")
             session.key("Escape")
             self.assertEqual(session.exit_status(), 0)
+            self.assert_data_folder_empty(session)
 
-    def test_start_window_shows_the_picture_from_an_installed_tree_moved_and_renamed(self):
+    def test_installed_tree_moved_and_renamed_shows_the_picture_and_go_opens_the_board(self):
         build = os.path.dirname(self.BINARY)
         folder = tempfile.mkdtemp(prefix="vq-e2e-prefix-")
         try:
@@ -57,10 +41,12 @@ class Desktop(BoardChecks, unittest.TestCase):
             os.rename(prefix, moved)
             installed = os.path.join(moved, "bin", "board")
             os.rename(os.path.join(moved, "bin", "velquarin-control-board"), installed)
-            with XSession("1440x900") as session:
+            with XSession("1920x1080") as session:
                 _, geometry = self.open_start_window(session, installed)
                 self.assert_picture_shown(session, geometry)
-                session.key("Escape")
+                session.click(*self.go_button(geometry))
+                self.assert_board(session)
+                session.key("ctrl+q")
                 self.assertEqual(session.exit_status(), 0)
         finally:
             shutil.rmtree(folder, ignore_errors=True)

@@ -17,7 +17,6 @@ from xsession import LineReader, XSession, catches, run_as, snapshot  # noqa: E4
 
 USER = "nobody"  # an account without privileges, for faults that root would not feel
 MEMORY_BOUND_KIB = 300 * 1024
-X_EVENTS = None
 
 
 def jpeg_with_size(width, height):
@@ -268,7 +267,7 @@ class Faults(BoardChecks, unittest.TestCase):
         watched through the X server's own events, maps once and stays mapped until Escape."""
         supp = os.path.join(os.path.dirname(__file__), "..", "valgrind.supp")
         with XSession("1440x900") as session:
-            recorder = subprocess.Popen([X_EVENTS], env=session.env, stdout=subprocess.PIPE)
+            recorder = subprocess.Popen([os.environ["VQ_X_EVENTS"]], env=session.env, stdout=subprocess.PIPE)
             session.procs.append(recorder)
             events = LineReader(recorder.stdout)
             events.wait_for("ready")
@@ -299,6 +298,5 @@ class Faults(BoardChecks, unittest.TestCase):
             events.wait_for("destroy %d" % board, exact=True)  # the recorder did watch the board
 
 if __name__ == "__main__":
-    X_EVENTS = os.path.abspath(sys.argv.pop(2))
     BoardChecks.BINARY = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)

@@ -11,11 +11,9 @@ from gnomesession import GnomeSession  # noqa: E402
 
 
 class Gnome(BoardChecks, unittest.TestCase):
-    PROBE = None  # tests/helpers/gnome_probe.cpp
-
     def test_board_started_at_login_comes_to_the_front_kept_awake(self):
         for platform, environment in (("wayland", ""), ("xcb", "QT_QPA_PLATFORM=xcb")):
-            with self.subTest(platform=platform), GnomeSession(self.BINARY, self.PROBE, environment) as session:
+            with self.subTest(platform=platform), GnomeSession(self.BINARY, os.environ["GNOME_PROBE"], environment) as session:
                 session.wait_for(session.board, 60, "the board started at login")
                 session.wait_for(lambda: not session.overview_active(), 10, "the overview to close")
                 # A notice of the session's own may stand over the board for a few seconds.
@@ -29,5 +27,4 @@ class Gnome(BoardChecks, unittest.TestCase):
 
 if __name__ == "__main__":
     BoardChecks.BINARY = os.path.abspath(sys.argv.pop(1))
-    Gnome.PROBE = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)

@@ -1,6 +1,7 @@
 """A real X session for end-to-end tests: Xvfb, a window manager, the program under test.
 
-Standard library only; X is driven through xdotool and read back with xwd and xwininfo.
+Standard library only; X is driven through xdotool and read back with xwd and the tests' own
+helper, x_events (VQ_X_EVENTS names it).
 """
 import os
 import re
@@ -189,19 +190,10 @@ class XSession:
 
     def geometry(self, window):
         """The window's place and size on the screen, or None once it is gone."""
-        result = self.x("xwininfo", "-id", str(window))
-        if result.returncode != 0:
-            # The window may have gone while xwininfo looked, failing whichever of its requests
-            # came after, each with words of its own; looked at again, a window that is gone
-            # fails the first request, with "No such window".
-            again = self.x("xwininfo", "-id", str(window))
-            if again.returncode != 0 and "No such window" in again.stderr:
-                return None
-            if again.returncode != 0:
-                raise AssertionError("xwininfo failed: " + result.stderr.strip() + " / " + again.stderr.strip())
-            result = again
-        get = lambda label: int(re.search(label + r":\s+(-?\d+)", result.stdout).group(1))
-        return (get("Absolute upper-left X"), get("Absolute upper-left Y"), get("Width"), get("Height"))
+        result = self.x(os.environ["VQ_X_EVENTS"], "geometry", str(window))
+        if result.returncode not in (0, 2):
+            raise AssertionError(result.stderr.strip())
+        return tuple(int(n) for n in result.stdout.split()) if result.returncode == 0 else None
 
     def wait_for_window(self, predicate, what, timeout=15):
         def find():

@@ -4,11 +4,14 @@
 //   map WINDOW / unmap WINDOW / reparent WINDOW PARENT / destroy WINDOW
 // After watching starts, a window's current state is printed as "mapped" or "unmapped", so an
 // event that came before the watch took effect is never missed. "ready" says the root is watched.
+// `x_events geometry WINDOW` prints the window's place on the screen and size, "X Y WIDTH
+// HEIGHT", and ends with 0; with 2 when there is no such window, 1 on any other failure.
 #include <xcb/xcb.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 
 namespace {
 
@@ -24,9 +27,27 @@ void watch(xcb_connection_t* c, xcb_window_t window)
     std::fflush(stdout);
 }
 
+int geometry(xcb_connection_t* c, xcb_window_t root, xcb_window_t window)
+{
+    xcb_generic_error_t* error = nullptr;
+    std::unique_ptr<xcb_get_geometry_reply_t, decltype(&std::free)> size(
+        xcb_get_geometry_reply(c, xcb_get_geometry(c, window), &error), &std::free);
+    std::unique_ptr<xcb_translate_coordinates_reply_t, decltype(&std::free)> place(
+        size ? xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, root, 0, 0), &error) : nullptr,
+        &std::free);
+    if (!place) {
+        const int status = error && (error->error_code == XCB_WINDOW || error->error_code == XCB_DRAWABLE) ? 2 : 1;
+        std::fprintf(stderr, "x_events: no geometry for window %u (X error %d)\n", window, error ? error->error_code : 0);
+        std::free(error);
+        return status;
+    }
+    std::printf("%d %d %u %u\n", place->dst_x, place->dst_y, size->width, size->height);
+    return 0;
 }
 
-int main()
+}
+
+int main(int argc, char** argv)
 {
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(c)) {
@@ -34,6 +55,8 @@ int main()
         return 1;
     }
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    if (argc == 3 && std::string_view(argv[1]) == "geometry")
+        return geometry(c, root, static_cast<xcb_window_t>(std::strtoul(argv[2], nullptr, 0)));
     const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
     // A round trip: the root is watched before "ready" goes out.
