@@ -12,7 +12,7 @@ import struct
 import subprocess
 import tempfile
 
-from xsession import StoppingProxy, as_user, end_all, exit_status, program_state, wait_for
+from xsession import PpmImage, StoppingProxy, as_user, end_all, exit_status, program_state, wait_for
 
 USER = "nobody"
 
@@ -155,17 +155,3 @@ class WaylandSession:
     @staticmethod
     def screen_size():
         return 1920, 1080
-
-
-class PpmImage:
-    def __init__(self, data):
-        import re
-        header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)  # one whitespace byte ends it
-        if not header:
-            raise AssertionError("grim gave no picture")
-        self.width, self.height = int(header.group(1)), int(header.group(2))
-        self.pixels = data[header.end():]
-
-    def pixel(self, x, y):
-        offset = 3 * (y * self.width + x)
-        return tuple(self.pixels[offset:offset + 3])

@@ -6,12 +6,14 @@
 // event that came before the watch took effect is never missed. "ready" says the root is watched.
 // `x_events geometry WINDOW` prints the window's place on the screen and size, "X Y WIDTH
 // HEIGHT", and ends with 0; with 2 when there is no such window, 1 on any other failure.
+// `x_events screenshot` writes what the screen shows as a binary PPM picture.
 #include <xcb/xcb.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -47,6 +49,26 @@ int geometry(xcb_connection_t* c, xcb_window_t root, xcb_window_t window)
 
 }
 
+int screenshot(xcb_connection_t* c, const xcb_screen_t& screen)
+{
+    std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> image(xcb_get_image_reply(c,
+        xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, screen.root, 0, 0, screen.width_in_pixels, screen.height_in_pixels, ~0u),
+        nullptr), &std::free);
+    const size_t pixels = size_t(screen.width_in_pixels) * screen.height_in_pixels;
+    // 32 bits a pixel, blue first: what Xvfb and the dummy driver give at depth 24.
+    if (!image || xcb_get_setup(c)->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST
+        || size_t(xcb_get_image_data_length(image.get())) != 4 * pixels) {
+        std::fprintf(stderr, "x_events: no screenshot in the expected format\n");
+        return 1;
+    }
+    std::vector<uint8_t> rgb(3 * pixels);
+    const uint8_t* data = xcb_get_image_data(image.get());
+    for (size_t i = 0; i < pixels; ++i)
+        rgb[3 * i] = data[4 * i + 2], rgb[3 * i + 1] = data[4 * i + 1], rgb[3 * i + 2] = data[4 * i];
+    std::printf("P6 %u %u 255\n", screen.width_in_pixels, screen.height_in_pixels);
+    return std::fwrite(rgb.data(), 1, rgb.size(), stdout) == rgb.size() && std::fflush(stdout) == 0 ? 0 : 1;
+}
+
 int main(int argc, char** argv)
 {
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
@@ -54,7 +76,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "x_events: cannot connect to the display\n");
         return 1;
     }
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const xcb_screen_t& screen = *xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const xcb_window_t root = screen.root;
+    if (argc == 2 && std::string_view(argv[1]) == "screenshot")
+        return screenshot(c, screen);
     if (argc == 3 && std::string_view(argv[1]) == "geometry")
         return geometry(c, root, static_cast<xcb_window_t>(std::strtoul(argv[2], nullptr, 0)));
     const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
