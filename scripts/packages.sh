@@ -38,16 +38,19 @@ TEST_PACKAGES="xvfb xserver-xorg-core xserver-xorg-video-dummy gdb dbus-x11 xaut
 # A headless GNOME session, without what GNOME recommends beside it (a desktop's worth).
 GNOME_TEST_PACKAGES="gnome-shell gnome-session xdg-desktop-portal-gnome"
 
-# Building for arm64 (Raspberry Pi OS 64-bit, Debian 12 arm64) here: the cross compiler, the
-# arm64 libraries beside this machine's own, and the emulator that runs what is built.
-ARM64_PACKAGES="crossbuild-essential-arm64 qemu-user-static qt6-base-dev:arm64 qt6-base-private-dev:arm64 libgl-dev:arm64 libxcb-screensaver0-dev:arm64 libwayland-dev:arm64 qt6-qpa-plugins:arm64 qt6-wayland:arm64"
+# Making the Debian packages, and checking them.
+PACKAGE_PACKAGES="debhelper dpkg-dev lintian"
 
-need_arm64_packages() {
-    if ! dpkg --print-foreign-architectures | grep -qx arm64; then
-        become_root "This machine does not install arm64 packages yet.
-As root:  dpkg --add-architecture arm64 && apt-get update"
-        echo "Adding the arm64 architecture to dpkg"
-        $sudo dpkg --add-architecture arm64
+# Building for arm64 (Raspberry Pi OS 64-bit) or armhf (Raspberry Pi OS 32-bit on a Pi 2 or
+# later) here: the cross compiler, that machine's libraries beside this one's, and the emulator
+# that runs what is built. Usage: need_cross_packages ARCH
+need_cross_packages() {
+    if ! dpkg --print-foreign-architectures | grep -qx "$1"; then
+        become_root "This machine does not install $1 packages yet.
+As root:  dpkg --add-architecture $1 && apt-get update"
+        echo "Adding the $1 architecture to dpkg"
+        $sudo dpkg --add-architecture "$1"
     fi
-    need_packages $ARM64_PACKAGES
+    need_packages crossbuild-essential-"$1" qemu-user-static qt6-base-dev:"$1" qt6-base-private-dev:"$1" \
+        libgl-dev:"$1" libxcb-screensaver0-dev:"$1" libwayland-dev:"$1" qt6-qpa-plugins:"$1" qt6-wayland:"$1"
 }
