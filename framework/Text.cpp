@@ -1,5 +1,8 @@
 #include "Text.h"
 
+#include <QStringDecoder>
+#include <algorithm>
+
 namespace fw {
 
 namespace {
@@ -39,35 +42,14 @@ std::string Chr(Integer code)
 
 Integer Asc(const std::string& text)
 {
-    if (text.empty())
+    // The first character of the text's first four bytes; bytes that make none give U+FFFD.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString first = decoder(QByteArrayView(text.data(), std::min<qsizetype>(qsizetype(text.size()), 4)));
+    if (first.isEmpty())
         return 0;
-    auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
-    const std::uint8_t lead = byte(0);
-    if (lead < 0x80)
-        return lead;
-
-    int length;
-    std::uint32_t code;
-    std::uint32_t smallest;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2, code = lead & 0x1F, smallest = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, code = lead & 0x0F, smallest = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, code = lead & 0x07, smallest = 0x10000;
-    } else {
-        return ReplacementCharacter;
-    }
-    if (text.size() < static_cast<std::size_t>(length))
-        return ReplacementCharacter;
-    for (int i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80)
-            return ReplacementCharacter;
-        code = (code << 6) | (byte(i) & 0x3F);
-    }
-    if (code < smallest || !isScalarValue(code))
-        return ReplacementCharacter;
-    return code;
+    if (first.size() > 1 && first[0].isHighSurrogate() && first[1].isLowSurrogate())
+        return QChar::surrogateToUcs4(first[0], first[1]);
+    return first[0].unicode();
 }
 
 }

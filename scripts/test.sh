@@ -45,7 +45,6 @@ stage "Sanitizer build (ASan, UBSan): unit and widget tests"
 cmake -S "$root" -B "$root/build/asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVQ_SANITIZE=ON >/dev/null
 cmake --build "$root/build/asan"
 (cd "$root/build/asan" && ASAN_OPTIONS=detect_leaks=1 \
-    LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0" \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --output-on-failure -L unit -j "$jobs") || status=1
 

@@ -117,9 +117,4 @@ void DisplayKeeper::release()
     resumeXScreenSaver();
 }
 
-bool DisplayKeeper::held()
-{
-    return s_holds > 0;
-}
-
 }

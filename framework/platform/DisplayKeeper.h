@@ -21,7 +21,6 @@ public:
 
     static void hold(QWindow* window);
     static void release();
-    static bool held();
 };
 
 }
