@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ImplicitInstance.h"
 #include "MenuItem.h"
 
 #include <memory>
@@ -25,14 +26,7 @@ public:
     template <class B>
     static B& implicitInstance()
     {
-        for (MenuBar* made : instances()) {
-            if (auto* found = dynamic_cast<B*>(made))
-                return *found;
-        }
-        auto made = std::make_unique<B>();
-        B& bar = *made;
-        adopt(std::move(made));
-        return bar;
+        return oneInstance<B>(instances(), &MenuBar::adopt, [](B&) {});
     }
 
 private:

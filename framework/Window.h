@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Control.h"
+#include "ImplicitInstance.h"
 #include "Cursor.h"
 #include "Design.h"
 #include "RuntimeException.h"
@@ -90,15 +91,7 @@ public:
     template <class W>
     static W& implicitInstance()
     {
-        for (Window* open : openWindows()) {
-            if (auto* found = dynamic_cast<W*>(open))
-                return *found;
-        }
-        auto made = std::make_unique<W>();
-        W& window = *made;
-        adopt(std::move(made));
-        window.construct();
-        return window;
+        return oneInstance<W>(openWindows(), &Window::adopt, [](W& window) { window.construct(); });
     }
     static std::vector<Window*> openWindows();
     // Destroys every window, open or closing. Used at shut-down.
