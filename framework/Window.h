@@ -1,9 +1,9 @@
 #pragma once
 
 #include "Control.h"
-#include "ImplicitInstance.h"
 #include "Cursor.h"
 #include "Design.h"
+#include "ImplicitInstance.h"
 #include "RuntimeException.h"
 
 #include <memory>

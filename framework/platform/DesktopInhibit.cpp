@@ -121,8 +121,8 @@ QDBusMessage giveBackMessage(const Request& request)
 }
 
 // Once a request's answer is in: a refusal is told and tried again, a grant that the hold in
-// force needs is kept, and any other is given back to its owner (waited for by the caller when it passes `answers`, sent without waiting
-// otherwise).
+// force needs is kept, and any other is given back to its owner (waited for by the caller when
+// it passes `answers`, sent without waiting otherwise).
 void settle(const std::shared_ptr<Request>& request, std::vector<QDBusPendingCall>* answers)
 {
     if (request->settled || !request->call.isFinished())

@@ -302,8 +302,9 @@ class StoppingProxy:
                     end.close()
                 return
             pending, fds, whole = pending + data, fds + more, 0
-            while 0 < (size := self.length(pending[whole:], from_client, first)) <= len(pending) - whole:
-                if self.stopped_at is None and self.watch(pending[whole:whole + size], from_client, self):
+            view = memoryview(pending)  # messages looked at in place, not copied out one by one
+            while 0 < (size := self.length(view[whole:], from_client, first)) <= len(pending) - whole:
+                if self.stopped_at is None and self.watch(bytes(view[whole:whole + size]), from_client, self):
                     self.stopped_at = time.monotonic()
                     self.server.send_signal(signal.SIGSTOP)
                     if self.pause is not None:
@@ -327,13 +328,14 @@ def x_message_length(buffer, from_client, first):
     """The length of an X connection's first message (0 while its header is not in)."""
     if len(buffer) < (4 if from_client and not first else 8):
         return 0
-    if first:  # the connection's setup, and the server's answer to it
-        if from_client:
-            return 12 + -(-struct.unpack_from("=H", buffer, 6)[0] // 4) * 4 + -(-struct.unpack_from("=H", buffer, 8)[0] // 4) * 4
-        return 8 + 4 * struct.unpack_from("=H", buffer, 6)[0]
-    if from_client:  # a request; 0 words: the big-requests length follows
-        words = struct.unpack_from("=H", buffer, 2)[0]
-        return 4 * words if words else 4 * struct.unpack_from("=I", buffer, 4)[0] if len(buffer) >= 8 else 0
+    word = lambda offset: struct.unpack_from("=H", buffer, offset)[0]
+    padded = lambda n: (n + 3) & ~3
+    if first:  # the connection's setup: the client's names its authorisation, the server's answer its length
+        return 12 + padded(word(6)) + padded(word(8)) if from_client else 8 + 4 * word(6)
+    if from_client:  # a request; a length of 0 words says the big-requests length follows
+        if word(2):
+            return 4 * word(2)
+        return 4 * struct.unpack_from("=I", buffer, 4)[0] if len(buffer) >= 8 else 0
     return 32 + (4 * struct.unpack_from("=I", buffer, 4)[0] if buffer[0] & 0x7f in (1, 35) else 0)
 
 
