@@ -31,7 +31,7 @@ private:
     Canvas& m_owner;
 };
 
-Canvas::Canvas(Window& owner)
+Canvas::Canvas(ControlHost& owner)
     : RectControl(owner, new CanvasWidget(*this))
 {
     widget()->setFocusPolicy(Qt::NoFocus);

@@ -13,7 +13,7 @@ class Canvas : public RectControl {
 public:
     using PaintHandler = std::function<void(Canvas&, Graphics&, const std::vector<PaintArea>&)>;
 
-    explicit Canvas(Window& owner);
+    explicit Canvas(ControlHost& owner);
 
     void applyDesign(const CanvasDesign& design);
     void setPaintHandler(PaintHandler handler) { m_paint = std::move(handler); }

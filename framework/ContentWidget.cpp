@@ -1,23 +1,23 @@
 #include "ContentWidget.h"
+#include "Control.h"
 #include "Runtime.h"
-#include "Window.h"
-#include "WindowWidget.h"
 
 #include <QPaintEvent>
 #include <QPainter>
 
 namespace fw {
 
-ContentWidget::ContentWidget(Window& owner, QWidget* parent)
+ContentWidget::ContentWidget(const ControlHost& controls, std::function<void()> drawn, QWidget* parent)
     : QWidget(parent)
-    , m_owner(owner)
+    , m_controls(controls)
+    , m_drawn(std::move(drawn))
 {
 }
 
 void ContentWidget::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    for (RectControl* rect : m_owner.windowlessControls()) {
+    for (RectControl* rect : m_controls.windowlessControls()) {
         if (!rect->Visible())
             continue;
         const QRect area(static_cast<int>(rect->Left()), static_cast<int>(rect->Top()),
@@ -25,7 +25,7 @@ void ContentWidget::paintEvent(QPaintEvent* event)
         if (event->region().intersects(area))
             Runtime::dispatch([&] { rect->paint(painter); });
     }
-    static_cast<WindowWidget*>(window())->contentDrawn();
+    m_drawn();
 }
 
 }

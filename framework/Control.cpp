@@ -1,26 +1,25 @@
 #include "Control.h"
 #include "RuntimeException.h"
-#include "Window.h"
 
 #include <QWidget>
 
 namespace fw {
 
-Control::Control(Window& owner)
+Control::Control(ControlHost& owner)
     : m_window(&owner)
 {
 }
 
 Control::~Control() = default;
 
-RectControl::RectControl(Window& owner, QWidget* widget)
+RectControl::RectControl(ControlHost& owner, QWidget* widget)
     : Control(owner)
     , m_widget(widget)
 {
     widget->setParent(owner.contentWidget());
 }
 
-RectControl::RectControl(Window& owner)
+RectControl::RectControl(ControlHost& owner)
     : Control(owner)
     , m_windowless(true)
 {
@@ -164,11 +163,9 @@ void RectControl::applyDesign(const ControlDesign& design)
     setVisible(design.Visible);
 }
 
-}
-
-namespace fw {
 QWidget* RectControl::widget() const
 {
     return m_widget.data();
 }
+
 }

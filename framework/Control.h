@@ -4,19 +4,21 @@
 #include "Types.h"
 
 #include <QPointer>
+#include <memory>
 #include <string>
+#include <vector>
 
 class QPainter;
 class QWidget;
 
 namespace fw {
 
-class Window;
+class ControlHost;
 
 // Anything a window keeps in its control registry.
 class Control {
 public:
-    explicit Control(Window& owner);
+    explicit Control(ControlHost& owner);
     virtual ~Control();
     Control(const Control&) = delete;
     Control& operator=(const Control&) = delete;
@@ -24,14 +26,14 @@ public:
     // Raised once, after every control of the window exists and before the window's Open.
     virtual void Event_Open() { }
 
-    Window& window() const { return *m_window; }
+    ControlHost& window() const { return *m_window; }
     const std::string& Name() const { return m_name; }
     Integer Index() const { return m_index; }
     void setIndex(Integer index) { m_index = index; }
 
 private:
-    friend class Window;
-    Window* m_window;
+    friend class ControlHost;
+    ControlHost* m_window;
     std::string m_name;
     Integer m_index = NoIndex;
 };
@@ -42,8 +44,8 @@ private:
 // than the control's own area.
 class RectControl : public Control {
 public:
-    RectControl(Window& owner, QWidget* widget);
-    explicit RectControl(Window& owner);
+    RectControl(ControlHost& owner, QWidget* widget);
+    explicit RectControl(ControlHost& owner);
     ~RectControl() override;
 
     bool isWindowless() const { return m_windowless; }
@@ -73,6 +75,12 @@ public:
 protected:
     // Asks for the control's area to be drawn again.
     void Refresh();
+    // The control's widget as the toolkit class it was made of.
+    template <class W>
+    W* widgetAs() const
+    {
+        return static_cast<W*>(widget());
+    }
 
 private:
     void place(Integer left, Integer top, Integer width, Integer height);
@@ -85,6 +93,61 @@ private:
     Integer m_left = 0, m_top = 0, m_width = 0, m_height = 0; // windowless only
     bool m_visible = true;
     Integer m_tabIndex = 0;
+};
+
+// A window as its controls see it: the content area their widgets sit in, the window's own
+// widget, which takes their shortcuts, and the registry that holds them by name, or by name and
+// index for the elements of a control array.
+class ControlHost {
+public:
+    explicit ControlHost(std::string className);
+    virtual ~ControlHost();
+    ControlHost(const ControlHost&) = delete;
+    ControlHost& operator=(const ControlHost&) = delete;
+
+    const std::string& className() const { return m_className; }
+    virtual QWidget* widget() const = 0;
+    virtual QWidget* contentWidget() const = 0;
+
+    template <class C>
+    C& AddControl(std::unique_ptr<C> control, const std::string& name, Integer index = NoIndex)
+    {
+        C& added = *control;
+        registerControl(std::move(control), name, index);
+        return added;
+    }
+    Control* ControlByName(const std::string& name) const { return find(name, NoIndex); }
+    Control* ControlByNameIndex(const std::string& name, Integer index) const { return find(name, index); }
+    const std::vector<std::unique_ptr<Control>>& controls() const { return m_controls; }
+    // The controls the window draws itself, in the order they were added.
+    const std::vector<RectControl*>& windowlessControls() const { return m_windowless; }
+
+    // Looks a control (or with an index, an element of a control array) up anew and checks
+    // its class; a missing control raises NilObjectException, one of another class
+    // TypeMismatchException.
+    template <class C>
+    C& control(const std::string& name, Integer index = NoIndex) const
+    {
+        Control* found = find(name, index);
+        if (auto* typed = dynamic_cast<C*>(found))
+            return *typed;
+        raiseLookupFailure(name, index, found != nullptr);
+    }
+
+protected:
+    // Tab moves between the controls that take the focus in the order of their TabIndex.
+    void arrangeTabOrder();
+    // Deletes every control, while the window's widgets still exist.
+    void dropControls();
+
+private:
+    Control* find(const std::string& name, Integer index) const;
+    void registerControl(std::unique_ptr<Control> control, const std::string& name, Integer index);
+    [[noreturn]] void raiseLookupFailure(const std::string& name, Integer index, bool found) const;
+
+    std::string m_className;
+    std::vector<std::unique_ptr<Control>> m_controls;
+    std::vector<RectControl*> m_windowless;
 };
 
 }

@@ -5,28 +5,21 @@
 
 namespace fw {
 
-namespace {
-QLabel* label(QWidget* widget)
-{
-    return static_cast<QLabel*>(widget);
-}
-}
-
-Label::Label(Window& owner)
+Label::Label(ControlHost& owner)
     : RectControl(owner, new QLabel)
 {
-    label(widget())->setTextFormat(Qt::PlainText);
+    widgetAs<QLabel>()->setTextFormat(Qt::PlainText);
     setTextAlign(Alignment::Default);
 }
 
 std::string Label::Text() const
 {
-    return label(widget())->text().toStdString();
+    return widgetAs<QLabel>()->text().toStdString();
 }
 
 void Label::setText(const std::string& text)
 {
-    label(widget())->setText(QString::fromStdString(text));
+    widgetAs<QLabel>()->setText(QString::fromStdString(text));
 }
 
 void Label::setTextAlign(Alignment align)
@@ -34,7 +27,7 @@ void Label::setTextAlign(Alignment align)
     const Qt::Alignment horizontal = align == Alignment::Center ? Qt::AlignHCenter
         : align == Alignment::Right                             ? Qt::AlignRight
                                                                 : Qt::AlignLeft;
-    label(widget())->setAlignment(horizontal | Qt::AlignVCenter);
+    widgetAs<QLabel>()->setAlignment(horizontal | Qt::AlignVCenter);
 }
 
 void Label::setTextColor(Color color)
@@ -54,29 +47,14 @@ void Label::setBold(bool bold)
     changeFont(widget(), [bold](QFont& font) { font.setBold(bold); });
 }
 
-void Label::setItalic(bool italic)
-{
-    changeFont(widget(), [italic](QFont& font) { font.setItalic(italic); });
-}
-
-void Label::setUnderline(bool underline)
-{
-    changeFont(widget(), [underline](QFont& font) { font.setUnderline(underline); });
-}
-
-void Label::setTextFont(const std::string& family)
-{
-    changeFont(widget(), [&family](QFont& font) { applyTextFont(font, family); });
-}
-
 void Label::setMultiline(bool multiline)
 {
-    label(widget())->setWordWrap(multiline);
+    widgetAs<QLabel>()->setWordWrap(multiline);
 }
 
 void Label::setSelectable(bool selectable)
 {
-    label(widget())->setTextInteractionFlags(selectable ? Qt::TextSelectableByMouse : Qt::NoTextInteraction);
+    widgetAs<QLabel>()->setTextInteractionFlags(selectable ? Qt::TextSelectableByMouse : Qt::NoTextInteraction);
 }
 
 void Label::setTransparent(bool transparent)
@@ -91,11 +69,7 @@ void Label::applyDesign(const LabelDesign& design)
     setText(design.Text);
     setTextAlign(design.TextAlign);
     setTextColor(design.TextColor);
-    setTextFont(design.style.TextFont);
-    setTextSize(design.style.TextSize);
-    setBold(design.style.Bold);
-    setItalic(design.style.Italic);
-    setUnderline(design.style.Underline);
+    changeFont(widget(), [&design](QFont& font) { applyTextStyle(font, design.style); });
     setMultiline(design.Multiline);
     setSelectable(design.Selectable);
     setTransparent(design.Transparent);

@@ -7,7 +7,7 @@ namespace fw {
 // A line of static text. Text is shown as it stands: never read as markup.
 class Label : public RectControl {
 public:
-    explicit Label(Window& owner);
+    explicit Label(ControlHost& owner);
 
     std::string Text() const;
     void setText(const std::string& text);
@@ -20,9 +20,6 @@ public:
 private:
     void setTextAlign(Alignment align);
     void setTextColor(Color color);
-    void setItalic(bool italic);
-    void setUnderline(bool underline);
-    void setTextFont(const std::string& family);
     void setMultiline(bool multiline);
     void setSelectable(bool selectable);
     void setTransparent(bool transparent);

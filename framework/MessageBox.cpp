@@ -5,23 +5,10 @@
 
 namespace fw {
 
-namespace {
-MessageBox::Interceptor& interceptor()
-{
-    static MessageBox::Interceptor instance;
-    return instance;
-}
-}
-
-void MessageBox::setInterceptor(Interceptor replacement)
-{
-    interceptor() = std::move(replacement);
-}
-
 void MsgBox(const std::string& text)
 {
-    if (auto& intercept = interceptor()) {
-        intercept(text);
+    if (MessageBox::s_interceptor) {
+        MessageBox::s_interceptor(text);
         return;
     }
     QMessageBox box;

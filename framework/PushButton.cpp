@@ -1,35 +1,27 @@
 #include "PushButton.h"
 #include "Runtime.h"
 #include "ToolkitStyle.h"
-#include "Window.h"
 
 #include <QPushButton>
 #include <QShortcut>
 
 namespace fw {
 
-namespace {
-QPushButton* button(QWidget* widget)
-{
-    return static_cast<QPushButton*>(widget);
-}
-}
-
-PushButton::PushButton(Window& owner)
+PushButton::PushButton(ControlHost& owner)
     : RectControl(owner, new QPushButton)
 {
     widget()->setFocusPolicy(Qt::StrongFocus);
-    QObject::connect(button(widget()), &QPushButton::clicked, widget(), [this] { Push(); });
+    QObject::connect(widgetAs<QPushButton>(), &QPushButton::clicked, widget(), [this] { Push(); });
 }
 
 std::string PushButton::Caption() const
 {
-    return button(widget())->text().toStdString();
+    return widgetAs<QPushButton>()->text().toStdString();
 }
 
 void PushButton::setCaption(const std::string& caption)
 {
-    button(widget())->setText(QString::fromStdString(caption));
+    widgetAs<QPushButton>()->setText(QString::fromStdString(caption));
 }
 
 void PushButton::Push()
@@ -58,9 +50,8 @@ QObject* PushButton::windowKey(int key)
 
 void PushButton::setDefault(bool isDefault)
 {
-    m_default = isDefault;
     if (widget())
-        button(widget())->setDefault(isDefault);
+        widgetAs<QPushButton>()->setDefault(isDefault);
     for (QObject* key : m_defaultKeys)
         delete key;
     m_defaultKeys.clear();
@@ -70,7 +61,6 @@ void PushButton::setDefault(bool isDefault)
 
 void PushButton::setCancel(bool isCancel)
 {
-    m_cancel = isCancel;
     delete m_cancelKey;
     m_cancelKey = isCancel ? windowKey(Qt::Key_Escape) : nullptr;
 }

@@ -15,14 +15,12 @@ class PushButton : public RectControl {
 public:
     using ActionHandler = std::function<void(PushButton&)>;
 
-    explicit PushButton(Window& owner);
+    explicit PushButton(ControlHost& owner);
     ~PushButton() override;
 
     std::string Caption() const;
     void setCaption(const std::string& caption);
-    bool Default() const { return m_default; }
     void setDefault(bool isDefault);
-    bool Cancel() const { return m_cancel; }
     void setCancel(bool isCancel);
 
     void applyDesign(const PushButtonDesign& design);
@@ -34,8 +32,6 @@ private:
     QObject* windowKey(int key);
 
     ActionHandler m_action;
-    bool m_default = false;
-    bool m_cancel = false;
     std::vector<QObject*> m_defaultKeys;
     QObject* m_cancelKey = nullptr;
 };

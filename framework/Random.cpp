@@ -7,24 +7,11 @@
 
 namespace fw {
 
-namespace {
-Random::Source& installedSource()
-{
-    static Random::Source source;
-    return source;
-}
-}
-
-void Random::setSource(Source source)
-{
-    installedSource() = std::move(source);
-}
-
 double Rnd()
 {
-    if (auto& source = installedSource()) {
+    if (Random::s_source) {
         // Whatever a replacement source returns, callers get a value in [0, 1).
-        const double r = source();
+        const double r = Random::s_source();
         constexpr double largestBelowOne = 1.0 - std::numeric_limits<double>::epsilon() / 2;
         return r >= 0.0 ? std::min(r, largestBelowOne) : 0.0;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <utility>
 
 namespace fw {
 
@@ -9,7 +10,11 @@ namespace fw {
 class Random {
 public:
     using Source = std::function<double()>;
-    static void setSource(Source source);
+    static void setSource(Source source) { s_source = std::move(source); }
+
+private:
+    friend double Rnd();
+    static inline Source s_source;
 };
 
 // A uniformly distributed real r with 0 <= r < 1.

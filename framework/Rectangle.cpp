@@ -5,7 +5,7 @@
 
 namespace fw {
 
-Rectangle::Rectangle(Window& owner)
+Rectangle::Rectangle(ControlHost& owner)
     : RectControl(owner)
 {
 }

@@ -8,7 +8,7 @@ namespace fw {
 // whose bottom and right edges in BottomRightColor.
 class Rectangle : public RectControl {
 public:
-    explicit Rectangle(Window& owner);
+    explicit Rectangle(ControlHost& owner);
 
     Color FillColor() const { return m_fill; }
     void setFillColor(Color color);

@@ -4,13 +4,11 @@
 #include "Platform.h"
 #include "Resources.h"
 #include "RuntimeState.h"
-#include "Window.h"
 
 #include <QIcon>
 #include <QImage>
 #include <QPixmap>
 #include <QTimer>
-#include <QWidget>
 #include <cstdio>
 #include <filesystem>
 
@@ -22,7 +20,19 @@ RuntimeState& runtimeState()
     return *s;
 }
 
+void registerWindowList(void (*leaveScreen)(), void (*destroyAll)())
+{
+    runtimeState().windowsLeaveScreen = leaveScreen;
+    runtimeState().destroyWindows = destroyAll;
+}
+
 namespace {
+void destroyWindows()
+{
+    if (runtimeState().destroyWindows)
+        runtimeState().destroyWindows();
+}
+
 // QApplication keeps the argc it is given by reference: it must outlive the application.
 int s_argc = 1;
 char* s_argv[] = { nullptr, nullptr };
@@ -56,7 +66,7 @@ int Runtime::shutDown()
     RuntimeState& s = runtimeState();
     showFailure();
     boundTheLeaving();
-    Window::destroyAll();
+    destroyWindows();
     s.application.reset();
     for (auto it = s.cleanups.rbegin(); it != s.cleanups.rend(); ++it)
         (*it)();
@@ -181,7 +191,7 @@ void Runtime::atShutDown(std::function<void()> cleanup)
 
 void Runtime::resetForTesting()
 {
-    Window::destroyAll();
+    destroyWindows();
     RuntimeState& s = runtimeState();
     s.application.reset();
     s.quit = false;
@@ -231,13 +241,9 @@ void Runtime::handleUnhandledFailure(const RuntimeException& failure) noexcept
     decideStatus(UnhandledFailureStatus);
     s.failureText = text;
     try {
-        // A full-screen window that stays on top would hide the message: every window goes
-        // from the screen now, with its hidden pointer, and is deleted once the code that
-        // failed has unwound.
-        for (Window* window : Window::openWindows()) {
-            window->widget()->unsetCursor();
-            window->Close();
-        }
+        // The windows are deleted once the code that failed has unwound.
+        if (s.windowsLeaveScreen)
+            s.windowsLeaveScreen();
     } catch (...) {
     }
     if (s.inEventLoop)

@@ -28,6 +28,9 @@ struct RuntimeState {
     std::string failureText;
     // Ended by a termination signal: nothing waits for the user any more.
     bool terminated = false;
+    // The window list's part (registerWindowList).
+    void (*windowsLeaveScreen)() = nullptr;
+    void (*destroyWindows)() = nullptr;
 };
 
 // Never destroyed by the C++ runtime: when the toolkit itself calls exit() (the display went
@@ -49,6 +52,10 @@ void forgetDecidedStatus();
 // held back until it has started.
 void watchToolkitMessages();
 void toolkitStarted();
+
+// The window list tells the runtime, with its first window, how every window leaves the screen
+// at once (a failure nobody handled) and how they are all destroyed (shut-down, tests).
+void registerWindowList(void (*leaveScreen)(), void (*destroyAll)());
 
 // A failure's message box (Runtime.cpp), shown once where nothing that failed is on the stack.
 void showFailure();

@@ -6,7 +6,7 @@
 
 namespace fw {
 
-Timer::Timer(Window& owner)
+Timer::Timer(ControlHost& owner)
     : Control(owner)
     , m_timer(std::make_unique<QTimer>())
 {

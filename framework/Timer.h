@@ -15,7 +15,7 @@ class Timer : public Control {
 public:
     using ActionHandler = std::function<void(Timer&)>;
 
-    explicit Timer(Window& owner);
+    explicit Timer(ControlHost& owner);
     ~Timer() override;
 
     TimerMode Mode() const { return m_mode; }

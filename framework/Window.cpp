@@ -8,11 +8,6 @@
 #include "WindowWidget.h"
 
 #include <QApplication>
-#include <QCoreApplication>
-#include <QObject>
-#include <QTimer>
-#include <algorithm>
-#include <malloc.h>
 
 namespace fw {
 
@@ -46,8 +41,9 @@ Qt::WindowFlags flagsFor(const WindowDesign& design)
 }
 
 Window::Window(std::string className)
-    : m_className(std::move(className))
-    , m_widget(std::make_unique<WindowWidget>(*this))
+    : ControlHost(std::move(className))
+    , m_widget(std::make_unique<WindowWidget>(*this,
+          WindowEvents { [this](const std::string& key) { return Event_KeyDown(key); }, [this] { Event_ScreenResized(); } }))
 {
 }
 
@@ -55,8 +51,7 @@ Window::~Window()
 {
     letDisplaySleep();
     // Controls first: each lets go of its own toolkit object while the window's still exists.
-    m_windowless.clear();
-    m_controls.clear();
+    dropControls();
     m_widget.reset();
 }
 
@@ -79,7 +74,7 @@ void Window::construct()
         Layout();
         CreateControls();
         arrangeTabOrder();
-        for (const auto& control : m_controls)
+        for (const auto& control : controls())
             control->Event_Open();
         Event_Open();
         m_widget->opened();
@@ -157,17 +152,17 @@ void Window::updateMenuBar()
 MenuItem* Window::menuItemByName(const std::string& name) const
 {
     if (!m_menuBar)
-        throw NilObjectException("Window " + m_className + " has no menu bar to find \"" + name + "\" in.");
+        throw NilObjectException("Window " + className() + " has no menu bar to find \"" + name + "\" in.");
     MenuItem* item = m_menuBar->findByName(name);
     if (!item)
-        throw NilObjectException("The menu bar of window " + m_className + " has no item \"" + name + "\".");
+        throw NilObjectException("The menu bar of window " + className() + " has no item \"" + name + "\".");
     return item;
 }
 
 void Window::Show()
 {
     if (m_closed)
-        throw NilObjectException("Window " + m_className + " has been closed and cannot be shown.");
+        throw NilObjectException("Window " + className() + " has been closed and cannot be shown.");
     if (m_design.FullScreen) {
         m_widget->showFullScreen();
         m_widget->followScreens();
@@ -197,70 +192,12 @@ void Window::Close()
     m_closed = true;
     m_widget->hide();
     letDisplaySleep();
-    for (const auto& control : m_controls) {
+    for (const auto& control : controls()) {
         if (auto* timer = dynamic_cast<Timer*>(control.get()))
             timer->setMode(TimerMode::Off);
     }
     // The caller may be one of the window's own handlers.
     retire(this);
-}
-
-void Window::registerControl(std::unique_ptr<Control> control, const std::string& name, Integer index)
-{
-    if (!control)
-        throw NilObjectException("A control to add to window " + m_className + " as \"" + name + "\" was missing.");
-    control->m_name = name;
-    control->m_index = index;
-    if (auto* rect = dynamic_cast<RectControl*>(control.get())) {
-        if (rect->isWindowless())
-            m_windowless.push_back(rect);
-        if (QWidget* widget = rect->widget()) {
-            QString objectName = QString::fromStdString(name);
-            if (index != NoIndex)
-                objectName += QString::number(index);
-            widget->setObjectName(objectName);
-        }
-    }
-    m_controls.push_back(std::move(control));
-}
-
-Control* Window::ControlByName(const std::string& name) const
-{
-    for (const auto& control : m_controls) {
-        if (control->m_index == NoIndex && control->m_name == name)
-            return control.get();
-    }
-    return nullptr;
-}
-
-Control* Window::ControlByNameIndex(const std::string& name, Integer index) const
-{
-    for (const auto& control : m_controls) {
-        if (control->m_index == index && control->m_name == name)
-            return control.get();
-    }
-    return nullptr;
-}
-
-void Window::raiseLookupFailure(const std::string& name, Integer index, bool found) const
-{
-    const std::string what = index == NoIndex ? "\"" + name + "\"" : "\"" + name + "\" (" + std::to_string(index) + ")";
-    if (found)
-        throw TypeMismatchException("Control " + what + " of window " + m_className + " is not of the expected class.");
-    throw NilObjectException("Window " + m_className + " has no control " + what + ".");
-}
-
-void Window::arrangeTabOrder()
-{
-    std::vector<RectControl*> stops;
-    for (const auto& control : m_controls) {
-        auto* rect = dynamic_cast<RectControl*>(control.get());
-        if (rect && rect->widget() && rect->widget()->focusPolicy() != Qt::NoFocus)
-            stops.push_back(rect);
-    }
-    std::stable_sort(stops.begin(), stops.end(), [](auto* a, auto* b) { return a->TabIndex() < b->TabIndex(); });
-    for (std::size_t i = 1; i < stops.size(); ++i)
-        QWidget::setTabOrder(stops[i - 1]->widget(), stops[i]->widget());
 }
 
 QWidget* Window::widget() const
@@ -271,76 +208,6 @@ QWidget* Window::widget() const
 QWidget* Window::contentWidget() const
 {
     return m_widget->content();
-}
-
-}
-
-// The process-wide list of open windows, and the end of a closed one.
-namespace fw {
-
-namespace {
-
-constexpr int ReturnMemoryAfterMs = 1000;
-
-// The layer holds every open window. Like the runtime's state, the list outlives static
-// destruction; shut-down empties it.
-std::vector<std::unique_ptr<Window>>& openList()
-{
-    static auto* windows = new std::vector<std::unique_ptr<Window>>;
-    return *windows;
-}
-
-// A closed window until the toolkit's deferred deletion takes it: that runs only once control
-// is back in the event loop that closed it, never in a loop nested inside a handler.
-class ClosedWindow : public QObject {
-public:
-    explicit ClosedWindow(std::unique_ptr<Window> window)
-        : m_window(std::move(window))
-    {
-    }
-    ~ClosedWindow() override
-    {
-        m_window.reset();
-        // A closed window's memory goes back to the system, not only to the heap: the
-        // full-screen window that usually follows may run for days. A little later, so that
-        // walking the heap does not hold up that window's first frame.
-        QTimer::singleShot(ReturnMemoryAfterMs, [] { ::malloc_trim(0); });
-    }
-
-private:
-    std::unique_ptr<Window> m_window;
-};
-
-}
-
-void Window::adopt(std::unique_ptr<Window> window)
-{
-    openList().push_back(std::move(window));
-}
-
-void Window::retire(Window* window)
-{
-    auto& open = openList();
-    auto it = std::find_if(open.begin(), open.end(), [window](const auto& w) { return w.get() == window; });
-    if (it == open.end())
-        return;
-    (new ClosedWindow(std::move(*it)))->deleteLater();
-    open.erase(it);
-}
-
-std::vector<Window*> Window::openWindows()
-{
-    std::vector<Window*> windows;
-    for (const auto& window : openList())
-        windows.push_back(window.get());
-    return windows;
-}
-
-void Window::destroyAll()
-{
-    auto open = std::move(openList());
-    open.clear();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 }

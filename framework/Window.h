@@ -4,7 +4,6 @@
 #include "Cursor.h"
 #include "Design.h"
 #include "ImplicitInstance.h"
-#include "RuntimeException.h"
 
 #include <memory>
 #include <string>
@@ -21,12 +20,10 @@ class WindowWidget;
 // A top-level window built from a design record. Subclasses fill in the construction hooks;
 // the layer calls them in order: Layout, CreateControls, every control's Event_Open, then the
 // window's Event_Open, and finally shows the window when its record says Visible.
-class Window {
+class Window : public ControlHost {
 public:
     explicit Window(std::string className);
-    virtual ~Window();
-    Window(const Window&) = delete;
-    Window& operator=(const Window&) = delete;
+    ~Window() override;
 
     virtual void Layout() { }
     virtual void CreateControls() { }
@@ -37,20 +34,16 @@ public:
     // since it opened: raised before the next frame is drawn, once for each new width.
     virtual void Event_ScreenResized() { }
 
-    const std::string& className() const { return m_className; }
-
     void applyDesign(const WindowDesign& design);
     Integer Width() const;
     Integer Height() const;
     bool Visible() const;
-    bool isFullScreen() const { return m_design.FullScreen; }
     void setMouseCursor(MouseCursor cursor);
     MouseCursor mouseCursor() const { return m_cursor; }
 
     // A window without a menu bar of its own shows the application's.
     void setMenuBar(MenuBar* menuBar);
     MenuBar* menuBar() const { return m_menuBar; }
-    bool MenuBarVisible() const { return m_design.MenuBarVisible; }
     // Searches the whole tree of the window's menu bar for an item by Name.
     MenuItem* menuItemByName(const std::string& name) const;
 
@@ -59,32 +52,6 @@ public:
     // Closes the window; it and its controls are gone once the current event is handled.
     void Close();
     bool isOpen() const { return !m_closed; }
-
-    // The control registry: by name, or by name and index for an element of a control array.
-    template <class C>
-    C& AddControl(std::unique_ptr<C> control, const std::string& name, Integer index = NoIndex)
-    {
-        C& added = *control;
-        registerControl(std::move(control), name, index);
-        return added;
-    }
-    Control* ControlByName(const std::string& name) const;
-    Control* ControlByNameIndex(const std::string& name, Integer index) const;
-    const std::vector<std::unique_ptr<Control>>& controls() const { return m_controls; }
-    // The controls the window draws itself, in the order they were added.
-    const std::vector<RectControl*>& windowlessControls() const { return m_windowless; }
-
-    // Looks a control (or with an index, an element of a control array) up anew and checks
-    // its class; a missing control raises NilObjectException, one of another class
-    // TypeMismatchException.
-    template <class C>
-    C& control(const std::string& name, Integer index = NoIndex) const
-    {
-        Control* found = index == NoIndex ? ControlByName(name) : ControlByNameIndex(name, index);
-        if (auto* typed = dynamic_cast<C*>(found))
-            return *typed;
-        raiseLookupFailure(name, index, found != nullptr);
-    }
 
     // The one open window of class W, made and constructed on first use. A window under
     // construction is found too, so its own construction steps may ask for it.
@@ -97,25 +64,19 @@ public:
     // Destroys every window, open or closing. Used at shut-down.
     static void destroyAll();
 
-    QWidget* widget() const;
-    QWidget* contentWidget() const;
+    QWidget* widget() const override;
+    QWidget* contentWidget() const override;
 
 private:
     static void adopt(std::unique_ptr<Window> window);
     // Takes a closed window off the list and deletes it once the current event is handled.
     static void retire(Window* window);
     void construct();
-    void registerControl(std::unique_ptr<Control> control, const std::string& name, Integer index);
-    void arrangeTabOrder();
     void updateMenuBar();
     void letDisplaySleep();
-    [[noreturn]] void raiseLookupFailure(const std::string& name, Integer index, bool found) const;
 
-    std::string m_className;
     WindowDesign m_design;
     std::unique_ptr<WindowWidget> m_widget;
-    std::vector<std::unique_ptr<Control>> m_controls;
-    std::vector<RectControl*> m_windowless;
     MenuBar* m_menuBar = nullptr;
     MouseCursor m_cursor = MouseCursor::Standard;
     bool m_closed = false;

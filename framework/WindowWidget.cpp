@@ -3,9 +3,8 @@
 #include "FramePrefault.h"
 #include "KeyString.h"
 #include "Platform.h"
-#include "ScreenChoice.h"
 #include "Runtime.h"
-#include "Window.h"
+#include "ScreenChoice.h"
 #include "WindowMenus.h"
 
 #include <QAction>
@@ -19,9 +18,9 @@
 
 namespace fw {
 
-WindowWidget::WindowWidget(Window& owner)
-    : m_owner(owner)
-    , m_content(new ContentWidget(owner, this))
+WindowWidget::WindowWidget(const ControlHost& controls, WindowEvents events)
+    : m_events(std::move(events))
+    , m_content(new ContentWidget(controls, [this] { contentDrawn(); }, this))
 {
     setFocusPolicy(Qt::NoFocus);
 }
@@ -44,6 +43,7 @@ void WindowWidget::layoutFrame()
 
 void WindowWidget::setContentSize(int width, int height)
 {
+    m_coversScreen = false;
     resize(width, height + menuBarHeight());
     layoutFrame();
 }
@@ -91,6 +91,7 @@ void WindowWidget::coverScreen()
         screen = QApplication::activeWindow()->screen();
     if (!screen)
         screen = QGuiApplication::primaryScreen();
+    m_coversScreen = true;
     if (screen) {
         m_homeScreen = screen->name();
         setMinimumSize(0, 0);
@@ -113,7 +114,7 @@ void WindowWidget::keyPressEvent(QKeyEvent* event)
 {
     const std::string key = keyString(event->key(), event->text());
     bool consumed = false;
-    Runtime::dispatch([&] { consumed = m_owner.Event_KeyDown(key); });
+    Runtime::dispatch([&] { consumed = m_events.keyDown(key); });
     if (!consumed)
         QWidget::keyPressEvent(event);
 }
@@ -139,7 +140,7 @@ void WindowWidget::followScreens()
     });
     watchScreen(windowHandle()->screen());
     connect(qApp, &QGuiApplication::screenAdded, this, [this](QScreen* added) {
-        if (m_owner.isFullScreen() && added->name() == m_homeScreen)
+        if (m_coversScreen && added->name() == m_homeScreen)
             QTimer::singleShot(0, this, [this] { goHome(); }); // once the toolkit has placed it
     });
 }
@@ -181,7 +182,7 @@ void WindowWidget::resizeEvent(QResizeEvent* event)
 
 void WindowWidget::opened()
 {
-    if (m_owner.isFullScreen())
+    if (m_coversScreen)
         m_openedWidth = m_content->width();
 }
 
@@ -197,7 +198,7 @@ void WindowWidget::screenChanged()
     QScreen* screen = windowHandle() ? windowHandle()->screen() : nullptr;
     if (!screen || !isVisible())
         return;
-    if (!m_owner.isFullScreen()) {
+    if (!m_coversScreen) {
         keepWhole(screen->availableGeometry());
         return;
     }
@@ -259,7 +260,7 @@ void WindowWidget::followScreen()
     if (size() != screen->geometry().size() || m_content->width() == m_openedWidth)
         return;
     m_openedWidth = m_content->width();
-    Runtime::dispatch([this] { m_owner.Event_ScreenResized(); });
+    Runtime::dispatch(m_events.screenResized);
 }
 
 }

@@ -1,24 +1,32 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 class QAction;
-
 class QMenuBar;
 
 namespace fw {
 
+class ControlHost;
 class FramePrefault;
 class MenuBar;
-class Window;
+
+// What the window is told: a key (true when it was consumed), and that a full-screen window has
+// taken its screen's new size.
+struct WindowEvents {
+    std::function<bool(const std::string& key)> keyDown;
+    std::function<void()> screenResized;
+};
 
 // The toolkit window behind a Window: an optional menu bar above a content area that holds
 // the controls. Sizes set through the Window are content sizes.
 class WindowWidget : public QWidget {
 public:
-    explicit WindowWidget(Window& owner);
+    WindowWidget(const ControlHost& controls, WindowEvents events);
     ~WindowWidget() override;
 
     QWidget* content() const { return m_content; }
@@ -27,7 +35,7 @@ public:
     // Builds the toolkit menus for menuBar (none for nullptr). Shortcuts act while the
     // window is active, also when the bar is hidden.
     void installMenuBar(const MenuBar* menuBar, bool visible);
-    // Fills the chosen screen, or the one the user works on.
+    // Fills the chosen screen, or the one the user works on: a full-screen window from now on.
     void coverScreen();
     // Centres the window on the chosen screen, if one was chosen.
     void placeOnChosenScreen();
@@ -60,8 +68,9 @@ private:
     // Raises Event_ScreenResized once a full-screen window has its screen's new size.
     void followScreen();
 
-    Window& m_owner;
+    const WindowEvents m_events;
     QWidget* m_content;
+    bool m_coversScreen = false;
     QMenuBar* m_menuBar = nullptr;
     int m_menuBarHeight = 0;
     std::vector<QAction*> m_menuActions;

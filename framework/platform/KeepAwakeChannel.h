@@ -24,7 +24,6 @@ public:
     // The display may sleep again: no more tries, and the story starts anew next time.
     void stop();
 
-    bool retryPending() const { return m_retry.isActive(); }
 
     static constexpr int FirstPauseMs = 1000;
     static constexpr int LongestPauseMs = 60000;
