@@ -1,5 +1,5 @@
 #include "MainMenuBar.h"
-#include "RuntimeException.h"
+#include "framework/RuntimeException.h"
 
 namespace {
 

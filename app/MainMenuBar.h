@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MenuBar.h"
+#include "framework/MenuBar.h"
 
 // The application's menu bar: File with Quit, Edit with the usual commands.
 class MainMenuBar : public fw::MenuBar {

@@ -2,11 +2,11 @@
 #include "App.h"
 #include "CommandLine.h"
 #include "MainMenuBar.h"
-#include "Resources.h"
-#include "Runtime.h"
 #include "VQ1.h"
 #include "Window1.h"
 #include "wStartup.h"
+#include "framework/Resources.h"
+#include "framework/Runtime.h"
 
 int Main()
 {

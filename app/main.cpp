@@ -1,7 +1,7 @@
 #include "CommandLine.h"
-#include "Runtime.h"
-#include "Screens.h"
 #include "Startup.h"
+#include "framework/Runtime.h"
+#include "framework/Screens.h"
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
 #include "myLib.h"
-#include "MessageBox.h"
-#include "RuntimeException.h"
-#include "Text.h"
+#include "framework/MessageBox.h"
+#include "framework/RuntimeException.h"
+#include "framework/Text.h"
 
 namespace myLib {
 

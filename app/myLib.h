@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FolderItem.h"
-#include "Types.h"
+#include "framework/FolderItem.h"
+#include "framework/Types.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Rectangle.h"
+#include "framework/Rectangle.h"
 
 // One block of the board.
 class Block : public fw::Rectangle {

@@ -1,10 +1,10 @@
 #include "Window1.h"
 #include "MainMenuBar.h"
-#include "Random.h"
-#include "Runtime.h"
-#include "Text.h"
-#include "Window1Design.h"
 #include "myLib.h"
+#include "Window1Design.h"
+#include "framework/Random.h"
+#include "framework/Runtime.h"
+#include "framework/Text.h"
 
 #include <array>
 

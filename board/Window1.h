@@ -1,9 +1,9 @@
 #pragma once
 
 #include "Block.h"
-#include "MenuBar.h"
-#include "Timer.h"
-#include "Window.h"
+#include "framework/MenuBar.h"
+#include "framework/Timer.h"
+#include "framework/Window.h"
 
 // The board: a full-screen black window with 36 blocks in six rows of six.
 class Window1 : public fw::Window {

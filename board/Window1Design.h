@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Design.h"
+#include "framework/Design.h"
 
 // Design records of the board window and its blocks. The positions are starting values only:
 // opening the window lays the blocks out again for its width.

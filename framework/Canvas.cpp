@@ -1,5 +1,5 @@
-#include "Canvas.h"
-#include "Runtime.h"
+#include "framework/Canvas.h"
+#include "framework/Runtime.h"
 
 #include <QPaintEvent>
 #include <QPainter>

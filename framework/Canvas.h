@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Control.h"
-#include "Graphics.h"
+#include "framework/Control.h"
+#include "framework/Graphics.h"
 
 #include <functional>
 #include <vector>

@@ -1,6 +1,6 @@
 #include "ContentWidget.h"
-#include "Control.h"
-#include "Runtime.h"
+#include "framework/Control.h"
+#include "framework/Runtime.h"
 
 #include <QPaintEvent>
 #include <QPainter>

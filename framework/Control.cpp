@@ -1,5 +1,5 @@
-#include "Control.h"
-#include "RuntimeException.h"
+#include "framework/Control.h"
+#include "framework/RuntimeException.h"
 
 #include <QWidget>
 

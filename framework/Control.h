@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Design.h"
-#include "Types.h"
+#include "framework/Design.h"
+#include "framework/Types.h"
 
 #include <QPointer>
 #include <memory>

@@ -1,6 +1,6 @@
 // The control registry of a window: what it holds, how a control is found, and the tab order.
-#include "Control.h"
-#include "RuntimeException.h"
+#include "framework/Control.h"
+#include "framework/RuntimeException.h"
 
 #include <QWidget>
 #include <algorithm>

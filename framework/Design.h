@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Types.h"
+#include "framework/Types.h"
 
 #include <limits>
 

@@ -1,4 +1,4 @@
-#include "FolderItem.h"
+#include "framework/FolderItem.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,5 +1,5 @@
-#include "Graphics.h"
-#include "RuntimeException.h"
+#include "framework/Graphics.h"
+#include "framework/RuntimeException.h"
 
 #include <QImage>
 #include <QPainter>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Picture.h"
-#include "Types.h"
+#include "framework/Picture.h"
+#include "framework/Types.h"
 
 class QPainter;
 

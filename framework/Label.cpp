@@ -1,4 +1,4 @@
-#include "Label.h"
+#include "framework/Label.h"
 #include "ToolkitStyle.h"
 
 #include <QLabel>

@@ -1,5 +1,5 @@
-#include "MenuBar.h"
-#include "Runtime.h"
+#include "framework/MenuBar.h"
+#include "framework/Runtime.h"
 
 namespace fw {
 

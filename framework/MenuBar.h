@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ImplicitInstance.h"
-#include "MenuItem.h"
+#include "framework/ImplicitInstance.h"
+#include "framework/MenuItem.h"
 
 #include <memory>
 #include <string>

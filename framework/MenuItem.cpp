@@ -1,5 +1,5 @@
-#include "MenuItem.h"
-#include "Runtime.h"
+#include "framework/MenuItem.h"
+#include "framework/Runtime.h"
 
 namespace fw {
 

@@ -1,4 +1,4 @@
-#include "Picture.h"
+#include "framework/Picture.h"
 
 #include <QImage>
 

@@ -1,6 +1,6 @@
-#include "PushButton.h"
-#include "Runtime.h"
+#include "framework/PushButton.h"
 #include "ToolkitStyle.h"
+#include "framework/Runtime.h"
 
 #include <QPushButton>
 #include <QShortcut>

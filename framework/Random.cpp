@@ -1,5 +1,5 @@
-#include "Random.h"
-#include "Types.h"
+#include "framework/Random.h"
+#include "framework/Types.h"
 
 #include <QRandomGenerator>
 #include <algorithm>

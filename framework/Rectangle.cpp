@@ -1,4 +1,4 @@
-#include "Rectangle.h"
+#include "framework/Rectangle.h"
 #include "ToolkitStyle.h"
 
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "Resources.h"
+#include "framework/Resources.h"
 #include "JpegFile.h"
 
 #include <QCoreApplication>

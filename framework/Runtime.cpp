@@ -1,9 +1,8 @@
-#include "Runtime.h"
-#include "DisplayKeeper.h"
-#include "MessageBox.h"
-#include "Platform.h"
-#include "Resources.h"
+#include "framework/Runtime.h"
 #include "RuntimeState.h"
+#include "framework/MessageBox.h"
+#include "framework/Resources.h"
+#include "platform/Platform.h"
 
 #include <QIcon>
 #include <QImage>
@@ -92,7 +91,7 @@ void Runtime::describeApplication(const std::string& name, const std::string& de
     QApplication::setApplicationName(QString::fromStdString(name));
     // Taskbars and switchers match windows to the desktop entry by this name.
     QGuiApplication::setDesktopFileName(QString::fromStdString(desktopId));
-    DisplayKeeper::setReason(keepAwakeReason);
+    platform::DisplayKeeper::setReason(keepAwakeReason);
     // The icon ships in the resource folder too: read from there it needs no theme lookup. It
     // is set once the event loop runs, so that reading it (and the toolkit's image plug-ins)
     // does not delay the first window.

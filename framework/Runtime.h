@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Application.h"
-#include "RuntimeException.h"
+#include "framework/Application.h"
+#include "framework/RuntimeException.h"
 
 #include <functional>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "Screens.h"
+#include "framework/Screens.h"
 #include "ScreenChoice.h"
 
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "Text.h"
+#include "framework/Text.h"
 
 #include <QStringDecoder>
 #include <algorithm>

@@ -1,5 +1,5 @@
-#include "Timer.h"
-#include "Runtime.h"
+#include "framework/Timer.h"
+#include "framework/Runtime.h"
 
 #include <QTimer>
 #include <limits>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Control.h"
+#include "framework/Control.h"
 
 #include <functional>
 #include <memory>

@@ -4,8 +4,8 @@
 // back: if it cannot reach a display they would only restate, before it, the one line that
 // matters; otherwise they follow. The toolkit calls the handler from any of its threads (X,
 // Wayland, D-Bus).
-#include "Runtime.h"
 #include "RuntimeState.h"
+#include "framework/Runtime.h"
 
 #include <atomic>
 #include <cstdio>

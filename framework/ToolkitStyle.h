@@ -1,8 +1,8 @@
 #pragma once
 
 // The layer's colours and text styles in the toolkit's terms. Not for use outside the layer.
-#include "Design.h"
-#include "Types.h"
+#include "framework/Design.h"
+#include "framework/Types.h"
 
 #include <QColor>
 #include <QFont>

@@ -1,11 +1,10 @@
-#include "Window.h"
-#include "DisplayKeeper.h"
-#include "MenuBar.h"
-#include "Platform.h"
-#include "Runtime.h"
-#include "Timer.h"
+#include "framework/Window.h"
 #include "ToolkitStyle.h"
 #include "WindowWidget.h"
+#include "framework/MenuBar.h"
+#include "framework/Runtime.h"
+#include "framework/Timer.h"
+#include "platform/Platform.h"
 
 #include <QApplication>
 
@@ -43,7 +42,10 @@ Qt::WindowFlags flagsFor(const WindowDesign& design)
 Window::Window(std::string className)
     : ControlHost(std::move(className))
     , m_widget(std::make_unique<WindowWidget>(*this,
-          WindowEvents { [this](const std::string& key) { return Event_KeyDown(key); }, [this] { Event_ScreenResized(); } }))
+          WindowWidget::Events {
+              [this](const std::string& key) { return Event_KeyDown(key); },
+              [this] { Event_ScreenResized(); },
+          }))
 {
 }
 
@@ -59,7 +61,7 @@ void Window::letDisplaySleep()
 {
     if (m_keepsDisplayAwake) {
         m_keepsDisplayAwake = false;
-        DisplayKeeper::release();
+        platform::DisplayKeeper::release();
     }
 }
 
@@ -169,7 +171,7 @@ void Window::Show()
         m_widget->prepareFirstFrame();
         if (!m_keepsDisplayAwake) {
             m_keepsDisplayAwake = true;
-            DisplayKeeper::hold(m_widget->windowHandle());
+            platform::DisplayKeeper::hold(m_widget->windowHandle());
             platform::fullScreenShown();
         }
         // Raising and activating a full-screen window before its first frame holds that

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Control.h"
-#include "Cursor.h"
-#include "Design.h"
-#include "ImplicitInstance.h"
+#include "framework/Control.h"
+#include "framework/Cursor.h"
+#include "framework/Design.h"
+#include "framework/ImplicitInstance.h"
 
 #include <memory>
 #include <string>

@@ -1,6 +1,6 @@
 // The process-wide list of open windows, and the end of a closed one.
 #include "RuntimeState.h"
-#include "Window.h"
+#include "framework/Window.h"
 
 #include <QCoreApplication>
 #include <QObject>

@@ -1,6 +1,6 @@
 #include "WindowMenus.h"
-#include "MenuBar.h"
-#include "Runtime.h"
+#include "framework/MenuBar.h"
+#include "framework/Runtime.h"
 
 #include <QAction>
 #include <QMenu>

@@ -1,11 +1,10 @@
 #include "WindowWidget.h"
 #include "ContentWidget.h"
-#include "FramePrefault.h"
 #include "KeyString.h"
-#include "Platform.h"
-#include "Runtime.h"
 #include "ScreenChoice.h"
 #include "WindowMenus.h"
+#include "framework/Runtime.h"
+#include "platform/Platform.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,7 +17,7 @@
 
 namespace fw {
 
-WindowWidget::WindowWidget(const ControlHost& controls, WindowEvents events)
+WindowWidget::WindowWidget(const ControlHost& controls, Events events)
     : m_events(std::move(events))
     , m_content(new ContentWidget(controls, [this] { contentDrawn(); }, this))
 {
@@ -148,7 +147,7 @@ void WindowWidget::followScreens()
 void WindowWidget::prepareFirstFrame()
 {
     if (!m_prefault && !m_drawn)
-        m_prefault = std::make_unique<FramePrefault>(*this);
+        m_prefault = platform::prefaultFirstFrame(*this);
 }
 
 void WindowWidget::raiseAndActivateWhenDrawn()

@@ -12,21 +12,20 @@ class QMenuBar;
 namespace fw {
 
 class ControlHost;
-class FramePrefault;
 class MenuBar;
-
-// What the window is told: a key (true when it was consumed), and that a full-screen window has
-// taken its screen's new size.
-struct WindowEvents {
-    std::function<bool(const std::string& key)> keyDown;
-    std::function<void()> screenResized;
-};
 
 // The toolkit window behind a Window: an optional menu bar above a content area that holds
 // the controls. Sizes set through the Window are content sizes.
 class WindowWidget : public QWidget {
 public:
-    WindowWidget(const ControlHost& controls, WindowEvents events);
+    // What the window is told: a key (true when it was consumed), and that a full-screen
+    // window has taken its screen's new size.
+    struct Events {
+        std::function<bool(const std::string& key)> keyDown;
+        std::function<void()> screenResized;
+    };
+
+    WindowWidget(const ControlHost& controls, Events events);
     ~WindowWidget() override;
 
     QWidget* content() const { return m_content; }
@@ -68,7 +67,7 @@ private:
     // Raises Event_ScreenResized once a full-screen window has its screen's new size.
     void followScreen();
 
-    const WindowEvents m_events;
+    const Events m_events;
     QWidget* m_content;
     bool m_coversScreen = false;
     QMenuBar* m_menuBar = nullptr;
@@ -80,7 +79,7 @@ private:
     QString m_homeScreen; // the name of the screen a full-screen window was shown on
     QMetaObject::Connection m_screenWatch;
     bool m_activateWhenDrawn = false;
-    std::unique_ptr<FramePrefault> m_prefault;
+    std::unique_ptr<QObject> m_prefault; // the first frame prepared ahead
 };
 
 }

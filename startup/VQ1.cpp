@@ -1,7 +1,7 @@
 #include "VQ1.h"
-#include "Resources.h"
-#include "Screens.h"
 #include "wStartupDesign.h"
+#include "framework/Resources.h"
+#include "framework/Screens.h"
 
 #include <cmath>
 

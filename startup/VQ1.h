@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Picture.h"
+#include "framework/Picture.h"
 
 // The start picture's file in the resource folder.
 inline constexpr const char* StartPictureFile = "VQ1.jpeg";

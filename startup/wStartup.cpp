@@ -1,8 +1,8 @@
 #include "wStartup.h"
-#include "Runtime.h"
 #include "VQ1.h"
 #include "Window1.h"
 #include "wStartupDesign.h"
+#include "framework/Runtime.h"
 
 class wStartup& wStartup()
 {

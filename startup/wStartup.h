@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Canvas.h"
-#include "Label.h"
-#include "PushButton.h"
-#include "Window.h"
+#include "framework/Canvas.h"
+#include "framework/Label.h"
+#include "framework/PushButton.h"
+#include "framework/Window.h"
 
 // The start window: the start picture with its caption, a hint, and GO / Quit.
 class wStartup : public fw::Window {

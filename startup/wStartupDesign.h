@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Design.h"
+#include "framework/Design.h"
 
 namespace wStartupDesign {
 

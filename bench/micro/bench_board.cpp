@@ -1,7 +1,7 @@
 // One tick with the repaint it causes, and the board's open step, on the offscreen platform.
-#include "Random.h"
-#include "Window1.h"
 #include "myLib.h"
+#include "Window1.h"
+#include "framework/Random.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

@@ -5,7 +5,6 @@
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDBusMessage>
-#include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
@@ -15,10 +14,9 @@
 #include <QThread>
 #include <QWindow>
 #include <memory>
-#include <optional>
 #include <vector>
 
-namespace fw {
+namespace fw::platform {
 
 namespace {
 
@@ -237,16 +235,6 @@ void watch(Service& service, QDBusConnection& connection)
         [&service](const QString&, const QString&, const QString& newOwner) { ownerChanged(service, newOwner); });
 }
 
-}
-
-void DesktopInhibit::useOnlyARunningSessionBus()
-{
-    // Without a bus, the D-Bus library would start one of its own for the program (through
-    // dbus-launch, where installed) as soon as anything asked for it: a bus nobody else
-    // listens on, a process left behind and files written under the home folder. An address
-    // that names no transport makes every such request fail at once instead.
-    if (!haveSessionBus())
-        qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
 }
 
 void DesktopInhibit::inhibit(QWindow* window, const std::string& reason)

@@ -1,4 +1,4 @@
-#include "DisplayKeeper.h"
+#include "platform/Platform.h"
 #include "DesktopInhibit.h"
 #include "KeepAwakeChannel.h"
 #include "WaylandIdleInhibit.h"
@@ -9,7 +9,7 @@
 
 #include <cstdlib>
 
-namespace fw {
+namespace fw::platform {
 
 namespace {
 
@@ -34,7 +34,7 @@ Extension screenSaverExtension(xcb_connection_t* connection)
         // Answered after the extension query, since the server answers in order.
         const xcb_get_input_focus_cookie_t probe = xcb_get_input_focus(connection);
         xcb_flush(connection);
-        void* answer = x::reply(connection, probe.sequence);
+        void* answer = xReply(connection, probe.sequence);
         if (!answer)
             return Extension::Unanswered;
         std::free(answer);
@@ -55,7 +55,7 @@ KeepAwakeChannel& xChannel()
 // The X server resumes by itself should the program end without asking.
 void suspendXScreenSaver()
 {
-    xcb_connection_t* connection = x::connection();
+    xcb_connection_t* connection = xConnection();
     if (!connection || s_holds == 0 || s_xSuspended)
         return;
     switch (screenSaverExtension(connection)) {
@@ -76,7 +76,7 @@ void suspendXScreenSaver()
 
 void resumeXScreenSaver()
 {
-    xcb_connection_t* connection = x::connection();
+    xcb_connection_t* connection = xConnection();
     if (!connection)
         return;
     xChannel().stop();

@@ -1,4 +1,4 @@
-#include "FramePrefault.h"
+#include "platform/Platform.h"
 
 #include <QBackingStore>
 #include <QEvent>
@@ -6,13 +6,14 @@
 #include <QImage>
 #include <QWidget>
 #include <QWindow>
+#include <thread>
 
 #include <cstdint>
 #include <system_error>
 #include <sys/mman.h>
 #include <unistd.h>
 
-namespace fw {
+namespace fw::platform {
 
 namespace {
 
@@ -23,7 +24,22 @@ bool bufferIsOneImage()
     return platform == QLatin1String("xcb") || platform == QLatin1String("offscreen");
 }
 
-}
+// The helper thread and its join, at the first event that paints into the buffer, resizes it
+// or frees it.
+class FramePrefault : public QObject {
+public:
+    explicit FramePrefault(QWidget& window);
+    ~FramePrefault() override;
+    FramePrefault(const FramePrefault&) = delete;
+    FramePrefault& operator=(const FramePrefault&) = delete;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void finish();
+    std::thread m_worker;
+};
 
 FramePrefault::FramePrefault(QWidget& window)
 {
@@ -82,6 +98,13 @@ bool FramePrefault::eventFilter(QObject*, QEvent* event)
         break;
     }
     return false;
+}
+
+}
+
+std::unique_ptr<QObject> prefaultFirstFrame(QWidget& window)
+{
+    return std::make_unique<FramePrefault>(window);
 }
 
 }

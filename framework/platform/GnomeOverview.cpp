@@ -8,7 +8,7 @@
 #include <QDBusVariant>
 #include <QTimer>
 
-namespace fw {
+namespace fw::platform {
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-namespace fw {
+namespace fw::platform {
 
 // GNOME opens its Activities overview as the session starts, over every window: a full-screen
 // window started at login would stay a thumbnail in it until someone came to press a key. The

@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <cstdio>
 
-namespace fw {
+namespace fw::platform {
 
 KeepAwakeChannel::KeepAwakeChannel(QString name, std::function<void()> tryAgain)
     : m_name(std::move(name))

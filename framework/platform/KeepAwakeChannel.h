@@ -4,7 +4,7 @@
 #include <QTimer>
 #include <functional>
 
-namespace fw {
+namespace fw::platform {
 
 // One way of keeping the display awake (the X server's screen saver, the compositor's idle
 // inhibitor, a desktop service), followed for as long as the display is to be kept awake.

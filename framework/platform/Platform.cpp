@@ -1,6 +1,6 @@
-#include "Platform.h"
-#include "DesktopInhibit.h"
+#include "platform/Platform.h"
 #include "GnomeOverview.h"
+#include "SessionBus.h"
 #include "WaylandActivation.h"
 #include "WaylandClient.h"
 #include "XClient.h"
@@ -9,13 +9,13 @@ namespace fw::platform {
 
 void beforeToolkitStarts()
 {
-    DesktopInhibit::useOnlyARunningSessionBus();
-    wayland::routeLogThroughToolkit();
+    useOnlyARunningSessionBus();
+    routeWaylandLogThroughToolkit();
 }
 
 void beforeToolkitDisconnects()
 {
-    wl_display* display = wayland::display();
+    wl_display* display = waylandDisplay();
     if (!display)
         return;
     // The toolkit's event thread reads the connection once the main thread has prepared a read
@@ -23,7 +23,7 @@ void beforeToolkitDisconnects()
     // stop that thread before it has taken up a read prepared for it, the read is never taken
     // and its frame thread waits for it for ever, and so does the program at exit. A round trip
     // of our own reads alongside it: once it is over, no read is left waiting for that thread.
-    wayland::PrivateQueue(display).roundTrip();
+    WaylandQueue(display).roundTrip();
 }
 
 void askForKeyboard(QWindow* window)
@@ -38,7 +38,7 @@ void fullScreenShown()
 
 bool displaySystemPlacesWindows()
 {
-    return !x::connection() || x::windowManagerRuns();
+    return !xConnection() || windowManagerRuns();
 }
 
 }

@@ -1,9 +1,14 @@
 #pragma once
 
+// The one door to what lies beneath the toolkit: everything the layer asks of the display
+// server, the desktop and the kernel.
+#include <memory>
+#include <string>
+
+class QObject;
+class QWidget;
 class QWindow;
 
-// What the layer asks of the system beneath the toolkit, besides keeping the display awake
-// (DisplayKeeper.h) and preparing a full-screen frame (FramePrefault.h).
 namespace fw::platform {
 
 // Before the toolkit starts: no session bus is asked for unless one runs.
@@ -17,5 +22,32 @@ void fullScreenShown();
 // Whether the display system places full-screen windows itself when screens change: a
 // compositor always does, an X server only through a window manager.
 bool displaySystemPlacesWindows();
+
+// Keeps the display awake while a full-screen window shows, through every channel a desktop
+// listens to: an idle inhibitor on the window's Wayland surface, the desktop's ScreenSaver
+// service and portal on the session bus, and on X the server's own screen saver and display
+// power saving, suspended. A channel the system does not offer is skipped silently; one that
+// does not answer in time, or is lost (a desktop service restarted), is asked again for as
+// long as the hold lasts, and standard error tells its story. Holds are counted; the last
+// release lets blanking resume.
+class DisplayKeeper {
+public:
+    // What the desktop is told while the display is kept awake: the application's words.
+    static void setReason(const std::string& reason);
+    static const std::string& reason();
+    static void hold(QWindow* window);
+    static void release();
+};
+
+// A full-screen window's first frame goes into a buffer of several megabytes (8 MB at
+// 1920x1080, 33 MB at 3840x2160) that the kernel hands over page by page as it is first
+// written: on the first paint, after the window manager has mapped the window. This sizes the
+// buffer when the window is shown and has its pages faulted in on a helper thread, while the
+// window manager frames and maps the window, so the first frame waits for its drawing only.
+// Only the page tables change, never the buffer's contents. The helper is joined before
+// anything paints into the buffer, resizes it or frees it, and when the object returned goes.
+// Nothing is done where the buffer is not one plain image before the first paint (Wayland
+// hands out a buffer per frame) or cannot be prefaulted.
+std::unique_ptr<QObject> prefaultFirstFrame(QWidget& window);
 
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <wayland-client.h>
 
-namespace fw {
+namespace fw::platform {
 
 namespace {
 
@@ -22,10 +22,10 @@ const xdg_activation_token_v1_listener TokenListener = { onToken };
 
 void WaylandActivation::activate(QWindow* window)
 {
-    wl_surface* surface = wayland::surface(window);
+    wl_surface* surface = waylandSurface(window);
     if (!surface || !qEnvironmentVariableIsEmpty("XDG_ACTIVATION_TOKEN"))
         return;
-    wayland::PrivateQueue queue(wayland::display());
+    WaylandQueue queue(waylandDisplay());
     auto* activation = static_cast<xdg_activation_v1*>(queue.bind(&xdg_activation_v1_interface, 1));
     if (!activation)
         return;

@@ -2,7 +2,7 @@
 
 class QWindow;
 
-namespace fw {
+namespace fw::platform {
 
 // Asks a Wayland compositor to give a window the keyboard (the xdg-activation protocol): a
 // full-screen window may come up on an output other than the one that has the focus, and its

@@ -12,7 +12,7 @@
 #include <qpa/qplatformnativeinterface.h>
 #include <wayland-client.h>
 
-namespace fw::wayland {
+namespace fw::platform {
 
 namespace {
 
@@ -53,12 +53,12 @@ void logThroughToolkit(const char* format, va_list arguments)
 
 }
 
-void routeLogThroughToolkit()
+void routeWaylandLogThroughToolkit()
 {
     wl_log_set_handler_client(logThroughToolkit);
 }
 
-wl_display* display()
+wl_display* waylandDisplay()
 {
     if (QGuiApplication::platformName() != QLatin1String("wayland"))
         return nullptr;
@@ -66,16 +66,16 @@ wl_display* display()
     return native ? static_cast<wl_display*>(native->nativeResourceForIntegration("wl_display")) : nullptr;
 }
 
-wl_surface* surface(QWindow* window)
+wl_surface* waylandSurface(QWindow* window)
 {
     // A window has a surface only once the toolkit has made its platform window.
     QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
-    if (!native || !window || !window->handle() || !display())
+    if (!native || !window || !window->handle() || !waylandDisplay())
         return nullptr;
     return static_cast<wl_surface*>(native->nativeResourceForWindow("surface", window));
 }
 
-PrivateQueue::PrivateQueue(wl_display* display)
+WaylandQueue::WaylandQueue(wl_display* display)
     : connection(display)
     , queue(wl_display_create_queue(display))
     , sender(static_cast<wl_display*>(wl_proxy_create_wrapper(display)))
@@ -83,7 +83,7 @@ PrivateQueue::PrivateQueue(wl_display* display)
     wl_proxy_set_queue(reinterpret_cast<wl_proxy*>(sender), queue);
 }
 
-PrivateQueue::~PrivateQueue()
+WaylandQueue::~WaylandQueue()
 {
     wl_proxy_wrapper_destroy(sender);
     wl_display_flush(connection);
@@ -92,7 +92,7 @@ PrivateQueue::~PrivateQueue()
 
 // wl_display_roundtrip_queue() without its unbounded wait. The toolkit's own thread reads the
 // same connection, so events are read the way libwayland asks of several readers.
-bool PrivateQueue::roundTrip()
+bool WaylandQueue::roundTrip()
 {
     bool done = false;
     wl_callback* callback = wl_display_sync(sender);
@@ -119,7 +119,7 @@ bool PrivateQueue::roundTrip()
     return done;
 }
 
-void* PrivateQueue::bind(const wl_interface* interface, unsigned version, bool* answered)
+void* WaylandQueue::bind(const wl_interface* interface, unsigned version, bool* answered)
 {
     Wanted wanted { interface, version };
     wl_registry* registry = wl_display_get_registry(sender);
@@ -136,7 +136,7 @@ void* PrivateQueue::bind(const wl_interface* interface, unsigned version, bool* 
     return wanted.bound;
 }
 
-void PrivateQueue::flush()
+void WaylandQueue::flush()
 {
     wl_display_flush(connection);
 }

@@ -9,22 +9,22 @@ struct wl_interface;
 struct wl_surface;
 class QWindow;
 
-namespace fw::wayland {
+namespace fw::platform {
 
 // libwayland's own messages go through the toolkit's message handler (the program's), not
 // straight to standard error.
-void routeLogThroughToolkit();
+void routeWaylandLogThroughToolkit();
 // The toolkit's connection, or none off Wayland.
-wl_display* display();
+wl_display* waylandDisplay();
 // The window's surface, or none before it has one.
-wl_surface* surface(QWindow* window);
+wl_surface* waylandSurface(QWindow* window);
 
-class PrivateQueue {
+class WaylandQueue {
 public:
-    explicit PrivateQueue(wl_display* display);
-    ~PrivateQueue();
-    PrivateQueue(const PrivateQueue&) = delete;
-    PrivateQueue& operator=(const PrivateQueue&) = delete;
+    explicit WaylandQueue(wl_display* display);
+    ~WaylandQueue();
+    WaylandQueue(const WaylandQueue&) = delete;
+    WaylandQueue& operator=(const WaylandQueue&) = delete;
 
     // Waits, within a bound, until the compositor has answered every request sent so far on
     // this queue, dispatching their events; false when it did not answer in time.

@@ -11,12 +11,12 @@
 #include <memory>
 #include <wayland-client.h>
 
-namespace fw {
+namespace fw::platform {
 
 namespace {
 
 struct State {
-    std::unique_ptr<wayland::PrivateQueue> queue;
+    std::unique_ptr<WaylandQueue> queue;
     zwp_idle_inhibit_manager_v1* manager = nullptr;
     bool managerAbsent = false; // the compositor answered, without the protocol
     zwp_idle_inhibitor_v1* inhibitor = nullptr;
@@ -50,7 +50,7 @@ bool haveManager()
     if (s.manager || s.managerAbsent)
         return s.manager != nullptr;
     if (!s.queue)
-        s.queue = std::make_unique<wayland::PrivateQueue>(wayland::display());
+        s.queue = std::make_unique<WaylandQueue>(waylandDisplay());
     bool answered = false;
     s.manager = static_cast<zwp_idle_inhibit_manager_v1*>(
         s.queue->bind(&zwp_idle_inhibit_manager_v1_interface, 1, &answered));
@@ -67,7 +67,7 @@ bool haveManager()
 // Puts the inhibitor on the window's surface as it is now, if it has one and none stands.
 void standOnSurface()
 {
-    wl_surface* surface = s.window && s.window->isVisible() ? wayland::surface(s.window) : nullptr;
+    wl_surface* surface = s.window && s.window->isVisible() ? waylandSurface(s.window) : nullptr;
     if (!surface || s.inhibitor || !haveManager())
         return;
     s.inhibitor = zwp_idle_inhibit_manager_v1_create_inhibitor(s.manager, surface);
@@ -107,7 +107,7 @@ protected:
 
 bool WaylandIdleInhibit::inhibit(QWindow* window)
 {
-    if (!s.window && window && wayland::display()) {
+    if (!s.window && window && waylandDisplay()) {
         s.window = window;
         s.watch = std::make_unique<SurfaceWatch>();
         window->installEventFilter(s.watch.get());
@@ -120,7 +120,7 @@ void WaylandIdleInhibit::release()
 {
     s.watch.reset(); // leaves the window's filters with it
     s.window = nullptr;
-    if (wayland::display())
+    if (waylandDisplay())
         channel().stop();
     if (s.queue)
         dropInhibitor();

@@ -2,7 +2,7 @@
 
 class QWindow;
 
-namespace fw {
+namespace fw::platform {
 
 // The Wayland idle-inhibit protocol: while an inhibitor stands on a window's surface, the
 // compositor does not blank the screen or lock it for idleness (wlroots compositors such as

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <memory>
 
-namespace fw::x {
+namespace fw::platform {
 
 namespace {
 
@@ -22,7 +22,7 @@ using Reply = std::unique_ptr<T, decltype(&std::free)>;
 template <typename T>
 Reply<T> replyTo(xcb_connection_t* connection, unsigned int sequence)
 {
-    return Reply<T>(static_cast<T*>(reply(connection, sequence)), &std::free);
+    return Reply<T>(static_cast<T*>(xReply(connection, sequence)), &std::free);
 }
 
 // The window a window's _NET_SUPPORTING_WM_CHECK names, or none.
@@ -41,7 +41,7 @@ xcb_window_t checkWindow(xcb_connection_t* connection, xcb_window_t window, xcb_
 
 }
 
-xcb_connection_t* connection()
+xcb_connection_t* xConnection()
 {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         return nullptr;
@@ -49,7 +49,7 @@ xcb_connection_t* connection()
     return x11 ? x11->connection() : nullptr;
 }
 
-void* reply(xcb_connection_t* connection, unsigned int sequence)
+void* xReply(xcb_connection_t* connection, unsigned int sequence)
 {
     const QDeadlineTimer deadline(ServerTimeoutMs);
     void* answer = nullptr;
@@ -67,7 +67,7 @@ void* reply(xcb_connection_t* connection, unsigned int sequence)
 
 bool windowManagerRuns()
 {
-    xcb_connection_t* c = connection();
+    xcb_connection_t* c = xConnection();
     if (!c)
         return false;
     static constexpr char name[] = "_NET_SUPPORTING_WM_CHECK";

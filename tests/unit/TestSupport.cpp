@@ -1,7 +1,7 @@
 #include "TestSupport.h"
-#include "MessageBox.h"
-#include "Random.h"
-#include "Runtime.h"
+#include "framework/MessageBox.h"
+#include "framework/Random.h"
+#include "framework/Runtime.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>

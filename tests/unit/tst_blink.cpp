@@ -1,10 +1,10 @@
 // The living board: the blink timer's tick with scripted and real random sources, what a tick
 // repaints, and the keys on the board.
-#include "Random.h"
-#include "Runtime.h"
+#include "myLib.h"
 #include "TestSupport.h"
 #include "Window1.h"
-#include "myLib.h"
+#include "framework/Random.h"
+#include "framework/Runtime.h"
 
 #include <QElapsedTimer>
 #include <QPaintEvent>

@@ -1,10 +1,10 @@
 // The board window: its construction, the proportional layout, colours by row, the pointer
 // and the menu bar it carries hidden.
 #include "MainMenuBar.h"
-#include "Runtime.h"
+#include "myLib.h"
 #include "TestSupport.h"
 #include "Window1.h"
-#include "myLib.h"
+#include "framework/Runtime.h"
 
 #include <QAction>
 #include <QMenuBar>

@@ -1,18 +1,18 @@
 // The layer's own contracts: construction order, the control registry, failures, quitting,
 // folders, text and key helpers.
-#include "Canvas.h"
-#include "DisplayKeeper.h"
-#include "FolderItem.h"
 #include "KeyString.h"
-#include "Label.h"
-#include "MessageBox.h"
-#include "PushButton.h"
-#include "Rectangle.h"
-#include "Runtime.h"
 #include "TestSupport.h"
-#include "Text.h"
-#include "Timer.h"
-#include "Window.h"
+#include "framework/Canvas.h"
+#include "framework/FolderItem.h"
+#include "framework/Label.h"
+#include "framework/MessageBox.h"
+#include "framework/PushButton.h"
+#include "framework/Rectangle.h"
+#include "framework/Runtime.h"
+#include "framework/Text.h"
+#include "framework/Timer.h"
+#include "framework/Window.h"
+#include "platform/Platform.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -296,7 +296,7 @@ private slots:
     void Runtime_anotherApplicationsNamesAndWordsAreTheOnlyOnesUsed()
     {
         fw::Runtime::describeApplication("Tide Clock", "org.example.TideClock", "Showing the tides");
-        QCOMPARE(fw::DisplayKeeper::reason(), "Showing the tides");
+        QCOMPARE(fw::platform::DisplayKeeper::reason(), "Showing the tides");
         fw::Runtime::dispatch([] { throw fw::RuntimeException("The moon is missing."); });
         fw::Runtime::runEventLoop();
         QCOMPARE(m_env->messages().size(), 1u);

@@ -1,15 +1,15 @@
 // The start picture: stretched over the whole canvas, read once, and every bad file leaving
 // a working start window with a blank canvas.
 #include "App.h"
-#include "Graphics.h"
 #include "MainMenuBar.h"
-#include "Resources.h"
-#include "Runtime.h"
+#include "myLib.h"
 #include "TestSupport.h"
 #include "VQ1.h"
 #include "Window1.h"
-#include "myLib.h"
 #include "wStartup.h"
+#include "framework/Graphics.h"
+#include "framework/Resources.h"
+#include "framework/Runtime.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,9 +1,9 @@
 // The layer where it meets the system beneath the toolkit: the desktop's answers on the
 // session bus, the full-screen frame's helper thread.
 #include "DesktopInhibit.h"
-#include "Runtime.h"
 #include "TestSupport.h"
-#include "Window.h"
+#include "framework/Runtime.h"
+#include "framework/Window.h"
 
 #include <QApplication>
 #include <QBackingStore>
@@ -196,18 +196,18 @@ private slots:
         QVERIFY2(portal.waitForLine("ready") == "ready", qPrintable(portal.lines.join('\n')));
 
         // Answered 100 ms late, within the release's wait: given back before release returns.
-        fw::DesktopInhibit::inhibit(nullptr, "testing");
-        fw::DesktopInhibit::release();
+        fw::platform::DesktopInhibit::inhibit(nullptr, "testing");
+        fw::platform::DesktopInhibit::release();
         QVERIFY2(!saver.waitForLine("UnInhibit 42").isEmpty(), qPrintable(saver.lines.join('\n')));
 
         // Answered 400 ms late: past the release's wait, and after the next hold asked again.
-        fw::DesktopInhibit::inhibit(nullptr, "testing");
-        fw::DesktopInhibit::release();
-        fw::DesktopInhibit::inhibit(nullptr, "testing");
+        fw::platform::DesktopInhibit::inhibit(nullptr, "testing");
+        fw::platform::DesktopInhibit::release();
+        fw::platform::DesktopInhibit::inhibit(nullptr, "testing");
         saver.runEvents(3000, "answered 44");
         saver.runEvents(200);
         QCOMPARE(saver.lines.filter("UnInhibit"), QStringList({ "UnInhibit 42", "UnInhibit 43" }));
-        fw::DesktopInhibit::release();
+        fw::platform::DesktopInhibit::release();
         QVERIFY2(!saver.waitForLine("UnInhibit 44").isEmpty(), qPrintable(saver.lines.join('\n')));
         saver.runEvents(200);
         QCOMPARE(saver.lines.filter("UnInhibit"), QStringList({ "UnInhibit 42", "UnInhibit 43", "UnInhibit 44" }));

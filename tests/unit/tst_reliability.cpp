@@ -1,12 +1,12 @@
 // Reliability in one process: random key strings through the key translation and the board's
 // key handler, and a simulated day of ticks with their repaints.
 #include "KeyString.h"
-#include "Random.h"
-#include "Runtime.h"
-#include "TestSupport.h"
-#include "Text.h"
-#include "Window1.h"
 #include "myLib.h"
+#include "TestSupport.h"
+#include "Window1.h"
+#include "framework/Random.h"
+#include "framework/Runtime.h"
+#include "framework/Text.h"
 
 #include <QRandomGenerator>
 #include <QTest>

@@ -2,12 +2,12 @@
 // and what the program does when it cannot have one.
 #include "App.h"
 #include "MainMenuBar.h"
-#include "Runtime.h"
+#include "myLib.h"
 #include "Startup.h"
 #include "TestSupport.h"
 #include "Window1.h"
-#include "myLib.h"
 #include "wStartup.h"
+#include "framework/Runtime.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,11 +1,11 @@
 // The start window: what it shows, and GO / Quit by mouse, keys and menu.
 #include "App.h"
 #include "MainMenuBar.h"
-#include "Runtime.h"
+#include "myLib.h"
 #include "TestSupport.h"
 #include "Window1.h"
-#include "myLib.h"
 #include "wStartup.h"
+#include "framework/Runtime.h"
 
 #include <QAction>
 #include <QFontInfo>
