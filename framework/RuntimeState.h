@@ -53,7 +53,7 @@ void forgetDecidedStatus();
 void watchToolkitMessages();
 void toolkitStarted();
 
-// The window list tells the runtime, with its first window, how every window leaves the screen
+// The window list tells the runtime, once made, how every window leaves the screen
 // at once (a failure nobody handled) and how they are all destroyed (shut-down, tests).
 void registerWindowList(void (*leaveScreen)(), void (*destroyAll)());
 

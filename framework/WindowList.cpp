@@ -15,11 +15,25 @@ namespace {
 
 constexpr int ReturnMemoryAfterMs = 1000;
 
+// At a failure nobody handled, a full-screen window that stays on top would hide the message:
+// every window goes from the screen now, with its hidden pointer.
+void leaveScreen()
+{
+    for (Window* window : Window::openWindows()) {
+        window->widget()->unsetCursor();
+        window->Close();
+    }
+}
+
 // The layer holds every open window. Like the runtime's state, the list outlives static
-// destruction; shut-down empties it.
+// destruction; shut-down empties it. The runtime learns what the list does for it when the
+// list is first asked for, before any window exists.
 std::vector<std::unique_ptr<Window>>& openList()
 {
-    static auto* windows = new std::vector<std::unique_ptr<Window>>;
+    static auto* windows = [] {
+        registerWindowList(leaveScreen, Window::destroyAll);
+        return new std::vector<std::unique_ptr<Window>>;
+    }();
     return *windows;
 }
 
@@ -44,22 +58,10 @@ private:
     std::unique_ptr<Window> m_window;
 };
 
-// At a failure nobody handled, a full-screen window that stays on top would hide the message:
-// every window goes from the screen now, with its hidden pointer.
-void leaveScreen()
-{
-    for (Window* window : Window::openWindows()) {
-        window->widget()->unsetCursor();
-        window->Close();
-    }
-}
-
 }
 
 void Window::adopt(std::unique_ptr<Window> window)
 {
-    static const bool known = (registerWindowList(leaveScreen, destroyAll), true);
-    (void)known;
     openList().push_back(std::move(window));
 }
 
