@@ -72,6 +72,7 @@ def main():
     parser.add_argument("build")
     options = parser.parse_args()
     build = os.path.abspath(options.build)
+    os.environ.setdefault("VQ_X_EVENTS", os.path.join(build, "tests", "x_events"))
     binary = os.path.join(build, "velquarin-control-board")
     helpers = [os.path.join(build, "tests", name) for name in ("fake_screensaver", "fake_portal")]
 
