@@ -18,26 +18,9 @@ bool isScalarValue(Integer code)
 
 std::string Chr(Integer code)
 {
-    if (!isScalarValue(code))
-        code = ReplacementCharacter;
-    std::string out;
-    auto c = static_cast<std::uint32_t>(code);
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return out;
+    // A code that names no character gives U+FFFD.
+    const char32_t c = isScalarValue(code) ? static_cast<char32_t>(code) : ReplacementCharacter;
+    return QString::fromUcs4(&c, 1).toStdString();
 }
 
 Integer Asc(const std::string& text)
