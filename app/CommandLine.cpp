@@ -18,6 +18,9 @@ coloured blocks that blink at random until Escape.
       --go           show the board at once, without the start window
       --screen NAME  show on the screen NAME, as the display system names it
                      (an output such as HDMI-1); on Wayland only the board
+      --console      show on the Linux console it is started from, with no
+                     desktop (through the kernel's mode setting); --screen
+                     then names a connector such as HDMI-A-1
 
 Keys: Return or Enter opens the board; Escape, or Ctrl+Q, ends the program.
 Exit status: 0 when the user quits, 64 for a wrong command line, 69 without
@@ -121,8 +124,9 @@ CommandLine readCommandLine(int argc, char** argv)
     const QCommandLineOption version(QStringList { "v", "version" });
     const QCommandLineOption go("go");
     const QCommandLineOption screen("screen", QString(), "NAME");
+    const QCommandLineOption console("console");
     QCommandLineParser parser;
-    parser.addOptions({ help, version, go, screen });
+    parser.addOptions({ help, version, go, screen, console });
     const bool parsed = parser.parse(arguments);
 
     // Help and version win over anything else on the line, as they always have.
@@ -156,6 +160,7 @@ CommandLine readCommandLine(int argc, char** argv)
 
     CommandLine line;
     line.go = parser.isSet(go);
+    line.console = parser.isSet(console);
     if (parser.isSet(screen)) {
         // "--screen --go" is a forgotten name, not a screen called "--go".
         const QString name = parser.value(screen);

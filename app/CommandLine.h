@@ -10,6 +10,7 @@ inline constexpr int UsageStatus = 64;
 struct CommandLine {
     bool go = false; // no start window: the board at once
     std::string screen; // the screen to show on, by the name the display system gives it
+    bool console = false; // on the Linux console, with no display server
     // Set when the program ends at once: the text for standard output or, with a non-zero
     // status, standard error.
     bool endNow = false;

@@ -4,6 +4,24 @@
 #include "framework/Screens.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* Program = "velquarin-control-board";
+
+int noSuchScreen(const std::string& screen, const std::vector<std::string>& screens)
+{
+    std::string names;
+    for (const std::string& name : screens)
+        names += (names.empty() ? "" : ", ") + escapedForTerminal(name);
+    std::fprintf(stderr, "%s: there is no screen named '%s'; the screens are: %s\n", Program,
+        escapedForTerminal(screen).c_str(), names.c_str());
+    return UsageStatus;
+}
+
+}
 
 int main(int argc, char** argv)
 {
@@ -13,14 +31,20 @@ int main(int argc, char** argv)
         return options.status;
     }
     setCommandLine(options);
+    fw::Runtime::adviseWithoutDisplay("start it inside a desktop session, or on a Linux console with --console");
+    if (options.console) {
+        const fw::ConsoleUse console = fw::useConsole(options.screen);
+        if (console.result == fw::ConsoleUse::UnknownScreen)
+            return noSuchScreen(options.screen, console.screens);
+        if (!console.message.empty())
+            std::fprintf(stderr, "%s: %s\n", Program, console.message.c_str());
+        if (console.result == fw::ConsoleUse::CannotStart)
+            return fw::CannotStartStatus;
+    }
     fw::Runtime::bringUp(argc, argv);
-    if (!options.screen.empty() && !fw::useScreen(options.screen)) {
-        std::string names;
-        for (const std::string& name : fw::screenNames())
-            names += (names.empty() ? "" : ", ") + escapedForTerminal(name);
-        std::fprintf(stderr, "velquarin-control-board: there is no screen named '%s'; the screens are: %s\n",
-            escapedForTerminal(options.screen).c_str(), names.c_str());
-        fw::Runtime::quit(UsageStatus);
+    if (!options.console && !options.screen.empty() && !fw::useScreen(options.screen)) {
+        const int status = noSuchScreen(options.screen, fw::screenNames());
+        fw::Runtime::quit(status);
         return fw::Runtime::shutDown();
     }
     Main();

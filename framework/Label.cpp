@@ -5,8 +5,68 @@
 
 namespace fw {
 
+namespace {
+
+// A single line shows whole in the label's width: where the platform's font is wider than the
+// one the window was laid out with (DejaVu Sans alone, as on a console with no desktop), the
+// text is drawn a little smaller rather than cut. The font asked for is kept, so that the text
+// grows back where there is room again.
+class FittingLabel : public QLabel {
+public:
+    FittingLabel()
+        : m_asked(font())
+    {
+    }
+
+    const QFont& askedFont() const { return m_asked; }
+
+    void setAskedFont(const QFont& font)
+    {
+        m_asked = font;
+        fit();
+    }
+
+    void fit()
+    {
+        QFont font = m_asked;
+        const int room = contentsRect().width();
+        const bool pixels = font.pixelSize() > 0;
+        const qreal size = pixels ? font.pixelSize() : font.pointSizeF();
+        for (int step = 1; !wordWrap() && room > 0 && step <= 8
+             && QFontMetrics(font, this).horizontalAdvance(text()) > room;
+             ++step) {
+            if (pixels)
+                font.setPixelSize(qMax(1, qRound(size * (1 - 0.05 * step))));
+            else
+                font.setPointSizeF(size * (1 - 0.05 * step));
+        }
+        if (font != QLabel::font())
+            QLabel::setFont(font);
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QLabel::resizeEvent(event);
+        fit();
+    }
+
+private:
+    QFont m_asked;
+};
+
+template <class Change>
+void changeAskedFont(FittingLabel* label, Change change)
+{
+    QFont font = label->askedFont();
+    change(font);
+    label->setAskedFont(font);
+}
+
+}
+
 Label::Label(ControlHost& owner)
-    : RectControl(owner, new QLabel)
+    : RectControl(owner, new FittingLabel)
 {
     widgetAs<QLabel>()->setTextFormat(Qt::PlainText);
     setTextAlign(Alignment::Default);
@@ -19,7 +79,8 @@ std::string Label::Text() const
 
 void Label::setText(const std::string& text)
 {
-    widgetAs<QLabel>()->setText(QString::fromStdString(text));
+    widgetAs<FittingLabel>()->setText(QString::fromStdString(text));
+    widgetAs<FittingLabel>()->fit();
 }
 
 void Label::setTextAlign(Alignment align)
@@ -39,17 +100,18 @@ void Label::setTextColor(Color color)
 
 void Label::setTextSize(double size)
 {
-    changeFont(widget(), [size](QFont& font) { applyTextSize(font, size); });
+    changeAskedFont(widgetAs<FittingLabel>(), [size](QFont& font) { applyTextSize(font, size); });
 }
 
 void Label::setBold(bool bold)
 {
-    changeFont(widget(), [bold](QFont& font) { font.setBold(bold); });
+    changeAskedFont(widgetAs<FittingLabel>(), [bold](QFont& font) { font.setBold(bold); });
 }
 
 void Label::setMultiline(bool multiline)
 {
-    widgetAs<QLabel>()->setWordWrap(multiline);
+    widgetAs<FittingLabel>()->setWordWrap(multiline);
+    widgetAs<FittingLabel>()->fit();
 }
 
 void Label::setSelectable(bool selectable)
@@ -69,7 +131,7 @@ void Label::applyDesign(const LabelDesign& design)
     setText(design.Text);
     setTextAlign(design.TextAlign);
     setTextColor(design.TextColor);
-    changeFont(widget(), [&design](QFont& font) { applyTextStyle(font, design.style); });
+    changeAskedFont(widgetAs<FittingLabel>(), [&design](QFont& font) { applyTextStyle(font, design.style); });
     setMultiline(design.Multiline);
     setSelectable(design.Selectable);
     setTransparent(design.Transparent);

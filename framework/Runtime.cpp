@@ -54,10 +54,20 @@ void Runtime::bringUp(int argc, char** argv)
     s_argc = 1;
     s.ownApplication = std::make_unique<QApplication>(s_argc, s_argv);
     toolkitStarted();
+    if (platform::onConsole()) {
+        s.consoleBackdrop = platform::consoleToolkitStarted();
+        // The toolkit's console support ends the process on SIGTERM and SIGINT itself.
+        takeTerminationSignals();
+    }
     // Windows come and go under the program's control; the last one closing is no reason
     // to end (a failure ends the run through its own path).
     QApplication::setQuitOnLastWindowClosed(false);
     readTerminationSignals();
+}
+
+void Runtime::adviseWithoutDisplay(const std::string& advice)
+{
+    runtimeState().noDisplayAdvice = advice;
 }
 
 int Runtime::shutDown()
@@ -70,10 +80,12 @@ int Runtime::shutDown()
     for (auto it = s.cleanups.rbegin(); it != s.cleanups.rend(); ++it)
         (*it)();
     s.cleanups.clear();
+    s.consoleBackdrop.reset();
     if (s.ownApplication)
         platform::beforeToolkitDisconnects();
     s.ownApplication.reset();
     releaseTerminationSignals();
+    platform::giveConsoleBack();
     return s.status;
 }
 

@@ -21,6 +21,9 @@ public:
     // Creates the toolkit's application unless one exists (tests make their own). Command
     // line arguments are not passed on; the program's name is taken for its messages.
     static void bringUp(int argc, char** argv);
+    // What the one line said when there is no display to connect to advises instead of
+    // starting the program inside a desktop session.
+    static void adviseWithoutDisplay(const std::string& advice);
     // Closes every window, drops the application object and returns the exit status.
     static int shutDown();
 

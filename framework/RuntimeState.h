@@ -15,9 +15,11 @@ namespace fw {
 struct RuntimeState {
     std::unique_ptr<QApplication> ownApplication;
     std::unique_ptr<Application> application;
+    std::unique_ptr<QObject> consoleBackdrop; // on the Linux console, what lies under every window
     std::vector<std::function<void()>> cleanups;
     std::string programName; // for messages on standard error
     std::string applicationName; // the name users see
+    std::string noDisplayAdvice = "start it inside a desktop session";
     bool quit = false;
     int status = 0;
     bool inEventLoop = false;
@@ -40,6 +42,8 @@ RuntimeState& runtimeState();
 
 // Termination signals (TerminationSignals.cpp): caught from bring-up, read by the event loop.
 void catchTerminationSignals();
+// The same handlers again, over any that the toolkit set for itself meanwhile.
+void takeTerminationSignals();
 void readTerminationSignals();
 void releaseTerminationSignals();
 // Nothing waits for the user any more: the rest of the quit ends within a bound of its own.

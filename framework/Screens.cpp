@@ -1,5 +1,6 @@
 #include "framework/Screens.h"
 #include "ScreenChoice.h"
+#include "platform/Platform.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -41,6 +42,16 @@ QScreen* chosenScreen()
 {
     // Looked up by name each time: screens come and go while the program runs.
     return s_chosen.isEmpty() ? nullptr : screenNamed(s_chosen);
+}
+
+ConsoleUse useConsole(const std::string& screen)
+{
+    const platform::ConsoleStart start = platform::prepareConsole(screen);
+    ConsoleUse use;
+    use.result = static_cast<ConsoleUse::Result>(start.result);
+    use.message = start.result == platform::ConsoleStart::CannotStart ? start.problem : start.warning;
+    use.screens = start.screens;
+    return use;
 }
 
 double largestDevicePixelRatio()

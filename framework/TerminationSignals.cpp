@@ -7,6 +7,7 @@
 // from a signal is bounded too, once nothing waits for the user: the toolkit takes leave of a
 // display server that has stopped answering by waiting for it for ever.
 #include "RuntimeState.h"
+#include "platform/Platform.h"
 
 #include <QSocketNotifier>
 #include <cerrno>
@@ -29,6 +30,7 @@ bool s_catchesInterrupt = false;
 
 [[noreturn]] void endNow()
 {
+    platform::giveConsoleBack();
     ::_exit(s_decided != 0 ? s_decided - 1 : 128 + s_firstSignal);
 }
 
@@ -87,6 +89,14 @@ void catchTerminationSignals()
 {
     if (::pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
+    s_catchesInterrupt = !ignoredAtStart(SIGINT);
+    takeTerminationSignals();
+}
+
+void takeTerminationSignals()
+{
+    if (s_signalPipe[0] < 0)
+        return;
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
@@ -98,10 +108,11 @@ void catchTerminationSignals()
     sigset_t termination;
     sigemptyset(&termination);
     sigaddset(&termination, SIGTERM);
-    s_catchesInterrupt = !ignoredAtStart(SIGINT);
     if (s_catchesInterrupt) {
         ::sigaction(SIGINT, &action, nullptr);
         sigaddset(&termination, SIGINT);
+    } else {
+        std::signal(SIGINT, SIG_IGN);
     }
     ::sigaction(SIGTERM, &action, nullptr);
     struct sigaction bound {};

@@ -6,6 +6,7 @@
 // Wayland, D-Bus).
 #include "RuntimeState.h"
 #include "framework/Runtime.h"
+#include "platform/Platform.h"
 
 #include <atomic>
 #include <cstdio>
@@ -32,6 +33,8 @@ std::vector<HeldMessage> s_held;
 // platform said it could not reach it.
 bool noDisplay()
 {
+    if (platform::onConsole())
+        return false;
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return true;
     const std::lock_guard lock(s_heldLock);
@@ -49,7 +52,7 @@ void onToolkitMessage(QtMsgType type, const QMessageLogContext& context, const Q
         if (s_startingUp && noDisplay()) {
             // The toolkit's own lines would only say the same.
             std::fprintf(stderr, "%s: no display to connect to (DISPLAY and WAYLAND_DISPLAY are unset or unreachable); "
-                                 "start it inside a desktop session\n", program);
+                                 "%s\n", program, runtimeState().noDisplayAdvice.c_str());
         } else {
             std::fprintf(stderr, "%s: cannot go on: %s\n", program, qPrintable(message.section(QLatin1Char('\n'), 0, 0)));
             const std::lock_guard lock(s_heldLock);
@@ -57,6 +60,7 @@ void onToolkitMessage(QtMsgType type, const QMessageLogContext& context, const Q
                 std::fprintf(stderr, "  %s\n", qPrintable(held.text));
         }
         std::fflush(stderr);
+        platform::giveConsoleBack();
         std::_Exit(s_startingUp ? CannotStartStatus : UnhandledFailureStatus);
     }
     const QString category = QString::fromLatin1(context.category ? context.category : "");

@@ -36,10 +36,11 @@ install_and_run() {
     python3 "$root/tests/e2e/test_package.py" "$root/build/deb/$1/velquarin-control-board_"*"_$1.deb" ${2:-}
 }
 
-stage "amd64: source and binary packages with the unit tests; end-to-end tests on that build"
+stage "amd64: source and binary packages with the unit tests; end-to-end tests on that build and on a console"
 build=$(package amd64) || status=1
 (cd "$build" && ctest --output-on-failure -j "$jobs" -L e2e) || status=1
 install_and_run amd64 || status=1
+python3 "$root/tests/e2e/test_console.py" "$root/build/deb/amd64/velquarin-control-board_"*"_amd64.deb" || status=1
 
 stage "Sanitizer build (ASan, UBSan): unit and widget tests"
 cmake -S "$root" -B "$root/build/asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVQ_SANITIZE=ON >/dev/null

@@ -4,6 +4,7 @@
 // server, the desktop and the kernel.
 #include <memory>
 #include <string>
+#include <vector>
 
 class QObject;
 class QWidget;
@@ -22,6 +23,24 @@ void fullScreenShown();
 // Whether the display system places full-screen windows itself when screens change: a
 // compositor always does, an X server only through a window manager.
 bool displaySystemPlacesWindows();
+
+// The Linux console the program was started from, with no display server: before the toolkit
+// starts, its platform for the console is chosen (unless QT_QPA_PLATFORM names one) and the
+// screen named (a connector such as HDMI-A-1) made the only one; the terminal goes into
+// graphics mode until giveConsoleBack().
+struct ConsoleStart {
+    enum Result { Ready, UnknownScreen, CannotStart } result = Ready;
+    std::string problem; // CannotStart: why, in one line
+    std::string warning; // Ready: what the user should know, in one line
+    std::vector<std::string> screens; // UnknownScreen: the connected ones
+};
+ConsoleStart prepareConsole(const std::string& screen);
+bool onConsole();
+// Once the toolkit has started on the console: what the platform needs there for the whole
+// run, to be destroyed before the toolkit.
+std::unique_ptr<QObject> consoleToolkitStarted();
+// The terminal back in the mode it had, with its keyboard as it was. Safe in a signal handler.
+void giveConsoleBack() noexcept;
 
 // Keeps the display awake while a full-screen window shows, through every channel a desktop
 // listens to: an idle inhibitor on the window's Wayland surface, the desktop's ScreenSaver

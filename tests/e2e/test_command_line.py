@@ -11,7 +11,7 @@ from checks import BoardChecks  # noqa: E402
 from xsession import LineReader, XSession  # noqa: E402
 
 NO_DISPLAY = ("velquarin-control-board: no display to connect to (DISPLAY and WAYLAND_DISPLAY are unset or "
-              "unreachable); start it inside a desktop session\n")
+              "unreachable); start it inside a desktop session, or on a Linux console with --console\n")
 
 
 def options_in(text):
@@ -32,7 +32,8 @@ class CommandLine(BoardChecks, unittest.TestCase):
         result = self.run_without_display("--help")
         self.assertEqual((result.returncode, result.stderr), (0, ""))
         self.assertTrue(result.stdout.startswith("Usage: velquarin-control-board [OPTION]..."), result.stdout)
-        self.assertEqual(options_in(result.stdout), {"-h", "--help", "-v", "--version", "--go", "--screen"})
+        self.assertEqual(options_in(result.stdout), {"-h", "--help", "-v", "--version", "--go", "--screen",
+                                                   "--console"})
         for option in ("-v", "--version"):
             result = self.run_without_display(option)
             self.assertEqual((result.returncode, result.stdout, result.stderr),

@@ -46,7 +46,7 @@ class Package(BoardChecks, unittest.TestCase):
         self.assertTrue(deb.endswith("_%s.deb" % architecture.strip()), (deb, architecture))
         fields = subprocess.run(["dpkg-deb", "-f", deb, "Depends"], capture_output=True, text=True).stdout
         for library in ("libqt6widgets6", "libqt6gui6", "libqt6core6", "libqt6dbus6", "libxcb-screensaver0",
-                        "libwayland-client0", "qt6-qpa-plugins", "qt6-wayland", "qt6-base-abi (= 6."):
+                        "libwayland-client0", "qt6-qpa-plugins", "qt6-wayland", "libqt6opengl6", "qt6-base-abi (= 6."):
             self.assertIn(library, fields)
 
         before = set(subprocess.run(["dpkg-query", "-W", "-f=${binary:Package}\\n"], capture_output=True,

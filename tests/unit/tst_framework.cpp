@@ -203,6 +203,14 @@ private slots:
         QCOMPARE(label->textFormat(), Qt::PlainText);
         QCOMPARE(text.Text(), "press <esc> to <b>quit</b>");
         text.setTextSize(30);
+        text.setWidth(1000);
+        QCOMPARE(label->font().pixelSize(), 30);
+        // A single line that a wider font would cut is drawn smaller instead, whole.
+        const int wide = QFontMetrics(label->font()).horizontalAdvance(label->text());
+        text.setWidth(wide * 9 / 10);
+        QVERIFY(label->font().pixelSize() < 30);
+        QVERIFY(QFontMetrics(label->font()).horizontalAdvance(label->text()) <= label->contentsRect().width());
+        text.setWidth(1000);
         QCOMPARE(label->font().pixelSize(), 30);
     }
 

@@ -1,0 +1,276 @@
+// The Linux console with no display server: the program draws through the kernel's mode
+// setting (KMS) and reads the keys through libinput. The toolkit has two platforms for it:
+// eglfs, which composes its windows with OpenGL on a GBM surface and flips whole frames, and
+// linuxfb, which draws into DRM dumb buffers (or, without KMS, into the frame buffer device).
+// eglfs is taken where its plug-in is installed and OpenGL renders on the card itself; else
+// linuxfb.
+#include "platform/Platform.h"
+#include "ConsoleDevices.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QWidget>
+#include <QFileInfo>
+#include <QLibraryInfo>
+#include <QTemporaryFile>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <linux/kd.h>
+#include <memory>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace fw::platform {
+
+namespace {
+
+// The console's terminal as it was before the program took it; given back at every exit.
+int s_tty = -1;
+int s_textMode = KD_TEXT;
+long s_keyboardMode = K_UNICODE;
+volatile sig_atomic_t s_taken = 0;
+bool s_onConsole = false;
+std::unique_ptr<QTemporaryFile> s_screenConfig;
+
+bool pluginInstalled(const QString& relative)
+{
+    return QFileInfo::exists(QLibraryInfo::path(QLibraryInfo::PluginsPath) + QLatin1Char('/') + relative);
+}
+
+// Whether EGL starts on the card through GBM, as eglfs will ask it to, with a driver that
+// renders on the card's own engine: Mesa's libraries installed with a driver for it. Where
+// Mesa would render in software (a card without a 3D engine, such as most virtual machines'),
+// composing windows in OpenGL costs more than copying them. The libraries stay loaded.
+bool eglRendersOnCard(const std::string& card)
+{
+    using GbmCreate = void* (*)(int);
+    using GbmDestroy = void (*)(void*);
+    using GetProc = void* (*)(const char*);
+    using GetDisplay = void* (*)(unsigned, void*, const int*);
+    using Initialize = unsigned (*)(void*, int*, int*);
+    using Terminate = unsigned (*)(void*);
+    using DriverName = const char* (*)(void*);
+    void* gbm = dlopen("libgbm.so.1", RTLD_NOW | RTLD_GLOBAL);
+    void* egl = dlopen("libEGL.so.1", RTLD_NOW | RTLD_GLOBAL);
+    if (!gbm || !egl)
+        return false;
+    const auto create = reinterpret_cast<GbmCreate>(dlsym(gbm, "gbm_create_device"));
+    const auto destroy = reinterpret_cast<GbmDestroy>(dlsym(gbm, "gbm_device_destroy"));
+    const auto getProc = reinterpret_cast<GetProc>(dlsym(egl, "eglGetProcAddress"));
+    const auto initialize = reinterpret_cast<Initialize>(dlsym(egl, "eglInitialize"));
+    const auto terminate = reinterpret_cast<Terminate>(dlsym(egl, "eglTerminate"));
+    if (!create || !destroy || !getProc || !initialize || !terminate)
+        return false;
+    const auto getDisplay = reinterpret_cast<GetDisplay>(getProc("eglGetPlatformDisplayEXT"));
+    const int fd = ::open(card.c_str(), O_RDWR | O_CLOEXEC);
+    if (!getDisplay || fd < 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    bool started = false;
+    if (void* device = create(fd)) {
+        constexpr unsigned PlatformGbm = 0x31D7; // EGL_PLATFORM_GBM_KHR
+        if (void* display = getDisplay(PlatformGbm, device, nullptr)) {
+            int major = 0;
+            int minor = 0;
+            if (initialize(display, &major, &minor) != 0) {
+                // EGL_MESA_query_driver names the driver; a software one is swrast or kms_swrast.
+                const auto driverName = reinterpret_cast<DriverName>(getProc("eglGetDisplayDriverName"));
+                const char* driver = driverName ? driverName(display) : nullptr;
+                started = driver && !std::strstr(driver, "swrast");
+                terminate(display);
+            }
+        }
+        destroy(device);
+    }
+    ::close(fd);
+    return started;
+}
+
+// A question asked of libraries that tell their answers on standard error too (Mesa's loader
+// naming the drivers it did not find): the answer is the program's to give. Before the
+// toolkit starts, nothing else writes there.
+template <class Question>
+bool quietly(Question question)
+{
+    std::fflush(stderr);
+    const int saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    const int nothing = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved >= 0 && nothing >= 0)
+        ::dup2(nothing, STDERR_FILENO);
+    const bool answer = question();
+    if (saved >= 0 && nothing >= 0)
+        ::dup2(saved, STDERR_FILENO);
+    for (const int fd : { saved, nothing }) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    return answer;
+}
+
+// Only the chosen output shows, on the chosen card; the card's other outputs are switched off.
+bool writeScreenConfig(const DrmCard& card, const std::string& output)
+{
+    s_screenConfig = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/velquarin-kms-XXXXXX.json"));
+    if (!s_screenConfig->open())
+        return false;
+    QByteArray json = "{\"device\": \"" + QByteArray::fromStdString(card.device) + "\", \"hwcursor\": false, \"outputs\": [";
+    bool first = true;
+    for (const DrmOutput& other : card.outputs) {
+        const QByteArray mode = other.name == output ? "preferred" : "off";
+        json += QByteArray(first ? "" : ", ") + "{\"name\": \"" + QByteArray::fromStdString(other.toolkitName)
+            + "\", \"mode\": \"" + mode + "\"}";
+        first = false;
+    }
+    json += "]}\n";
+    if (s_screenConfig->write(json) != json.size() || !s_screenConfig->flush())
+        return false;
+    qputenv("QT_QPA_EGLFS_KMS_CONFIG", s_screenConfig->fileName().toLocal8Bit());
+    return true;
+}
+
+// The console's terminal, in graphics mode while the program draws: the kernel neither draws
+// its text and cursor nor blanks it. Its keyboard mode is kept to give back.
+void takeTerminal()
+{
+    const int tty = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
+    int mode = KD_TEXT;
+    long keyboard = K_UNICODE;
+    if (tty < 0 || ::ioctl(tty, KDGETMODE, &mode) != 0 || ::ioctl(tty, KDGKBMODE, &keyboard) != 0) {
+        if (tty >= 0)
+            ::close(tty);
+        return; // not a virtual terminal (a serial line, ssh): nothing of it to take
+    }
+    s_tty = tty;
+    s_textMode = mode;
+    s_keyboardMode = keyboard;
+    s_taken = 1;
+    ::ioctl(s_tty, KDSETMODE, KD_GRAPHICS);
+}
+
+}
+
+ConsoleStart prepareConsole(const std::string& screen)
+{
+    ConsoleStart start;
+    const bool platformSet = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    const std::vector<DrmCard> cards = drmCards();
+    const DrmCard* card = nullptr;
+    std::string output;
+    for (const DrmCard& candidate : cards) {
+        for (const DrmOutput& connected : candidate.outputs) {
+            if (!connected.connected || (!screen.empty() && connected.name != screen))
+                continue;
+            if (!card) {
+                card = &candidate;
+                output = connected.name;
+            }
+        }
+    }
+    if (!screen.empty() && !card) {
+        start.result = ConsoleStart::UnknownScreen;
+        for (const DrmCard& candidate : cards) {
+            for (const DrmOutput& connected : candidate.outputs) {
+                if (connected.connected)
+                    start.screens.push_back(connected.name);
+            }
+        }
+        return start;
+    }
+    const bool frameBuffer = QFileInfo::exists(QStringLiteral("/dev/fb0"));
+    if (!card && !frameBuffer && !platformSet) {
+        start.result = ConsoleStart::CannotStart;
+        start.problem = "no screen to show on: the kernel offers no display with a screen connected "
+                        "(no KMS driver loaded, or nothing plugged in) and no frame buffer device";
+        return start;
+    }
+    if (const std::string groups = missingGroups(card ? card->device : std::string("/dev/fb0"),
+            card ? card->renderNode : std::string());
+        !groups.empty()) {
+        start.result = ConsoleStart::CannotStart;
+        start.problem = "no permission to use the console's screen and keyboard: the user is not in the group"
+            + std::string(groups.find(',') == std::string::npos ? " " : "s ") + groups
+            + " (as root: usermod -aG " + groups + " USER, then log in again)";
+        return start;
+    }
+    if (card && heldByAnother(card->device)) {
+        start.result = ConsoleStart::CannotStart;
+        start.problem = "the screen is held by another program (a desktop or another board runs on "
+            + card->device + ")";
+        return start;
+    }
+    const bool configSet = !qEnvironmentVariableIsEmpty("QT_QPA_EGLFS_KMS_CONFIG")
+        || !qEnvironmentVariableIsEmpty("QT_QPA_KMS_CONFIG");
+    if (card && !configSet)
+        writeScreenConfig(*card, output);
+    if (!platformSet) {
+        if (card) {
+            if (pluginInstalled(QStringLiteral("platforms/libqeglfs.so"))
+                && pluginInstalled(QStringLiteral("egldeviceintegrations/libqeglfs-kms-integration.so"))
+                && quietly([card] { return eglRendersOnCard(card->device); })) {
+                qputenv("QT_QPA_PLATFORM", "eglfs");
+                qputenv("QT_QPA_EGLFS_INTEGRATION", "eglfs_kms");
+            } else {
+                qputenv("QT_QPA_PLATFORM", "linuxfb");
+                qputenv("QT_QPA_FB_DRM", "1");
+            }
+        } else {
+            qputenv("QT_QPA_PLATFORM", "linuxfb");
+        }
+        // The pointer never shows on a board.
+        qputenv("QT_QPA_FB_HIDECURSOR", "1");
+        qputenv("QT_QPA_EGLFS_HIDECURSOR", "1");
+    }
+    if (!keyboardKnownToUdev())
+        start.warning = "udev names no keyboard (is udev running?): keys may not reach the program; "
+                        "end it with a signal (SIGTERM)";
+    takeTerminal();
+    s_onConsole = true;
+    return start;
+}
+
+std::unique_ptr<QObject> consoleToolkitStarted()
+{
+    // The toolkit has read its screen configuration.
+    s_screenConfig.reset();
+    if (QGuiApplication::platformName() != QLatin1String("eglfs"))
+        return nullptr;
+    // eglfs draws every window into the surface of the first one it shows, and takes that
+    // surface down with it: a board opened while the start window still shows, which then
+    // closes, would never be seen. A black window under all others holds the surface for the
+    // whole run.
+    auto backdrop = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint);
+    QPalette black = backdrop->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    backdrop->setPalette(black);
+    backdrop->setAutoFillBackground(true);
+    backdrop->setAttribute(Qt::WA_ShowWithoutActivating);
+    backdrop->showFullScreen();
+    return backdrop;
+}
+
+bool onConsole()
+{
+    return s_onConsole;
+}
+
+void giveConsoleBack() noexcept
+{
+    if (!s_taken)
+        return;
+    s_taken = 0;
+    ::ioctl(s_tty, KDSETMODE, s_textMode);
+    constexpr unsigned long MuteKeyboard = 0x4B51; // KDSKBMUTE
+    ::ioctl(s_tty, MuteKeyboard, 0);
+    ::ioctl(s_tty, KDSKBMODE, s_keyboardMode);
+    // The cursor shown again.
+    constexpr char ShowCursor[] = "\033[?25h";
+    [[maybe_unused]] const auto written = ::write(s_tty, ShowCursor, sizeof ShowCursor - 1);
+}
+
+}

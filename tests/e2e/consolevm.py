@@ -1,0 +1,310 @@
+"""A computer with no desktop, for end-to-end tests on the Linux console: a minimal Debian guest
+made from Debian's packages (mmdebstrap, from this machine's apt sources) with the program's
+package and what it depends on, booted under qemu-system with software emulation.
+
+The guest's root is an initramfs: a base archive, kept under build/vm/ and keyed by what it was
+made from, and a small archive of each boot's own, laid over it, with the package's files and an
+init that starts udev and then runs the shell lines the test sends it on the serial port. The
+screen is read with QMP's screendump, keys typed with its send-key.
+
+Standard library only."""
+import hashlib
+import json
+import os
+import re
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+
+from xsession import PpmImage, wait_for
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+CACHE = os.path.join(ROOT, "build", "vm")
+SOURCES = "/etc/apt/sources.list.d/debian.sources"
+# What the guest carries beside the package: udev, the kernel, and the tools of the init.
+GUEST_PACKAGES = ["udev", "kmod", "procps", "kbd"]
+# Changed whenever Guest.make makes a guest otherwise: guests made before are made anew.
+GUEST_RECIPE = 1
+# The kernel's modules a guest may need; the rest of its tree goes.
+MODULES = ["drivers/gpu", "drivers/video", "drivers/virtio", "drivers/char", "drivers/input", "drivers/i2c",
+           "drivers/tty", "drivers/platform", "drivers/dma-buf", "drivers/base", "lib", "mm", "fs/fuse"]
+MACHINES = {
+    "amd64": {"qemu": "qemu-system-x86_64", "kernel": "linux-image-amd64", "serial": "ttyS0",
+              "machine": ["-M", "pc"], "vga": {"virtio": ["-vga", "none", "-device", "virtio-gpu-pci,id=video0{outputs}"],
+                                                "std": ["-vga", "std"]}},
+    "arm64": {"qemu": "qemu-system-aarch64", "kernel": "linux-image-arm64", "serial": "ttyAMA0",
+              "machine": ["-M", "virt", "-cpu", "cortex-a72"],
+              "vga": {"virtio": ["-device", "virtio-gpu-pci,id=video0{outputs}", "-device", "virtio-keyboard-pci"]}},
+}
+
+# The guest's init: the kernel's file systems, udev with every device announced, then the lines
+# the test sends, each run by the shell, its output and status on the serial port.
+INIT = r"""#!/bin/sh
+export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root TERM=linux LANG=C.UTF-8
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mkdir -p /dev/pts /dev/shm
+mount -t devpts devpts /dev/pts
+for folder in /run /tmp /dev/shm; do mount -t tmpfs tmpfs $folder; done
+chmod 1777 /tmp
+serial=/dev/@SERIAL@
+stty -F $serial raw -echo
+if [ ! -e /vq-no-udev ]; then
+    /lib/systemd/systemd-udevd --daemon
+    udevadm trigger --type=subsystems --action=add
+    udevadm trigger --type=devices --action=add
+    udevadm settle --timeout=60
+fi
+cat > /tmp/lib.sh <<'END'
+# A command's standard error and status, then the word that the line is done.
+run() {
+    "$@" 2>/tmp/stderr </dev/null
+    echo "VQ-STATUS $?"
+}
+# The program on tty1, its controlling terminal, in the background: its process number in
+# /tmp/board.pid, its status in /tmp/board.status once it ends.
+board() {
+    rm -f /tmp/board.status /tmp/board.pid
+    setsid -c sh -c '"$@" <>/dev/tty1 >&0 2>/tmp/stderr & echo $! >/tmp/board.pid; wait $!; echo $? >/tmp/board.status' \
+        board "$@" <>/dev/tty1 >&0 &
+    while [ ! -s /tmp/board.pid ]; do sleep 0.1; done
+}
+# Waits for the program to end, at most $1 seconds.
+ended() {
+    for i in $(seq $(($1 * 10))); do
+        [ -s /tmp/board.status ] && break
+        sleep 0.1
+    done
+    echo "VQ-STATUS $(cat /tmp/board.status 2>/dev/null || echo running)"
+}
+END
+echo VQ-READY > $serial
+# Each line the test sends runs in a shell of its own: a mistake in one ends only that shell.
+while IFS= read -r line; do
+    sh -c ". /tmp/lib.sh; $line"
+    echo "VQ-DONE"
+done < $serial > $serial 2>&1
+echo o > /proc/sysrq-trigger
+"""
+
+
+def run(command, **options):
+    return subprocess.run(command, check=True, capture_output=True, text=True, **options)
+
+
+def deb_field(deb, field):
+    return subprocess.run(["dpkg-deb", "-f", deb, field], capture_output=True, text=True).stdout.strip()
+
+
+def package_names(relation):
+    """The first package of each alternative in a Depends or Recommends field."""
+    return [re.split(r"[\s(]", choice.split("|")[0].strip())[0] for choice in relation.split(",") if choice.strip()]
+
+
+class Guest:
+    """The guest made for one package and architecture: its kernel and its base archive."""
+
+    def __init__(self, deb, arch):
+        self.deb, self.arch, self.machine = os.path.abspath(deb), arch, MACHINES[arch]
+        key = hashlib.sha256(repr((GUEST_RECIPE, GUEST_PACKAGES, MODULES)).encode())
+        with open(SOURCES, "rb") as sources:
+            key.update(sources.read())
+        for field in ("Depends", "Recommends", "Architecture"):
+            key.update(deb_field(self.deb, field).encode())
+        self.folder = os.path.join(CACHE, "%s-%s" % (arch, key.hexdigest()[:16]))
+        self.kernel = os.path.join(self.folder, "vmlinuz")
+        self.base = os.path.join(self.folder, "base.cpio")
+
+    def make(self):
+        """Makes the guest unless it is made already; returns the seconds it took, None if kept."""
+        if os.path.exists(self.base):
+            return None
+        started = time.monotonic()
+        shutil.rmtree(CACHE, ignore_errors=True)  # guests made from anything else
+        tree = os.path.join(self.folder, "root")
+        os.makedirs(self.folder)
+        recommends = package_names(deb_field(self.deb, "Recommends"))
+        run(["mmdebstrap", "--variant=minbase", "--architectures=" + self.arch, "--mode=root", "--quiet",
+             "--aptopt=APT::Install-Recommends false",
+             "--include=" + ",".join(GUEST_PACKAGES + [self.machine["kernel"]] + recommends),
+             "--include=" + self.deb, "--hook-dir=/usr/share/mmdebstrap/hooks/file-mirror-automount",
+             # An account in the groups the console needs, and one in none of them.
+             "--customize-hook=chroot \"$1\" useradd --create-home --groups video,render,input board",
+             "--customize-hook=chroot \"$1\" useradd --create-home stranger",
+             "bookworm", tree, SOURCES], timeout=1200)
+        kernels = [name for name in os.listdir(os.path.join(tree, "boot")) if name.startswith("vmlinuz-")]
+        shutil.copy(os.path.join(tree, "boot", kernels[0]), self.kernel)
+        self._prune(tree, kernels[0][len("vmlinuz-"):])
+        self._pack(tree, self.base + ".part")
+        shutil.rmtree(tree)
+        os.rename(self.base + ".part", self.base)
+        return time.monotonic() - started
+
+    @staticmethod
+    def _prune(tree, release):
+        for folder in ("boot", "usr/share/doc", "usr/share/man", "usr/share/locale", "usr/share/info",
+                       "var/cache/apt", "var/lib/apt/lists", "usr/share/zoneinfo"):
+            shutil.rmtree(os.path.join(tree, folder), ignore_errors=True)
+        kernel = os.path.join(tree, "usr/lib/modules", release, "kernel")
+        for top, folders, _ in os.walk(kernel):
+            relative = os.path.relpath(top, kernel)
+            for folder in list(folders):
+                path = folder if relative == "." else os.path.join(relative, folder)
+                if not any(path == keep or keep.startswith(path + "/") or path.startswith(keep + "/")
+                           for keep in MODULES):
+                    shutil.rmtree(os.path.join(top, folder))
+                    folders.remove(folder)
+        run(["chroot", tree, "depmod", release])
+
+    @staticmethod
+    def _pack(tree, archive):
+        with open(archive, "wb") as out:
+            files = subprocess.Popen(["find", "."], cwd=tree, stdout=subprocess.PIPE)
+            subprocess.run(["cpio", "--quiet", "-o", "-H", "newc"], cwd=tree, stdin=files.stdout, stdout=out,
+                           check=True)
+            files.wait()
+
+
+class ConsoleVM:
+    """One boot of the guest with the package's current files laid over it.
+    gpu: "virtio" (virtio-gpu) or "std" (the standard VGA, bochs-drm); outputs: virtio-gpu's heads;
+    program: a build's program in place of the package's (VQ_CONSOLE_PROGRAM, for a developer)."""
+
+    def __init__(self, guest, gpu="virtio", outputs=1, memory=2048, kernel_options=""):
+        self.guest, self.gpu, self.outputs = guest, gpu, outputs
+        self.program = os.environ.get("VQ_CONSOLE_PROGRAM")
+        self.memory, self.kernel_options = memory, kernel_options
+        self.folder = tempfile.mkdtemp(prefix="vq-console-")
+        self.qemu, self.serial, self.qmp, self.log = None, None, None, b""
+        self.booted_in = None
+
+    def __enter__(self):
+        try:
+            self._boot()
+        except BaseException:
+            self.__exit__()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        for connection in (self.serial, self.qmp):
+            if connection:
+                connection.close()
+        if self.qemu and self.qemu.poll() is None:
+            self.qemu.kill()
+            self.qemu.wait()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def _overlay(self):
+        """The package's files and the init, as an archive laid over the base."""
+        tree = os.path.join(self.folder, "overlay")
+        run(["dpkg-deb", "-x", self.guest.deb, tree])
+        if self.program:
+            shutil.copy(self.program, os.path.join(tree, "usr/bin/velquarin-control-board"))
+        with open(os.path.join(tree, "init"), "w") as init:
+            init.write(INIT.replace("@SERIAL@", self.guest.machine["serial"]))
+        os.chmod(os.path.join(tree, "init"), 0o755)
+        overlay = os.path.join(self.folder, "overlay.cpio")
+        Guest._pack(tree, overlay)
+        initrd = os.path.join(self.folder, "initrd")
+        with open(initrd, "wb") as out:
+            for part in (self.guest.base, overlay):
+                with open(part, "rb") as f:
+                    shutil.copyfileobj(f, out, 1 << 20)
+        return initrd
+
+    def _boot(self):
+        started = time.monotonic()
+        machine = self.guest.machine
+        serial_path, qmp_path = os.path.join(self.folder, "serial"), os.path.join(self.folder, "qmp")
+        outputs = ",max_outputs=%d,edid=off" % self.outputs if self.outputs > 1 else ""
+        display = [part.format(outputs=outputs) for part in machine["vga"][self.gpu]]
+        command = [machine["qemu"]] + machine["machine"] + [
+            "-accel", "tcg", "-smp", "2", "-m", str(self.memory), "-nodefaults", "-no-user-config",
+            "-display", "none", "-kernel", self.guest.kernel, "-initrd", self._overlay(),
+            "-append", "console=%s rdinit=/init quiet loglevel=3 %s" % (machine["serial"], self.kernel_options),
+            "-chardev", "socket,id=serial,path=%s,server=on,wait=on" % serial_path, "-serial", "chardev:serial",
+            "-qmp", "unix:%s,server=on,wait=off" % qmp_path] + display
+        self.qemu = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        wait_for(lambda: os.path.exists(serial_path) or self.qemu.poll() is not None, 30, "qemu's serial port",
+                 self.seen)
+        self.serial = socket.socket(socket.AF_UNIX)
+        self.serial.connect(serial_path)
+        self.serial.setblocking(False)
+        wait_for(lambda: os.path.exists(qmp_path), 30, "qemu's QMP socket", self.seen)
+        self.qmp = socket.socket(socket.AF_UNIX)
+        self.qmp.connect(qmp_path)
+        self.qmp_file = self.qmp.makefile("rw")
+        self.qmp_file.readline()  # the greeting
+        self._command("qmp_capabilities")
+        self.wait_for_serial(b"VQ-READY", 180, "the guest to boot")
+        self.booted_in = time.monotonic() - started
+
+    def _read(self):
+        try:
+            while True:
+                data = self.serial.recv(65536)
+                if not data:
+                    break
+                self.log += data
+        except BlockingIOError:
+            pass
+        return self.log
+
+    def seen(self):
+        text = self._read().decode(errors="replace")
+        state = "qemu: running" if self.qemu and self.qemu.poll() is None else "qemu: ended"
+        if self.qemu and self.qemu.poll() is not None:
+            state += " with %s: %s" % (self.qemu.returncode, self.qemu.stdout.read().decode(errors="replace"))
+        return "%s\nthe serial port's last lines:\n%s" % (state, "\n".join(text.splitlines()[-25:]))
+
+    def wait_for_serial(self, word, timeout, what):
+        start = len(self.log)
+        wait_for(lambda: word in self._read()[start:] or self.qemu.poll() is not None, timeout, what, self.seen)
+        if word not in self.log[start:]:
+            raise AssertionError("qemu ended waiting for %s\n%s" % (what, self.seen()))
+
+    def shell(self, line, timeout=60):
+        """Runs one shell line in the guest; returns what it printed."""
+        start = len(self._read())
+        self.serial.sendall(line.encode() + b"\n")
+        self.wait_for_serial(b"VQ-DONE", timeout, "the guest to run: " + line)
+        return self.log[start:self.log.index(b"VQ-DONE", start)].decode(errors="replace")
+
+    def status(self, output):
+        found = re.search(r"VQ-STATUS (\d+)", output)
+        if not found:
+            raise AssertionError("no status in: " + output)
+        return int(found.group(1))
+
+    def stderr(self):
+        return self.shell("cat /tmp/stderr")
+
+    def _command(self, name, **arguments):
+        self.qmp_file.write(json.dumps({"execute": name, "arguments": arguments}) + "\n")
+        self.qmp_file.flush()
+        while True:
+            answer = json.loads(self.qmp_file.readline())
+            if "return" in answer:
+                return answer["return"]
+            if "error" in answer:
+                raise AssertionError("QMP %s: %s" % (name, answer["error"]))
+
+    def screenshot(self, head=None):
+        path = os.path.join(self.folder, "screen.ppm")
+        arguments = {"filename": path}
+        if head is not None:
+            arguments.update(device="video0", head=head)
+        self._command("screendump", **arguments)
+        with open(path, "rb") as f:
+            return PpmImage(f.read())
+
+    def key(self, *names):
+        """Types a key (QMP's key codes: esc, ret, ...), with any modifiers before it."""
+        self._command("send-key", keys=[{"type": "qcode", "data": name} for name in names])
+
+    def wait_for(self, predicate, timeout, what):
+        return wait_for(predicate, timeout, what, self.seen)

@@ -1,0 +1,160 @@
+"""The board on a Linux console with no desktop: the package installed in a minimal Debian guest
+under qemu (consolevm.py), the program started on tty1 as a boot-to-the-board unit would, the
+screen read back from the virtual graphics card and keys typed on the guest's keyboard.
+
+Usage: test_console.py DEB"""
+import os
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+from checks import BLACK, CAPTION, ROW_COLOURS, BoardChecks, layout  # noqa: E402
+from consolevm import ConsoleVM, Guest  # noqa: E402
+
+PROGRAM = "velquarin-control-board"
+WIDTH, HEIGHT = 1280, 800  # the virtual cards' first mode
+# The account a boot-to-the-board unit runs as, in the groups the console needs.
+AS_BOARD = "setpriv --reuid=board --regid=board --init-groups env HOME=/home/board "
+AS_STRANGER = "setpriv --reuid=stranger --regid=stranger --init-groups env HOME=/home/stranger "
+CONSOLE_TEXT = "text written on the console before the board"
+
+
+def can_make_guests():
+    return os.geteuid() == 0 and all(subprocess.run(["sh", "-c", "command -v " + tool], capture_output=True).returncode
+                                     == 0 for tool in ("mmdebstrap", "qemu-system-x86_64", "cpio"))
+
+
+class Console(BoardChecks, unittest.TestCase):
+    DEB = None
+    guest = None
+    times = {}
+
+    @classmethod
+    def setUpClass(cls):
+        if not can_make_guests():
+            raise unittest.SkipTest("making and booting a guest needs root, mmdebstrap, qemu-system-x86 and cpio")
+        cls.guest = Guest(cls.DEB, "amd64")
+        made = cls.guest.make()
+        cls.times["guest made"] = "%.0f s" % made if made is not None else "kept from before"
+
+    @classmethod
+    def tearDownClass(cls):
+        print("\nconsole times: " + ", ".join("%s %s" % item for item in cls.times.items()), file=sys.stderr)
+
+    def boot(self, **options):
+        self.started = time.monotonic()
+        return ConsoleVM(self.guest, **options)
+
+    def tearDown(self):
+        if hasattr(self, "started"):
+            self.times[self._testMethodName[5:]] = "%.0f s" % (time.monotonic() - self.started)
+
+    def start(self, vm, command):
+        vm.shell("echo '%s' > /dev/tty1" % CONSOLE_TEXT)
+        vm.shell("board " + command)
+
+    def platform(self, vm):
+        return vm.shell("grep -o 'libq[a-z]*\\.so' /proc/$(cat /tmp/board.pid)/maps | sort -u").split()
+
+    def wait_board(self, vm, head=None, width=WIDTH, height=HEIGHT):
+        """The board covering the screen, every block in its row's colour or black."""
+        seen = {}
+
+        def drawn():
+            image = vm.screenshot(head)
+            seen.update(size=(image.width, image.height), corner=image.pixel(1, 1))
+            if (image.width, image.height) != (width, height) or image.pixel(1, 1) != BLACK:
+                return None
+            seen["blocks"] = states = self.block_states(image, width, height)
+            return states if None not in states and any(states) else None
+        try:
+            return vm.wait_for(drawn, 60, "the board on the screen")
+        except AssertionError as error:
+            raise AssertionError("%s\nthe screen: %s\nthe program's standard error:\n%s"
+                                 % (error, seen, vm.shell("cat /tmp/stderr"))) from None
+
+    def assert_blinks(self, vm, first):
+        vm.wait_for(lambda: self.block_states(vm.screenshot(), WIDTH, HEIGHT) not in (first, None), 20,
+                    "a tick to change the board")
+
+    def assert_console_back(self, vm):
+        """Text mode again: the console's own text on black, nothing of the board."""
+        def text_back():
+            image = vm.screenshot()
+            colours = {image.pixel(x, y) for x in range(0, 400, 2) for y in range(0, 48)}
+            board = {image.pixel(left + 5, top + 5) for left, top, _, _ in layout(WIDTH)}
+            return board == {BLACK} and len(colours) > 1
+        vm.wait_for(text_back, 20, "the console's text back on the screen")
+
+    def ended(self, vm, timeout=30):
+        output = vm.shell("ended %d" % timeout, timeout=timeout + 10)
+        return vm.status(output)
+
+    def test_board_as_root_blink_escape_and_sigterm(self):
+        with self.boot(gpu="virtio") as vm:
+            self.times["boot"] = "%.0f s" % vm.booted_in
+            # A user in none of the groups the console needs is told which.
+            output = vm.shell("run %s%s --console --go; cat /tmp/stderr" % (AS_STRANGER, PROGRAM))
+            self.assertEqual(vm.status(output), 69)
+            self.assertIn("no permission to use the console's screen and keyboard: the user is not in the groups "
+                          "video,render,input", output)
+            # Without a display and without --console, the console is left alone.
+            output = vm.shell("run %s --go; cat /tmp/stderr" % PROGRAM)
+            self.assertEqual(vm.status(output), 69)
+            self.assertIn("on a Linux console with --console", output)
+
+            keyboard = vm.shell("kbd_mode -C /dev/tty1")
+            self.start(vm, "%s --console --go" % PROGRAM)
+            states = self.wait_board(vm)
+            self.assertIn("libqlinuxfb.so", self.platform(vm))  # no OpenGL on the card: linuxfb
+            self.assert_blinks(vm, states)
+            vm.key("esc")
+            self.assertEqual(self.ended(vm), 0)
+            self.assert_console_back(vm)
+            self.assertEqual(vm.shell("kbd_mode -C /dev/tty1"), keyboard)
+
+            # The frame buffer device, when the user names linuxfb.
+            self.start(vm, "env QT_QPA_PLATFORM=linuxfb %s --console --go" % PROGRAM)
+            self.wait_board(vm)
+            vm.shell("kill -TERM $(cat /tmp/board.pid)")
+            self.assertEqual(self.ended(vm), 143)
+            self.assert_console_back(vm)
+            self.assertEqual(vm.shell("kbd_mode -C /dev/tty1"), keyboard)
+
+    def test_start_window_return_and_escape_as_a_user(self):
+        """On the standard VGA, as the unprivileged account, with eglfs forced: the start window,
+        its picture and buttons, Return to the board, Escape."""
+        with self.boot(gpu="std") as vm:
+            self.start(vm, "%sQT_QPA_PLATFORM=eglfs %s --console" % (AS_BOARD, PROGRAM))
+            def start_window():  # its caption, on its picture, at the top left
+                image = vm.screenshot()
+                return any(image.pixel(x, y) == CAPTION for x in range(60, 420, 2) for y in range(240, 300, 2))
+            vm.wait_for(start_window, 60, "the start window's caption")
+            self.assertIn("libqeglfs.so", self.platform(vm))
+            vm.key("ret")
+            self.wait_board(vm)
+            vm.key("esc")
+            self.assertEqual(self.ended(vm), 0)
+            self.assert_console_back(vm)
+
+    def test_screen_names_a_connector(self):
+        # QEMU connects a second head only when a user interface asks for it: the kernel is
+        # told to take it as connected.
+        with self.boot(gpu="virtio", outputs=2, kernel_options="video=Virtual-2:1280x800e") as vm:
+            output = vm.shell("run %s --console --screen HDMI-A-1; cat /tmp/stderr" % PROGRAM)
+            self.assertEqual(vm.status(output), 64)
+            self.assertIn("there is no screen named 'HDMI-A-1'; the screens are: Virtual-1, Virtual-2", output)
+            self.start(vm, "%s --console --go --screen Virtual-2" % PROGRAM)
+            # Without a description from the screen (EDID), the kernel prefers 1024x768.
+            self.wait_board(vm, head=1, width=1024, height=768)
+            self.assertNotEqual(vm.screenshot(0).pixel(*layout(WIDTH)[0][:2]), ROW_COLOURS[0])
+            vm.key("esc")
+            self.assertEqual(self.ended(vm), 0)
+
+
+if __name__ == "__main__":
+    Console.DEB = os.path.abspath(sys.argv.pop(1))
+    BoardChecks.BINARY = "/usr/bin/" + PROGRAM
+    unittest.main(verbosity=2)
