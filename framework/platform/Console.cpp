@@ -28,9 +28,10 @@ namespace fw::platform {
 
 namespace {
 
-// The console's terminal as it was before the program took it; given back at every exit.
+// The console's terminal, given back at every exit in text mode with the keyboard mode it had:
+// a program that could not give it back (killed, crashed) left graphics mode and the keyboard
+// off, which this one then gives back as a console's own.
 int s_tty = -1;
-int s_textMode = KD_TEXT;
 long s_keyboardMode = K_UNICODE;
 volatile sig_atomic_t s_taken = 0;
 bool s_onConsole = false;
@@ -147,8 +148,7 @@ void takeTerminal()
         return; // not a virtual terminal (a serial line, ssh): nothing of it to take
     }
     s_tty = tty;
-    s_textMode = mode;
-    s_keyboardMode = keyboard;
+    s_keyboardMode = keyboard == K_XLATE ? K_XLATE : K_UNICODE;
     s_taken = 1;
     ::ioctl(s_tty, KDSETMODE, KD_GRAPHICS);
 }
@@ -264,7 +264,7 @@ void giveConsoleBack() noexcept
     if (!s_taken)
         return;
     s_taken = 0;
-    ::ioctl(s_tty, KDSETMODE, s_textMode);
+    ::ioctl(s_tty, KDSETMODE, KD_TEXT);
     constexpr unsigned long MuteKeyboard = 0x4B51; // KDSKBMUTE
     ::ioctl(s_tty, MuteKeyboard, 0);
     ::ioctl(s_tty, KDSKBMODE, s_keyboardMode);

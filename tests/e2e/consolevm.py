@@ -162,10 +162,9 @@ class Guest:
     @staticmethod
     def _pack(tree, archive):
         with open(archive, "wb") as out:
-            files = subprocess.Popen(["find", "."], cwd=tree, stdout=subprocess.PIPE)
-            subprocess.run(["cpio", "--quiet", "-o", "-H", "newc"], cwd=tree, stdin=files.stdout, stdout=out,
-                           check=True)
-            files.wait()
+            with subprocess.Popen(["find", "."], cwd=tree, stdout=subprocess.PIPE) as files:
+                subprocess.run(["cpio", "--quiet", "-o", "-H", "newc"], cwd=tree, stdin=files.stdout, stdout=out,
+                               check=True)
 
 
 class ConsoleVM:
@@ -193,9 +192,10 @@ class ConsoleVM:
         for connection in (self.serial, self.qmp):
             if connection:
                 connection.close()
-        if self.qemu and self.qemu.poll() is None:
-            self.qemu.kill()
-            self.qemu.wait()
+        if self.qemu:
+            if self.qemu.poll() is None:
+                self.qemu.kill()
+            self.qemu.communicate()
         shutil.rmtree(self.folder, ignore_errors=True)
 
     def _overlay(self):

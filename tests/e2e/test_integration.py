@@ -200,13 +200,15 @@ class Integration(BoardChecks, unittest.TestCase):
             self.assertEqual((result.returncode, result.stdout + result.stderr), (0, ""))
             with open(entry) as f:
                 self.assertIn("Exec=velquarin-control-board --go\n", f.read())
-            unit = os.path.join(prefix, "lib", "systemd", "user", "velquarin-control-board.service")
-            with open(unit) as f:
-                self.assertIn("\nExecStart=%s/bin/velquarin-control-board --go\n" % prefix, f.read())
-            # It names the program, which must be there, and its manual page, under this prefix.
-            result = subprocess.run(["systemd-analyze", "verify", unit], capture_output=True, text=True, timeout=60,
-                                    env=dict(os.environ, MANPATH=os.path.join(prefix, "share", "man")))
-            self.assertEqual((result.returncode, result.stdout + result.stderr), (0, ""))
+            for unit, options in (("user/velquarin-control-board.service", "--go"),
+                                  ("system/velquarin-control-board-console.service", "--console --go")):
+                unit = os.path.join(prefix, "lib", "systemd", unit)
+                with open(unit) as f:
+                    self.assertIn("\nExecStart=%s/bin/velquarin-control-board %s\n" % (prefix, options), f.read())
+                # It names the program, which must be there, and its manual page, under this prefix.
+                result = subprocess.run(["systemd-analyze", "verify", unit], capture_output=True, text=True,
+                                        timeout=60, env=dict(os.environ, MANPATH=os.path.join(prefix, "share", "man")))
+                self.assertEqual((result.returncode, result.stdout + result.stderr), (0, ""))
             run(uninstall)
             left = [os.path.relpath(os.path.join(d, n), prefix) for d, ds, fs in os.walk(prefix) for n in ds + fs]
             self.assertEqual(sorted(left), ["share", "share/man", "share/man/man1"])

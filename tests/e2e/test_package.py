@@ -61,10 +61,15 @@ class Package(BoardChecks, unittest.TestCase):
             self.assertIn("/usr/share/applications/org.velquarin.VelquarinControlBoard.desktop", files)
             self.assertIn("/usr/share/man/man1/velquarin-control-board.1.gz", files)
             self.assertIn("/usr/share/doc/velquarin-control-board/copyright", files)
-            unit = "/usr/lib/systemd/user/velquarin-control-board.service"
-            self.assertIn(unit, files)
-            result = subprocess.run(["systemd-analyze", "verify", unit], capture_output=True, text=True, timeout=60)
-            self.assertEqual((result.returncode, result.stdout + result.stderr), (0, ""))
+            for unit in ("/usr/lib/systemd/user/velquarin-control-board.service",
+                         "/lib/systemd/system/velquarin-control-board-console.service"):
+                self.assertIn(unit, files)
+                result = subprocess.run(["systemd-analyze", "verify", unit], capture_output=True, text=True,
+                                        timeout=60)
+                self.assertEqual((result.returncode, result.stdout + result.stderr), (0, ""))
+            # Installed, not enabled: tty1 keeps its login prompt until the board is asked for.
+            self.assertFalse(os.path.lexists("/etc/systemd/system/multi-user.target.wants/"
+                                             "velquarin-control-board-console.service"))
             wrapper = [self.EMULATOR] if self.EMULATOR else []
             result = subprocess.run(wrapper + ["/usr/bin/velquarin-control-board", "--version"], capture_output=True,
                                     text=True, timeout=60)
