@@ -38,9 +38,15 @@ install_and_run() {
 
 stage "amd64: source and binary packages with the unit tests; end-to-end tests on that build and on a console"
 build=$(package amd64) || status=1
+deb=$(echo "$root/build/deb/amd64/velquarin-control-board_"*"_amd64.deb")
+# The console's guest is made meanwhile: it mostly waits for the package mirror.
+mkdir -p "$root/build"
+python3 "$root/tests/e2e/consolevm.py" "$deb" >"$root/build/console-guest.log" 2>&1 &
+guest=$!
 (cd "$build" && ctest --output-on-failure -j "$jobs" -L e2e) || status=1
 install_and_run amd64 || status=1
-python3 "$root/tests/e2e/test_console.py" "$root/build/deb/amd64/velquarin-control-board_"*"_amd64.deb" || status=1
+wait "$guest" || cat "$root/build/console-guest.log" >&2
+python3 "$root/tests/e2e/test_console.py" "$deb" || status=1
 
 stage "Sanitizer build (ASan, UBSan): unit and widget tests"
 cmake -S "$root" -B "$root/build/asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVQ_SANITIZE=ON >/dev/null

@@ -93,7 +93,8 @@ class Console(BoardChecks, unittest.TestCase):
         return vm.status(output)
 
     def test_board_as_root_blink_escape_and_sigterm(self):
-        with self.boot(gpu="virtio") as vm:
+        # The console blanks after 5 s without a key.
+        with self.boot(gpu="virtio", kernel_options="consoleblank=5") as vm:
             self.times["boot"] = "%.0f s" % vm.booted_in
             # A user in none of the groups the console needs is told which.
             output = vm.shell("run %s%s --console --go; cat /tmp/stderr" % (AS_STRANGER, PROGRAM))
@@ -108,8 +109,11 @@ class Console(BoardChecks, unittest.TestCase):
             keyboard = vm.shell("kbd_mode -C /dev/tty1")
             self.start(vm, "%s --console --go" % PROGRAM)
             states = self.wait_board(vm)
+            shown = time.monotonic()
             self.assertIn("libqlinuxfb.so", self.platform(vm))  # no OpenGL on the card: linuxfb
             self.assert_blinks(vm, states)
+            time.sleep(max(0, shown + 8 - time.monotonic()))
+            self.wait_board(vm)  # still there, not blanked
             vm.key("esc")
             self.assertEqual(self.ended(vm), 0)
             self.assert_console_back(vm)
