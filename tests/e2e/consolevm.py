@@ -26,8 +26,11 @@ CACHE = os.path.join(ROOT, "build", "vm")
 SOURCES = "/etc/apt/sources.list.d/debian.sources"
 # What the guest carries beside the package: udev, the kernel, and the tools of the init.
 GUEST_PACKAGES = ["udev", "kmod", "procps", "kbd"]
+# What an extracted guest carries of a system, where nothing installs the essential packages.
+EXTRACTED_SYSTEM = ["base-files", "base-passwd", "dash", "bash", "coreutils", "util-linux", "libc-bin", "mount",
+                    "sed", "grep"]
 # Changed whenever Guest.make makes a guest otherwise: guests made before are made anew.
-GUEST_RECIPE = 1
+GUEST_RECIPE = 2
 # The kernel's modules a guest may need; the rest of its tree goes.
 MODULES = ["drivers/gpu", "drivers/video", "drivers/virtio", "drivers/char", "drivers/input", "drivers/i2c",
            "drivers/tty", "drivers/platform", "drivers/dma-buf", "drivers/base", "lib", "mm", "fs/fuse"]
@@ -35,7 +38,8 @@ MACHINES = {
     "amd64": {"qemu": "qemu-system-x86_64", "kernel": "linux-image-amd64", "serial": "ttyS0",
               "machine": ["-M", "pc"], "vga": {"virtio": ["-vga", "none", "-device", "virtio-gpu-pci,id=video0{outputs}"],
                                                 "std": ["-vga", "std"]}},
-    "arm64": {"qemu": "qemu-system-aarch64", "kernel": "linux-image-arm64", "serial": "ttyAMA0",
+    # This machine cannot run arm64's package scripts: its guest is extracted, not installed.
+    "arm64": {"qemu": "qemu-system-aarch64", "kernel": "linux-image-arm64", "serial": "ttyAMA0", "extract": True,
               "machine": ["-M", "virt", "-cpu", "cortex-a72"],
               "vga": {"virtio": ["-device", "virtio-gpu-pci,id=video0{outputs}", "-device", "virtio-keyboard-pci"]}},
 }
@@ -51,6 +55,7 @@ mkdir -p /dev/pts /dev/shm
 mount -t devpts devpts /dev/pts
 for folder in /run /tmp /dev/shm; do mount -t tmpfs tmpfs $folder; done
 chmod 1777 /tmp
+[ -e /etc/ld.so.cache ] || ldconfig  # an extracted guest's libraries, found
 serial=/dev/@SERIAL@
 stty -F $serial raw -echo
 if [ ! -e /vq-no-udev ]; then
@@ -110,7 +115,7 @@ class Guest:
 
     def __init__(self, deb, arch):
         self.deb, self.arch, self.machine = os.path.abspath(deb), arch, MACHINES[arch]
-        key = hashlib.sha256(repr((GUEST_RECIPE, GUEST_PACKAGES, MODULES)).encode())
+        key = hashlib.sha256(repr((GUEST_RECIPE, GUEST_PACKAGES, EXTRACTED_SYSTEM, MODULES)).encode())
         with open(SOURCES, "rb") as sources:
             key.update(sources.read())
         for field in ("Depends", "Recommends", "Architecture"):
@@ -127,15 +132,24 @@ class Guest:
         shutil.rmtree(CACHE, ignore_errors=True)  # guests made from anything else
         tree = os.path.join(self.folder, "root")
         os.makedirs(self.folder)
-        recommends = package_names(deb_field(self.deb, "Recommends"))
-        run(["mmdebstrap", "--variant=minbase", "--architectures=" + self.arch, "--mode=root", "--quiet",
-             "--aptopt=APT::Install-Recommends false",
-             "--include=" + ",".join(GUEST_PACKAGES + [self.machine["kernel"]] + recommends),
-             "--include=" + self.deb, "--hook-dir=/usr/share/mmdebstrap/hooks/file-mirror-automount",
-             # An account in the groups the console needs, and one in none of them.
-             "--customize-hook=chroot \"$1\" useradd --create-home --groups video,render,input board",
-             "--customize-hook=chroot \"$1\" useradd --create-home stranger",
-             "bookworm", tree, SOURCES], timeout=1200)
+        packages = GUEST_PACKAGES + [self.machine["kernel"]] + package_names(deb_field(self.deb, "Recommends"))
+        if self.machine.get("extract"):
+            # The package's own files come with each boot; its dependencies are extracted by name.
+            packages += EXTRACTED_SYSTEM + package_names(deb_field(self.deb, "Depends"))
+            options = ["--variant=extract", "--skip=check/qemu"]
+        else:
+            options = ["--variant=minbase", "--include=" + self.deb,
+                       "--hook-dir=/usr/share/mmdebstrap/hooks/file-mirror-automount",
+                       # An account in the groups the console needs, and one in none of them.
+                       "--customize-hook=chroot \"$1\" useradd --create-home --groups video,render,input board",
+                       "--customize-hook=chroot \"$1\" useradd --create-home stranger"]
+        run(["mmdebstrap", "--architectures=" + self.arch, "--mode=root", "--quiet",
+             "--aptopt=APT::Install-Recommends false", "--include=" + ",".join(packages)] + options
+            + ["bookworm", tree, SOURCES], timeout=1200)
+        for table in ("passwd", "group"):  # what base-passwd would have installed
+            if not os.path.exists(os.path.join(tree, "etc", table)):
+                shutil.copy(os.path.join(tree, "usr/share/base-passwd/%s.master" % table),
+                            os.path.join(tree, "etc", table))
         kernels = [name for name in os.listdir(os.path.join(tree, "boot")) if name.startswith("vmlinuz-")]
         shutil.copy(os.path.join(tree, "boot", kernels[0]), self.kernel)
         self._prune(tree, kernels[0][len("vmlinuz-"):])
@@ -149,7 +163,8 @@ class Guest:
         for folder in ("boot", "usr/share/doc", "usr/share/man", "usr/share/locale", "usr/share/info",
                        "var/cache/apt", "var/lib/apt/lists", "usr/share/zoneinfo"):
             shutil.rmtree(os.path.join(tree, folder), ignore_errors=True)
-        kernel = os.path.join(tree, "usr/lib/modules", release, "kernel")
+        modules = "usr/lib/modules" if os.path.isdir(os.path.join(tree, "usr/lib/modules")) else "lib/modules"
+        kernel = os.path.join(tree, modules, release, "kernel")
         for top, folders, _ in os.walk(kernel):
             relative = os.path.relpath(top, kernel)
             for folder in list(folders):
@@ -158,7 +173,7 @@ class Guest:
                            for keep in MODULES):
                     shutil.rmtree(os.path.join(top, folder))
                     folders.remove(folder)
-        run(["chroot", tree, "depmod", release])
+        run(["depmod", "--basedir", tree, release])
 
     @staticmethod
     def _pack(tree, archive):
@@ -203,6 +218,13 @@ class ConsoleVM:
         """The package's files and the init, as an archive laid over the base."""
         tree = os.path.join(self.folder, "overlay")
         run(["dpkg-deb", "-x", self.guest.deb, tree])
+        # A folder of the archive replaces whatever the base has of that name: the package's
+        # /lib would take the place of a merged /usr's link to usr/lib, and every library
+        # with it. Its files go where the link leads.
+        for top in ("bin", "sbin", "lib"):
+            if os.path.isdir(os.path.join(tree, top)):
+                shutil.copytree(os.path.join(tree, top), os.path.join(tree, "usr", top), dirs_exist_ok=True)
+                shutil.rmtree(os.path.join(tree, top))
         if self.program:
             shutil.copy(self.program, os.path.join(tree, "usr/bin/velquarin-control-board"))
         with open(os.path.join(tree, "init"), "w") as init:
