@@ -7,7 +7,7 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/packages.sh"
-need_packages mmdebstrap qemu-system-arm cpio python3 dpkg-dev
+need_packages mmdebstrap qemu-system-arm cpio kmod python3 dpkg-dev
 deb=${1:-$(echo "$root/build/deb/arm64/velquarin-control-board_"*"_arm64.deb")}
 [ -f "$deb" ] || { echo "no arm64 package: run sh scripts/test.sh first, or name one" >&2; exit 1; }
 exec python3 "$root/tests/e2e/test_console.py" "$deb"

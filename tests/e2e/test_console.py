@@ -25,7 +25,7 @@ CONSOLE_TEXT = "text written on the console before the board"
 
 
 def can_make_guests(arch):
-    tools = ("mmdebstrap", MACHINES[arch]["qemu"], "cpio")
+    tools = ("mmdebstrap", MACHINES[arch]["qemu"], "cpio", "depmod")
     return os.geteuid() == 0 and all(subprocess.run(["sh", "-c", "command -v " + tool], capture_output=True).returncode
                                      == 0 for tool in tools)
 
@@ -39,7 +39,7 @@ class Console(BoardChecks, unittest.TestCase):
     def setUpClass(cls):
         arch = deb_field(cls.DEB, "Architecture")
         if not can_make_guests(arch):
-            raise unittest.SkipTest("making and booting a guest needs root, mmdebstrap, %s and cpio"
+            raise unittest.SkipTest("making and booting a guest needs root, mmdebstrap, %s, cpio and kmod"
                                     % MACHINES[arch]["qemu"])
         cls.guest = Guest(cls.DEB, arch)
         made = cls.guest.make()
