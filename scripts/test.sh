@@ -55,11 +55,16 @@ cmake --build "$root/build/asan"
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --output-on-failure -L unit -j "$jobs") || status=1
 
-stage "arm64: cross-built package with its unit tests under the emulator; main road, package"
+stage "arm64: cross-built package with its unit tests under the emulator; main road, package, console"
 need_cross_packages arm64
 build=$(package arm64 -b -a arm64 -Pcross) || status=1
+deb=$(echo "$root/build/deb/arm64/velquarin-control-board_"*"_arm64.deb")
+python3 "$root/tests/e2e/consolevm.py" "$deb" arm64 >"$root/build/console-guest-arm64.log" 2>&1 &
+guest=$!
 (cd "$build" && ctest --output-on-failure -j "$jobs" -L e2e) || status=1
 install_and_run arm64 qemu-aarch64-static || status=1
+wait "$guest" || cat "$root/build/console-guest-arm64.log" >&2
+python3 "$root/tests/e2e/test_console.py" "$deb" || status=1
 
 stage "armhf: cross-built package, installed and run under the emulator"
 need_cross_packages armhf

@@ -8,6 +8,7 @@ init that starts udev and then runs the shell lines the test sends it on the ser
 screen is read with QMP's screendump, keys typed with its send-key.
 
 Standard library only."""
+import glob
 import hashlib
 import json
 import os
@@ -129,7 +130,8 @@ class Guest:
         if os.path.exists(self.base):
             return None
         started = time.monotonic()
-        shutil.rmtree(CACHE, ignore_errors=True)  # guests made from anything else
+        for other in glob.glob(os.path.join(CACHE, self.arch + "-*")):  # made from anything else
+            shutil.rmtree(other)
         tree = os.path.join(self.folder, "root")
         os.makedirs(self.folder)
         packages = GUEST_PACKAGES + [self.machine["kernel"]] + package_names(deb_field(self.deb, "Recommends"))
