@@ -59,12 +59,10 @@ chmod 1777 /tmp
 [ -e /etc/ld.so.cache ] || ldconfig  # an extracted guest's libraries, found
 serial=/dev/@SERIAL@
 stty -F $serial raw -echo
-if [ ! -e /vq-no-udev ]; then
-    /lib/systemd/systemd-udevd --daemon
-    udevadm trigger --type=subsystems --action=add
-    udevadm trigger --type=devices --action=add
-    udevadm settle --timeout=60
-fi
+/lib/systemd/systemd-udevd --daemon
+udevadm trigger --type=subsystems --action=add
+udevadm trigger --type=devices --action=add
+udevadm settle --timeout=60
 cat > /tmp/lib.sh <<'END'
 # A command's standard error and status, then the word that the line is done.
 run() {

@@ -146,6 +146,14 @@ class Console(BoardChecks, unittest.TestCase):
             vm.key("esc")
             self.assertEqual(self.ended(vm), 0)
 
+            # Without udev's word on the devices, libinput finds no keyboard: the program says so.
+            vm.shell("udevadm control --exit; rm -rf /run/udev/data")
+            self.start(vm, "%s --console --go" % PROGRAM)
+            self.wait_board(vm)
+            vm.shell("kill -TERM $(cat /tmp/board.pid)")
+            self.assertEqual(self.ended(vm), 143)
+            self.assertIn("udev names no keyboard", vm.stderr())
+
     def test_board_blinks_and_escape(self):
         if self.guest.arch == "amd64":
             self.skipTest("the amd64 package has its board tested with the rest")
