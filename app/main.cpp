@@ -41,6 +41,8 @@ int main(int argc, char** argv)
         if (console.result == fw::ConsoleUse::CannotStart)
             return fw::CannotStartStatus;
     }
+    if (options.go)
+        fw::Runtime::startsWithTheSession();
     fw::Runtime::bringUp(argc, argv);
     if (!options.console && !options.screen.empty() && !fw::useScreen(options.screen)) {
         const int status = noSuchScreen(options.screen, fw::screenNames());

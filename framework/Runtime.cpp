@@ -43,7 +43,7 @@ void Runtime::bringUp(int argc, char** argv)
         return;
     RuntimeState& s = runtimeState();
     const std::string program = argc > 0 && argv[0] ? argv[0] : "";
-    s.programName = std::filesystem::path(program).filename().string();
+    platform::setProgramName(std::filesystem::path(program).filename().string());
     watchToolkitMessages();
     // Signals are caught from the start; the event loop reads them once the toolkit is up.
     catchTerminationSignals();
@@ -68,6 +68,11 @@ void Runtime::bringUp(int argc, char** argv)
 void Runtime::adviseWithoutDisplay(const std::string& advice)
 {
     runtimeState().noDisplayAdvice = advice;
+}
+
+void Runtime::startsWithTheSession()
+{
+    platform::startingWithTheSession();
 }
 
 int Runtime::shutDown()
@@ -240,7 +245,8 @@ void Runtime::handleUnhandledFailure(const RuntimeException& failure) noexcept
 {
     RuntimeState& s = runtimeState();
     const std::string text = std::string(failure.className()) + ": " + failure.what();
-    const std::string program = s.programName.empty() ? QApplication::applicationName().toStdString() : s.programName;
+    const std::string& named = platform::programName();
+    const std::string program = named.empty() ? QApplication::applicationName().toStdString() : named;
     std::fprintf(stderr, "%s: %s\n", program.c_str(), text.c_str());
     std::fflush(stderr);
     if (s.failed)

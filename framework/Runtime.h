@@ -24,6 +24,10 @@ public:
     // What the one line said when there is no display to connect to advises instead of
     // starting the program inside a desktop session.
     static void adviseWithoutDisplay(const std::string& advice);
+    // The program starts with the desktop session and shows its first full-screen window at
+    // once (an autostart entry): what the desktop opens over every window at login (GNOME's
+    // overview) is left for that window.
+    static void startsWithTheSession();
     // Closes every window, drops the application object and returns the exit status.
     static int shutDown();
 

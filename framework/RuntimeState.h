@@ -17,7 +17,6 @@ struct RuntimeState {
     std::unique_ptr<Application> application;
     std::unique_ptr<QObject> consoleBackdrop; // on the Linux console, what lies under every window
     std::vector<std::function<void()>> cleanups;
-    std::string programName; // for messages on standard error
     std::string applicationName; // the name users see
     std::string noDisplayAdvice = "start it inside a desktop session";
     bool quit = false;

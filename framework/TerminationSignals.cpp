@@ -10,6 +10,7 @@
 #include "platform/Platform.h"
 
 #include <QSocketNotifier>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -22,23 +23,28 @@ namespace {
 constexpr unsigned StopBoundSeconds = 1;
 constexpr unsigned LeaveBoundSeconds = 3;
 
+// The handler runs on whichever of the program's threads the kernel picks (the toolkit's
+// display and bus threads among them), so two signals can be handled at once: the first is
+// decided by a compare-and-exchange, which these lock-free atomics make safe in a handler.
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 int s_signalPipe[2] = { -1, -1 };
-volatile sig_atomic_t s_firstSignal = 0;
-// The status the run decided on, plus one; 0 while none is.
-volatile sig_atomic_t s_decided = 0;
+std::atomic<int> s_firstSignal { 0 };
+// The status the run decided on, once `s_hasDecided` says there is one.
+std::atomic<int> s_decidedStatus { 0 };
+std::atomic<bool> s_hasDecided { false };
 bool s_catchesInterrupt = false;
 
 [[noreturn]] void endNow()
 {
     platform::giveConsoleBack();
-    ::_exit(s_decided != 0 ? s_decided - 1 : 128 + s_firstSignal);
+    ::_exit(s_hasDecided ? s_decidedStatus.load() : 128 + s_firstSignal);
 }
 
 void onSignal(int signal)
 {
-    if (s_firstSignal != 0)
+    int none = 0;
+    if (!s_firstSignal.compare_exchange_strong(none, signal))
         endNow();
-    s_firstSignal = signal;
     const int savedErrno = errno;
     const unsigned char number = static_cast<unsigned char>(signal);
     [[maybe_unused]] const auto written = ::write(s_signalPipe[1], &number, 1);
@@ -77,12 +83,13 @@ void decideStatus(int status)
     RuntimeState& s = runtimeState();
     s.quit = true;
     s.status = status;
-    s_decided = status + 1;
+    s_decidedStatus = status;
+    s_hasDecided = true;
 }
 
 void forgetDecidedStatus()
 {
-    s_decided = 0;
+    s_hasDecided = false;
 }
 
 void catchTerminationSignals()

@@ -47,7 +47,7 @@ bool noDisplay()
 
 void onToolkitMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    const char* program = runtimeState().programName.c_str();
+    const char* program = platform::programName().c_str();
     if (type == QtFatalMsg) {
         if (s_startingUp && noDisplay()) {
             // The toolkit's own lines would only say the same.
@@ -63,6 +63,11 @@ void onToolkitMessage(QtMsgType type, const QMessageLogContext& context, const Q
         platform::giveConsoleBack();
         std::_Exit(s_startingUp ? CannotStartStatus : UnhandledFailureStatus);
     }
+    // The toolkit's note that no runtime folder is named and one of its own under /tmp is used:
+    // so it is for every start outside a login session (a system service, a kiosk script),
+    // and nothing is wrong.
+    if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
     const QString category = QString::fromLatin1(context.category ? context.category : "");
     if (s_startingUp) {
         const std::lock_guard lock(s_heldLock);

@@ -59,10 +59,7 @@ Window::~Window()
 
 void Window::letDisplaySleep()
 {
-    if (m_keepsDisplayAwake) {
-        m_keepsDisplayAwake = false;
-        platform::DisplayKeeper::release();
-    }
+    platform::DisplayKeeper::release(m_widget->windowHandle());
 }
 
 bool Window::Event_KeyDown(const std::string&)
@@ -169,11 +166,8 @@ void Window::Show()
         m_widget->showFullScreen();
         m_widget->followScreens();
         m_widget->prepareFirstFrame();
-        if (!m_keepsDisplayAwake) {
-            m_keepsDisplayAwake = true;
-            platform::DisplayKeeper::hold(m_widget->windowHandle());
-            platform::fullScreenShown();
-        }
+        platform::DisplayKeeper::hold(m_widget->windowHandle());
+        platform::fullScreenShown(m_widget->windowHandle());
         // Raising and activating a full-screen window before its first frame holds that
         // frame up while the window manager restacks and refocuses: asked for once drawn.
         m_widget->raiseAndActivateWhenDrawn();

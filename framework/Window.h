@@ -80,7 +80,6 @@ private:
     MenuBar* m_menuBar = nullptr;
     MouseCursor m_cursor = MouseCursor::Standard;
     bool m_closed = false;
-    bool m_keepsDisplayAwake = false;
 };
 
 }

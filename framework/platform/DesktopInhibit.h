@@ -1,20 +1,52 @@
 #pragma once
 
-#include <string>
+#include "KeepAwakeChannel.h"
 
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <initializer_list>
+#include <memory>
+
+class QDBusMessage;
 class QWindow;
 
 namespace fw::platform {
 
-// Asks the desktop over the session bus not to blank the screen: the freedesktop ScreenSaver
-// service (KDE, Xfce and others) and the desktop portal's Inhibit (GNOME, sandboxed installs).
-// The requests go out without waiting for the answers; a missing bus or service is skipped.
-class DesktopInhibit {
+// Asks a desktop service on the session bus not to blank the screen while the object lives:
+// the freedesktop ScreenSaver service (KDE, Xfce and others) or the desktop portal's Inhibit
+// (GNOME, sandboxed installs). The request goes out without waiting for the answer; a missing
+// bus or service is skipped, and asked as soon as a service takes the name. A service that
+// restarts forgets what it granted: it is asked again. What a service granted is given back
+// to that very service, once.
+class DesktopInhibit : public QObject {
 public:
-    static void inhibit(QWindow* window, const std::string& reason);
-    // Withdraws what was granted, waiting within about 350 ms for answers still to come and
-    // for the withdrawals' answers; a cookie granted later still is given back when it comes.
-    static void release();
+    enum Service { ScreenSaver, Portal };
+
+    DesktopInhibit(Service service, QWindow* window, const std::string& reason, QObject* parent = nullptr);
+    // Gives back what was granted (see giveBack).
+    ~DesktopInhibit() override;
+
+    // Ends these holds: what was granted is given back, waiting within about 350 ms for
+    // answers still to come and for the give-backs' answers, all at once; a grant that comes
+    // later still is given back when it comes.
+    static void giveBack(std::initializer_list<DesktopInhibit*> inhibits);
+
+private:
+    struct Request;
+
+    void ask();
+    void judge(const std::shared_ptr<Request>& request);
+    void ownerChanged(const QString& oldOwner, const QString& newOwner);
+    QDBusMessage giveBackMessage(const Request& request) const;
+
+    const Service m_service;
+    const QString m_name;
+    QPointer<QWindow> m_window;
+    const QString m_reason;
+    KeepAwakeChannel m_channel;
+    bool m_holding = true;
+    std::shared_ptr<Request> m_current; // asked, or granted, for this hold
 };
 
 }

@@ -4,10 +4,13 @@
 #include "WaylandIdleInhibit.h"
 #include "XClient.h"
 
+#include <QEvent>
+#include <QWindow>
 #include <xcb/screensaver.h>
 #include <xcb/xcb.h>
 
 #include <cstdlib>
+#include <memory>
 
 namespace fw::platform {
 
@@ -18,9 +21,6 @@ std::string& reasonText()
     static std::string text;
     return text;
 }
-
-int s_holds = 0;
-bool s_xSuspended = false;
 
 enum class Extension { Unanswered, Absent, Present };
 
@@ -44,48 +44,106 @@ Extension screenSaverExtension(xcb_connection_t* connection)
     return extension && extension->present ? Extension::Present : Extension::Absent;
 }
 
-void suspendXScreenSaver();
-
-KeepAwakeChannel& xChannel()
-{
-    static auto* channel = new KeepAwakeChannel(QStringLiteral("the X server"), suspendXScreenSaver);
-    return *channel;
-}
-
-// The X server resumes by itself should the program end without asking.
-void suspendXScreenSaver()
-{
-    xcb_connection_t* connection = xConnection();
-    if (!connection || s_holds == 0 || s_xSuspended)
-        return;
-    switch (screenSaverExtension(connection)) {
-    case Extension::Unanswered:
-        xChannel().failed(QStringLiteral("did not answer in time"));
-        return;
-    case Extension::Absent:
-        xChannel().absent();
-        return;
-    case Extension::Present:
-        xcb_screensaver_suspend(connection, 1);
-        xcb_flush(connection);
-        s_xSuspended = true;
-        xChannel().held();
-        return;
+// The X server's screen saver and display power saving, suspended while the object lives. The
+// server counts each client's suspensions, and resumes by itself should the program end
+// without asking.
+class XScreenSaverSuspension {
+public:
+    XScreenSaverSuspension()
+        : m_channel(QStringLiteral("the X server"), [this] { suspend(); })
+    {
+        suspend();
     }
-}
+    ~XScreenSaverSuspension()
+    {
+        xcb_connection_t* connection = xConnection();
+        if (!m_suspended || !connection)
+            return;
+        xcb_screensaver_suspend(connection, 0);
+        xcb_flush(connection);
+    }
+    XScreenSaverSuspension(const XScreenSaverSuspension&) = delete;
+    XScreenSaverSuspension& operator=(const XScreenSaverSuspension&) = delete;
 
-void resumeXScreenSaver()
-{
-    xcb_connection_t* connection = xConnection();
-    if (!connection)
-        return;
-    xChannel().stop();
-    if (!s_xSuspended)
-        return;
-    s_xSuspended = false;
-    xcb_screensaver_suspend(connection, 0);
-    xcb_flush(connection);
-}
+private:
+    void suspend()
+    {
+        xcb_connection_t* connection = xConnection();
+        if (!connection || m_suspended)
+            return;
+        switch (screenSaverExtension(connection)) {
+        case Extension::Unanswered:
+            return m_channel.failed(QStringLiteral("did not answer in time"));
+        case Extension::Absent:
+            return m_channel.absent();
+        case Extension::Present:
+            xcb_screensaver_suspend(connection, 1);
+            xcb_flush(connection);
+            m_suspended = true;
+            return m_channel.held();
+        }
+    }
+
+    KeepAwakeChannel m_channel;
+    bool m_suspended = false;
+};
+
+// A window's hold: every channel, while the window shows. A child of the window, it ends with
+// it at the latest.
+class DisplayHold : public QObject {
+    Q_OBJECT
+
+public:
+    explicit DisplayHold(QWindow* window)
+        : QObject(window)
+        , m_window(window)
+    {
+        window->installEventFilter(this);
+        if (window->isVisible())
+            begin();
+    }
+    ~DisplayHold() override { end(); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show)
+            begin();
+        else if (event->type() == QEvent::Hide)
+            end();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void begin()
+    {
+        if (m_screenSaver)
+            return;
+        m_wayland = std::make_unique<WaylandIdleInhibit>(m_window);
+        m_screenSaver = std::make_unique<DesktopInhibit>(DesktopInhibit::ScreenSaver, m_window, reasonText());
+        // Both are asked, not only the first that grants: the portal answers success also where
+        // its backend's request was refused (GNOME's session manager refuses one from a program
+        // outside a sandbox), while GNOME's own ScreenSaver service passes the hold on.
+        m_portal = std::make_unique<DesktopInhibit>(DesktopInhibit::Portal, m_window, reasonText());
+        m_x = std::make_unique<XScreenSaverSuspension>();
+    }
+    void end()
+    {
+        if (!m_screenSaver)
+            return;
+        DesktopInhibit::giveBack({ m_screenSaver.get(), m_portal.get() });
+        m_screenSaver.reset();
+        m_portal.reset();
+        m_wayland.reset();
+        m_x.reset();
+    }
+
+    QWindow* const m_window;
+    std::unique_ptr<WaylandIdleInhibit> m_wayland;
+    std::unique_ptr<DesktopInhibit> m_screenSaver;
+    std::unique_ptr<DesktopInhibit> m_portal;
+    std::unique_ptr<XScreenSaverSuspension> m_x;
+};
 
 }
 
@@ -101,20 +159,16 @@ const std::string& DisplayKeeper::reason()
 
 void DisplayKeeper::hold(QWindow* window)
 {
-    if (s_holds++ > 0)
-        return;
-    WaylandIdleInhibit::inhibit(window);
-    DesktopInhibit::inhibit(window, reasonText());
-    suspendXScreenSaver();
+    if (window && !window->findChild<DisplayHold*>(QString(), Qt::FindDirectChildrenOnly))
+        new DisplayHold(window);
 }
 
-void DisplayKeeper::release()
+void DisplayKeeper::release(QWindow* window)
 {
-    if (s_holds == 0 || --s_holds > 0)
-        return;
-    WaylandIdleInhibit::release();
-    DesktopInhibit::release();
-    resumeXScreenSaver();
+    if (window)
+        delete window->findChild<DisplayHold*>(QString(), Qt::FindDirectChildrenOnly);
 }
 
 }
+
+#include "DisplayKeeper.moc"

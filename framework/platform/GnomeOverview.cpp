@@ -7,6 +7,8 @@
 #include <QDBusPendingReply>
 #include <QDBusVariant>
 #include <QTimer>
+#include <QWindow>
+#include <utility>
 
 namespace fw::platform {
 
@@ -18,15 +20,23 @@ constexpr auto Properties = "org.freedesktop.DBus.Properties";
 // An overview the session's start opens comes within this long of the window's showing.
 constexpr int WatchMs = 10000;
 
+bool s_startingWithTheSession = false;
+
+bool inGnome()
+{
+    const QStringList desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(QLatin1Char(':'));
+    return desktops.contains(QLatin1String("GNOME"));
 }
 
-// Follows the overview for a few seconds.
+}
+
+// Follows the overview for a few seconds while the window is there, and closes it once.
 class OverviewWatch : public QObject {
     Q_OBJECT
 
 public:
-    explicit OverviewWatch(QDBusConnection connection)
-        : QObject(qApp)
+    OverviewWatch(QDBusConnection connection, QWindow* window)
+        : QObject(window)
         , m_connection(std::move(connection))
     {
         m_connection.connect(Shell, ShellPath, Properties, "PropertiesChanged", this,
@@ -60,6 +70,10 @@ private slots:
 private:
     void close()
     {
+        if (m_closed)
+            return;
+        m_closed = true;
+        deleteLater();
         QDBusMessage set = QDBusMessage::createMethodCall(Shell, ShellPath, Properties, "Set");
         set.setArguments({ QString::fromLatin1(Shell), QStringLiteral("OverviewActive"),
             QVariant::fromValue(QDBusVariant(false)) });
@@ -68,14 +82,20 @@ private:
     }
 
     QDBusConnection m_connection;
+    bool m_closed = false;
 };
 
-void GnomeOverview::leave()
+void GnomeOverview::startingWithTheSession()
 {
-    if (!qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(QLatin1String("GNOME")))
+    s_startingWithTheSession = true;
+}
+
+void GnomeOverview::shown(QWindow* window)
+{
+    if (!std::exchange(s_startingWithTheSession, false) || !window || !inGnome())
         return;
     if (auto connection = sessionBus())
-        new OverviewWatch(*connection); // it ends itself, or with the application
+        new OverviewWatch(*connection, window); // it ends itself, or with the window
 }
 
 }

@@ -1,7 +1,7 @@
 #include "KeepAwakeChannel.h"
 
-#include <QCoreApplication>
-#include <QFileInfo>
+#include "platform/Platform.h"
+
 #include <cstdio>
 
 namespace fw::platform {
@@ -54,8 +54,7 @@ void KeepAwakeChannel::stop()
 
 void KeepAwakeChannel::say(const QString& line)
 {
-    const QString program = QFileInfo(QCoreApplication::arguments().value(0)).fileName();
-    std::fprintf(stderr, "%s: %s\n", qPrintable(program), qPrintable(line));
+    std::fprintf(stderr, "%s: %s\n", programName().c_str(), qPrintable(line));
     std::fflush(stderr);
 }
 

@@ -23,7 +23,8 @@ public:
     void lost(const QString& why);
     // The display may sleep again: no more tries, and the story starts anew next time.
     void stop();
-
+    // A try is due later: nothing else asks before it.
+    bool waiting() const { return m_retry.isActive(); }
 
     static constexpr int FirstPauseMs = 1000;
     static constexpr int LongestPauseMs = 60000;

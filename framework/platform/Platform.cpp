@@ -3,9 +3,24 @@
 #include "SessionBus.h"
 #include "WaylandActivation.h"
 #include "WaylandClient.h"
+#include "WaylandIdleInhibit.h"
 #include "XClient.h"
 
 namespace fw::platform {
+
+namespace {
+std::string s_programName;
+}
+
+void setProgramName(const std::string& name)
+{
+    s_programName = name;
+}
+
+const std::string& programName()
+{
+    return s_programName;
+}
 
 void beforeToolkitStarts()
 {
@@ -15,15 +30,17 @@ void beforeToolkitStarts()
 
 void beforeToolkitDisconnects()
 {
-    wl_display* display = waylandDisplay();
-    if (!display)
+    WaylandQueue* queue = WaylandQueue::get();
+    if (!queue)
         return;
     // The toolkit's event thread reads the connection once the main thread has prepared a read
     // for it, which the main thread does whenever its loop wakes or sleeps. Should the toolkit
     // stop that thread before it has taken up a read prepared for it, the read is never taken
     // and its frame thread waits for it for ever, and so does the program at exit. A round trip
     // of our own reads alongside it: once it is over, no read is left waiting for that thread.
-    WaylandQueue(display).roundTrip();
+    queue->roundTrip();
+    WaylandIdleInhibit::end();
+    WaylandQueue::end();
 }
 
 void askForKeyboard(QWindow* window)
@@ -31,9 +48,14 @@ void askForKeyboard(QWindow* window)
     WaylandActivation::activate(window);
 }
 
-void fullScreenShown()
+void startingWithTheSession()
 {
-    GnomeOverview::leave();
+    GnomeOverview::startingWithTheSession();
+}
+
+void fullScreenShown(QWindow* window)
+{
+    GnomeOverview::shown(window);
 }
 
 bool displaySystemPlacesWindows()

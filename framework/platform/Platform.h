@@ -12,14 +12,21 @@ class QWindow;
 
 namespace fw::platform {
 
+// The program's name in its lines on standard error: the file it was started from.
+void setProgramName(const std::string& name);
+const std::string& programName();
+
 // Before the toolkit starts: no session bus is asked for unless one runs.
 void beforeToolkitStarts();
 // Right before the toolkit disconnects from the display server.
 void beforeToolkitDisconnects();
 // A full-screen window that the display server has not given the keyboard asks for it.
 void askForKeyboard(QWindow* window);
+// The program starts with the desktop session (its autostart entry shows the board at once):
+// what the desktop opens at login over every window is left for its first full-screen one.
+void startingWithTheSession();
 // A full-screen window has been shown: nothing of the desktop's own stays over it.
-void fullScreenShown();
+void fullScreenShown(QWindow* window);
 // Whether the display system places full-screen windows itself when screens change: a
 // compositor always does, an X server only through a window manager.
 bool displaySystemPlacesWindows();
@@ -47,15 +54,15 @@ void giveConsoleBack() noexcept;
 // service and portal on the session bus, and on X the server's own screen saver and display
 // power saving, suspended. A channel the system does not offer is skipped silently; one that
 // does not answer in time, or is lost (a desktop service restarted), is asked again for as
-// long as the hold lasts, and standard error tells its story. Holds are counted; the last
-// release lets blanking resume.
+// long as the hold lasts, and standard error tells its story. Each window has a hold of its
+// own, in force while it shows; it ends with the window, or when released.
 class DisplayKeeper {
 public:
     // What the desktop is told while the display is kept awake: the application's words.
     static void setReason(const std::string& reason);
     static const std::string& reason();
     static void hold(QWindow* window);
-    static void release();
+    static void release(QWindow* window);
 };
 
 // A full-screen window's first frame goes into a buffer of several megabytes (8 MB at

@@ -25,8 +25,8 @@ void WaylandActivation::activate(QWindow* window)
     wl_surface* surface = waylandSurface(window);
     if (!surface || !qEnvironmentVariableIsEmpty("XDG_ACTIVATION_TOKEN"))
         return;
-    WaylandQueue queue(waylandDisplay());
-    auto* activation = static_cast<xdg_activation_v1*>(queue.bind(&xdg_activation_v1_interface, 1));
+    WaylandQueue* queue = WaylandQueue::get();
+    auto* activation = queue ? static_cast<xdg_activation_v1*>(queue->bind(&xdg_activation_v1_interface, 1)) : nullptr;
     if (!activation)
         return;
     std::string token;
@@ -35,11 +35,11 @@ void WaylandActivation::activate(QWindow* window)
     xdg_activation_token_v1_set_surface(request, surface);
     xdg_activation_token_v1_commit(request);
     // The token comes at once; a compositor that does not answer in time gets no request.
-    if (queue.roundTrip() && !token.empty())
+    if (queue->roundTrip() && !token.empty())
         xdg_activation_v1_activate(activation, token.c_str(), surface);
     xdg_activation_token_v1_destroy(request);
     xdg_activation_v1_destroy(activation);
-    queue.flush();
+    queue->flush();
 }
 
 }

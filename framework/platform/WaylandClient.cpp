@@ -1,13 +1,13 @@
 // The only file that reaches the toolkit's private platform interface: Qt gives a window's
 // wl_display and wl_surface through it alone.
 #include "WaylandClient.h"
+#include "Wait.h"
 
 #include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QWindow>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <poll.h>
 #include <qpa/qplatformnativeinterface.h>
 #include <wayland-client.h>
@@ -27,22 +27,7 @@ void onSyncDone(void* data, wl_callback*, uint32_t)
 
 const wl_callback_listener SyncListener = { onSyncDone };
 
-struct Wanted {
-    const wl_interface* interface;
-    unsigned version;
-    void* bound = nullptr;
-};
-
-void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t version)
-{
-    auto* wanted = static_cast<Wanted*>(data);
-    if (!wanted->bound && std::strcmp(interface, wanted->interface->name) == 0 && version >= wanted->version)
-        wanted->bound = wl_registry_bind(registry, name, wanted->interface, wanted->version);
-}
-
-void onGlobalRemove(void*, wl_registry*, uint32_t) { }
-
-const wl_registry_listener RegistryListener = { onGlobal, onGlobalRemove };
+WaylandQueue* s_queue = nullptr;
 
 void logThroughToolkit(const char* format, va_list arguments)
 {
@@ -75,16 +60,51 @@ wl_surface* waylandSurface(QWindow* window)
     return static_cast<wl_surface*>(native->nativeResourceForWindow("surface", window));
 }
 
+struct WaylandQueue::Global {
+    uint32_t name;
+    std::string interface;
+    uint32_t version;
+};
+
+void WaylandQueue::onGlobal(void* data, wl_registry*, uint32_t name, const char* interface, uint32_t version)
+{
+    static_cast<WaylandQueue*>(data)->m_globals.push_back({ name, interface, version });
+}
+
+void WaylandQueue::onGlobalRemove(void* data, wl_registry*, uint32_t name)
+{
+    std::erase_if(static_cast<WaylandQueue*>(data)->m_globals, [name](const Global& global) { return global.name == name; });
+}
+
+WaylandQueue* WaylandQueue::get()
+{
+    if (!s_queue) {
+        if (wl_display* display = waylandDisplay())
+            s_queue = new WaylandQueue(display);
+    }
+    return s_queue;
+}
+
+void WaylandQueue::end()
+{
+    delete s_queue;
+    s_queue = nullptr;
+}
+
 WaylandQueue::WaylandQueue(wl_display* display)
     : connection(display)
     , queue(wl_display_create_queue(display))
     , sender(static_cast<wl_display*>(wl_proxy_create_wrapper(display)))
 {
+    static const wl_registry_listener listener = { onGlobal, onGlobalRemove };
     wl_proxy_set_queue(reinterpret_cast<wl_proxy*>(sender), queue);
+    m_registry = wl_display_get_registry(sender);
+    wl_registry_add_listener(m_registry, &listener, this);
 }
 
 WaylandQueue::~WaylandQueue()
 {
+    wl_registry_destroy(m_registry);
     wl_proxy_wrapper_destroy(sender);
     wl_display_flush(connection);
     wl_event_queue_destroy(queue);
@@ -95,45 +115,42 @@ WaylandQueue::~WaylandQueue()
 bool WaylandQueue::roundTrip()
 {
     bool done = false;
+    bool broken = false;
     wl_callback* callback = wl_display_sync(sender);
     wl_callback_add_listener(callback, &SyncListener, &done);
-    const QDeadlineTimer deadline(RoundTripTimeoutMs);
-    while (!done && !deadline.hasExpired()) {
+    // Each pause reads what came, the way libwayland asks of several readers.
+    const auto readAWhile = [&](int msLeft) {
         if (wl_display_prepare_read_queue(connection, queue) != 0) {
-            if (wl_display_dispatch_queue_pending(connection, queue) < 0)
-                break;
-            continue;
+            broken = wl_display_dispatch_queue_pending(connection, queue) < 0;
+            return;
         }
         wl_display_flush(connection);
         pollfd readable { wl_display_get_fd(connection), POLLIN, 0 };
-        if (::poll(&readable, 1, static_cast<int>(deadline.remainingTime())) > 0) {
-            if (wl_display_read_events(connection) < 0)
-                break;
-        } else {
+        if (::poll(&readable, 1, msLeft) > 0)
+            broken = wl_display_read_events(connection) < 0;
+        else
             wl_display_cancel_read(connection);
-        }
-        if (wl_display_dispatch_queue_pending(connection, queue) < 0)
-            break;
-    }
+        broken = broken || wl_display_dispatch_queue_pending(connection, queue) < 0;
+    };
+    waitWithin(QDeadlineTimer(RoundTripTimeoutMs), [&] { return done || broken; }, readAWhile);
     wl_callback_destroy(callback);
     return done;
 }
 
 void* WaylandQueue::bind(const wl_interface* interface, unsigned version, bool* answered)
 {
-    Wanted wanted { interface, version };
-    wl_registry* registry = wl_display_get_registry(sender);
-    wl_registry_add_listener(registry, &RegistryListener, &wanted);
-    // The globals are announced at once; without them in time, nothing is bound.
+    // The globals come with the registry's first answer, and any later one with the next: a
+    // round trip brings the list up to date.
     const bool inTime = roundTrip();
-    wl_registry_destroy(registry);
     if (answered)
         *answered = inTime;
-    if (!inTime && wanted.bound) {
-        wl_proxy_destroy(static_cast<wl_proxy*>(wanted.bound));
+    if (!inTime)
         return nullptr;
+    for (const Global& global : m_globals) {
+        if (global.interface == interface->name && global.version >= version)
+            return wl_registry_bind(m_registry, global.name, interface, version);
     }
-    return wanted.bound;
+    return nullptr;
 }
 
 void WaylandQueue::flush()

@@ -3,9 +3,14 @@
 // The toolkit's Wayland connection, for the layer's own protocol objects: kept on a queue of
 // their own, so that the toolkit's queue and thread, which read the same connection, never
 // see them. Not for use outside the layer.
+#include <cstdint>
+#include <string>
+#include <vector>
+
 struct wl_display;
 struct wl_event_queue;
 struct wl_interface;
+struct wl_registry;
 struct wl_surface;
 class QWindow;
 
@@ -19,18 +24,25 @@ wl_display* waylandDisplay();
 // The window's surface, or none before it has one.
 wl_surface* waylandSurface(QWindow* window);
 
+// The layer's queue, with one registry of the compositor's globals for the program's life: a
+// registry cannot be destroyed at the compositor, which would keep every one asked for and
+// send each of them every global that comes later.
 class WaylandQueue {
 public:
-    explicit WaylandQueue(wl_display* display);
-    ~WaylandQueue();
+    // The queue on the toolkit's connection, made when first asked for; none off Wayland.
+    static WaylandQueue* get();
+    // Before the toolkit disconnects, once every object made on the queue has been destroyed.
+    static void end();
+
     WaylandQueue(const WaylandQueue&) = delete;
     WaylandQueue& operator=(const WaylandQueue&) = delete;
 
     // Waits, within a bound, until the compositor has answered every request sent so far on
     // this queue, dispatching their events; false when it did not answer in time.
     bool roundTrip();
-    // The compositor's global of that interface, bound on this queue; none where it has none
-    // or did not answer in time (`answered` tells which).
+    // The compositor's global of that interface, bound on this queue, once the compositor has
+    // answered a round trip; none where it has none or did not answer in time (`answered`
+    // tells which).
     void* bind(const wl_interface* interface, unsigned version, bool* answered = nullptr);
     // Sends what was asked so far without waiting.
     void flush();
@@ -38,6 +50,17 @@ public:
     wl_display* const connection;
     wl_event_queue* const queue;
     wl_display* const sender; // a wrapper of the connection whose new objects use this queue
+
+private:
+    explicit WaylandQueue(wl_display* display);
+    ~WaylandQueue();
+
+    struct Global;
+    static void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t version);
+    static void onGlobalRemove(void* data, wl_registry* registry, uint32_t name);
+
+    wl_registry* m_registry = nullptr;
+    std::vector<Global> m_globals;
 };
 
 }

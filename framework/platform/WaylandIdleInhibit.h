@@ -1,19 +1,38 @@
 #pragma once
 
+#include "KeepAwakeChannel.h"
+
+#include <QObject>
+#include <QPointer>
+
 class QWindow;
+struct zwp_idle_inhibitor_v1;
 
 namespace fw::platform {
 
 // The Wayland idle-inhibit protocol: while an inhibitor stands on a window's surface, the
 // compositor does not blank the screen or lock it for idleness (wlroots compositors such as
-// sway, cage, labwc and wayfire, and KDE). Nothing happens off Wayland or where the compositor
-// does not offer the protocol.
-class WaylandIdleInhibit {
+// sway, cage, labwc and wayfire, and KDE). While the object lives, an inhibitor stands on the
+// window's surface whenever the window shows, also on every surface the toolkit makes for it
+// later. Nothing happens off Wayland or where the compositor does not offer the protocol.
+class WaylandIdleInhibit : public QObject {
 public:
-    // Puts an inhibitor on the window's surface, now if it has one, else once it has; and on
-    // every surface the toolkit makes for the window after. True when one stands now.
-    static bool inhibit(QWindow* window);
-    static void release();
+    WaylandIdleInhibit(QWindow* window, QObject* parent = nullptr);
+    ~WaylandIdleInhibit() override;
+    // Before the toolkit disconnects: the compositor's manager, bound once for the program,
+    // is let go.
+    static void end();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void standOnSurface();
+    void drop();
+
+    QPointer<QWindow> m_window;
+    KeepAwakeChannel m_channel;
+    zwp_idle_inhibitor_v1* m_inhibitor = nullptr;
 };
 
 }

@@ -1,8 +1,7 @@
 #include "XClient.h"
+#include "Wait.h"
 
-#include <QDeadlineTimer>
 #include <QGuiApplication>
-#include <QThread>
 #include <QtGui/qguiapplication_platform.h>
 #include <xcb/xcbext.h>
 
@@ -51,15 +50,16 @@ xcb_connection_t* xConnection()
 
 void* xReply(xcb_connection_t* connection, unsigned int sequence)
 {
-    const QDeadlineTimer deadline(ServerTimeoutMs);
     void* answer = nullptr;
     xcb_generic_error_t* error = nullptr;
-    while (!xcb_poll_for_reply(connection, sequence, &answer, &error)) {
-        if (deadline.hasExpired() || xcb_connection_has_error(connection)) {
-            xcb_discard_reply(connection, sequence);
-            return nullptr;
-        }
-        QThread::msleep(1);
+    bool broken = false;
+    const bool answered = waitWithin(QDeadlineTimer(ServerTimeoutMs), [&] {
+        broken = xcb_connection_has_error(connection) != 0;
+        return broken || xcb_poll_for_reply(connection, sequence, &answer, &error) != 0;
+    });
+    if (!answered || broken) {
+        xcb_discard_reply(connection, sequence);
+        return nullptr;
     }
     std::free(error);
     return answer;

@@ -1,4 +1,5 @@
 """The program among the desktop's services: an installed tree, the screen kept awake."""
+import io
 import os
 import re
 import shutil
@@ -66,6 +67,61 @@ class Integration(BoardChecks, unittest.TestCase):
                 "velquarin-control-board: the display is kept awake through the desktop portal again",
                 "velquarin-control-board: the display may blank: the ScreenSaver service went away",
                 "velquarin-control-board: the display may blank: the desktop portal went away"])
+
+    def test_services_started_by_the_program_s_own_call_are_asked_once(self):
+        """The desktop's services are not running until the program's first call starts them
+        (the bus starts them on demand, as at login): one Inhibit and one portal request, held
+        while the board shows and given back at Escape, nothing on standard error; every round."""
+        with XSession("1440x900") as session:
+            for round in range(10):
+                with self.subTest(round=round), tempfile.TemporaryDirectory(prefix="vq-bus-") as folder:
+                    logs = {name: os.path.join(folder, name + ".log") for name in ("saver", "portal")}
+                    for name, bus_name, program in (("saver", "org.freedesktop.ScreenSaver", "FAKE_SCREENSAVER"),
+                                                    ("portal", "org.freedesktop.portal.Desktop", "FAKE_PORTAL")):
+                        with open(os.path.join(folder, name + ".service"), "w") as f:
+                            f.write("[D-BUS Service]\nName=%s\nExec=/bin/sh -c 'echo $$ >> %s/pids; exec %s >> %s 2>&1'\n"
+                                    % (bus_name, folder, os.environ[program], logs[name]))
+                    with open(os.path.join(folder, "bus.conf"), "w") as f:
+                        f.write("<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><servicedir>%s</servicedir>"
+                                "<policy context='default'><allow send_destination='*'/><allow eavesdrop='true'/><allow own='*'/></policy>"
+                                "</busconfig>" % folder)
+                    bus = subprocess.Popen(["dbus-daemon", "--config-file=" + os.path.join(folder, "bus.conf"),
+                                            "--nofork", "--print-address=1"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                    try:
+                        address = bus.stdout.readline().decode().strip()
+                        self.assertTrue(address, "no session bus")
+
+                        def calls(name, prefix):
+                            try:
+                                with open(logs[name]) as f:
+                                    return [line for line in f.read().splitlines() if line.startswith(prefix)]
+                            except FileNotFoundError:
+                                return []
+                        session.start(self.BINARY, extra_env={"DBUS_SESSION_BUS_ADDRESS": address}, arguments=["--go"])
+                        self.assert_board(session)
+                        session.wait_for(lambda: calls("saver", "Inhibit ") and calls("portal", "PortalInhibit "), 10,
+                                         "both services asked")
+                        time.sleep(1)  # a second request, were one sent, would have come by now
+                        self.assertEqual(len(calls("saver", "Inhibit ")), 1, calls("saver", ""))
+                        self.assertEqual(len(calls("portal", "PortalInhibit ")), 1, calls("portal", ""))
+                        self.assertEqual(calls("saver", "UnInhibit") + calls("portal", "Close"), [], "given back while shown")
+                        session.key("Escape")
+                        self.assertEqual(session.exit_status(), 0)
+                        self.assertEqual(session.stderr.decode(), "")
+                        session.wait_for(lambda: calls("saver", "UnInhibit") and calls("portal", "Close"), 5, "both given back")
+                        time.sleep(0.2)
+                        self.assertEqual(calls("saver", "UnInhibit"), ["UnInhibit 42"])
+                        self.assertEqual(calls("portal", "Close"), ["Close " + calls("portal", "PortalInhibit ")[0].rsplit("-> ", 1)[1]])
+                    finally:
+                        bus.kill()
+                        bus.wait()
+                        pids = os.path.join(folder, "pids")
+                        with open(pids) if os.path.exists(pids) else io.StringIO() as f:
+                            for pid in f.read().split():
+                                try:
+                                    os.kill(int(pid), signal.SIGKILL)
+                                except ProcessLookupError:
+                                    pass
 
     def test_without_a_session_bus_none_is_started(self):
         """Where no session bus runs, the D-Bus library could launch one for the program

@@ -8,6 +8,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -142,12 +143,51 @@ class Wayland(BoardChecks, unittest.TestCase):
             session.wait_for(lambda: proxy.stopped_at, 5, "Escape to reach the board")
             self.assertEqual(session.exit_status(timeout=2), 0)
 
+    def test_a_compositor_that_pauses_as_the_board_shows_is_asked_again_on_one_registry(self):
+        """The compositor stops as the board asks for the idle inhibitor, for longer than the
+        program waits, so that it asks again on its schedule: all on one registry of its own for
+        the whole run (the compositor keeps every registry a client makes), and the inhibitor
+        stands once the compositor is back."""
+        registries = []
+
+        def stop_at_the_program_s_registry(message, from_client, proxy):
+            target, opcode = struct.unpack_from("=IH", message)
+            if from_client and target == 1 and opcode == 1:  # wl_display.get_registry
+                registries.append(message)
+            return len(registries) == TOOLKIT_REGISTRIES + 1
+        with WaylandSession() as session:
+            proxy, display = session.stopping_display(stop_at_the_program_s_registry)
+            proxy.pause = 3.5  # the program waits 0.5 s, and asks again 1 s and 2 s after that
+            trace = os.path.join(session.home, "trace")
+            with open(trace, "w"):
+                os.chmod(trace, 0o666)
+            session.start("/bin/sh", {"WAYLAND_DISPLAY": display, "WAYLAND_DEBUG": "client"},
+                          ["-c", 'exec "$0" --go 2>>"$1"', self.BINARY, trace])
+            session.wait_for(lambda: proxy.stopped_at, 20, "the compositor stopped")
+            time.sleep(max(0, proxy.stopped_at + proxy.pause + 0.2 - time.monotonic()))  # it answers nobody meanwhile
+            session.wait_for_view(lambda v: v["fullscreen_mode"] == 1 and v["idle_inhibitors"]["application"] == "enabled",
+                                  "the board kept awake once the compositor is back", timeout=20)
+            session.key("Escape")
+            self.assertEqual(session.exit_status(), 0)
+            with open(trace) as f:
+                lines = f.read().splitlines()
+        made = [re.search(r"wl_registry@\d+", line).group() for line in lines if "-> wl_display@1.get_registry(" in line]
+        bound = [line.split(".bind(")[0].split()[-1] for line in lines if '.bind(' in line and "zwp_idle_inhibit_manager_v1" in line]
+        self.assertEqual((len(made), bound), (TOOLKIT_REGISTRIES + 1, made[TOOLKIT_REGISTRIES:]),
+                         "the toolkit's registries and the program's own, no more, the manager bound on that one")
+        said = [line for line in lines if line.startswith("velquarin")]
+        self.assertEqual(said, ["velquarin-control-board: the display may blank: the compositor did not answer in time; trying again",
+                                "velquarin-control-board: the display is kept awake through the compositor again"])
+
     def test_compositor_going_away_ends_with_failure(self):
         with WaylandSession() as session:
             self.start_window(session)
             session.procs[0].send_signal(signal.SIGKILL)
             self.assertEqual(session.exit_status(), 1)
 
+
+# The registries the toolkit makes for itself as it starts, before the program's own.
+TOOLKIT_REGISTRIES = 3
 
 # A configure that gives the toplevel a size and states (full screen among them).
 FULL_SCREEN_CONFIGURE = re.compile(r"xdg_toplevel@\d+\.configure\(([1-9]\d*), ([1-9]\d*), array\[[1-9]\d*\]\)")

@@ -1,6 +1,8 @@
 // A stand-in for the desktop portal's Inhibit on a private session bus: answers Inhibit with
 // a request object and prints each call, the request's Close, and the caller leaving the bus
-// with its request still open, so a test can read what the program asked.
+// with its request still open, so a test can read what the program asked. With --answer-after
+// MS[,MS...], each Inhibit is answered that long after it came (the first call after the first
+// time, and so on; the last time stays), its request object there at once.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -8,7 +10,9 @@
 #include <QDBusObjectPath>
 #include <QDBusServiceWatcher>
 #include <QObject>
+#include <QTimer>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 void say(const QString& line)
@@ -45,6 +49,12 @@ class InhibitPortal : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Inhibit")
 
+public:
+    explicit InhibitPortal(QList<int> answerAfterMs)
+        : m_answerAfterMs(std::move(answerAfterMs))
+    {
+    }
+
 public slots:
     QDBusObjectPath Inhibit(const QString& window, uint flags, const QVariantMap& options)
     {
@@ -59,14 +69,28 @@ public slots:
         connect(watcher, &QDBusServiceWatcher::serviceUnregistered, request, [request] { request->end("Gone"); });
         say(QStringLiteral("PortalInhibit window=%1 flags=%2 reason=%3 -> %4")
                 .arg(window).arg(flags).arg(options.value("reason").toString(), path));
+        const int delay = m_answerAfterMs.size() > 1 ? m_answerAfterMs.takeFirst() : m_answerAfterMs.value(0);
+        if (delay > 0) {
+            setDelayedReply(true);
+            const QDBusMessage answer = message().createReply(QVariant::fromValue(QDBusObjectPath(path)));
+            QTimer::singleShot(delay, this, [answer] { QDBusConnection::sessionBus().send(answer); });
+        }
         return QDBusObjectPath(path);
     }
+
+private:
+    QList<int> m_answerAfterMs;
 };
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    InhibitPortal inhibit;
+    QList<int> answerAfterMs;
+    if (argc == 3 && std::strcmp(argv[1], "--answer-after") == 0) {
+        for (const QString& ms : QString::fromLatin1(argv[2]).split(QLatin1Char(',')))
+            answerAfterMs << ms.toInt();
+    }
+    InhibitPortal inhibit(answerAfterMs);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.registerObject("/org/freedesktop/portal/desktop", &inhibit, QDBusConnection::ExportAllSlots)
         || !bus.registerService("org.freedesktop.portal.Desktop")) {

@@ -11,6 +11,7 @@
 #include <QTemporaryFile>
 #include <QTest>
 #include <atomic>
+#include <optional>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
@@ -51,6 +52,17 @@ public:
         applyDesign(fw::WindowDesign { .Width = 640, .Height = 480, .Visible = false, .FullScreen = true,
             .MenuBarVisible = false });
     }
+};
+
+class OtherFullScreenWindow : public FullScreenWindow { };
+
+// The desktop's two services asked to keep the display awake while the object lives, as a
+// window's hold asks them.
+struct BusHold {
+    using Inhibit = fw::platform::DesktopInhibit;
+    Inhibit saver { Inhibit::ScreenSaver, nullptr, "testing" };
+    Inhibit portal { Inhibit::Portal, nullptr, "testing" };
+    ~BusHold() { Inhibit::giveBack({ &saver, &portal }); }
 };
 
 // A helper program whose output (and errors) the test reads line by line. Started with
@@ -109,11 +121,12 @@ public:
         }
         return {};
     }
-    // Runs the event loop for ms, or until the helper writes line.
-    void runEvents(int ms, const QString& line = {})
+    // Runs the event loop for ms, or until the helper writes a line that ends with `end`.
+    void runEvents(int ms, const QString& end = {})
     {
         const QDeadlineTimer deadline(ms);
-        while (!deadline.hasExpired() && (line.isEmpty() || !lines.contains(line))) {
+        const auto written = [&] { return std::any_of(lines.cbegin(), lines.cend(), [&](const QString& line) { return line.endsWith(end); }); };
+        while (!deadline.hasExpired() && (end.isEmpty() || !written())) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
             read(5);
         }
@@ -185,34 +198,70 @@ private slots:
     }
 
     // The desktop's screen saver service answers Inhibit late: each cookie is given back
-    // exactly once, whether it comes before a release (waited for there), after it, or
-    // after a newer hold has asked again; the newer hold's cookie is kept until its release.
-    void DesktopInhibit_everyCookieIsGivenBackOnceHoweverLateItComes()
+    // exactly once, whether it comes before a hold's end (waited for there), after it, or
+    // after a newer hold has asked; the newer hold's cookie is kept until its end. Each
+    // portal request is closed once, also one still unanswered at the end.
+    void DesktopInhibit_everyGrantIsGivenBackOnceHoweverLateItComes()
     {
-        const QByteArray program = qgetenv("FAKE_SCREENSAVER");
-        Helper saver(program.constData(), { "--answer-after", "100,400" });
+        Helper saver(qgetenv("FAKE_SCREENSAVER").constData(), { "--answer-after", "30,1000" });
         QVERIFY2(saver.waitForLine("ready") == "ready", qPrintable(saver.lines.join('\n')));
+        Helper portal(qgetenv("FAKE_PORTAL").constData(), { "--answer-after", "0,1000,0" });
+        QVERIFY2(portal.waitForLine("ready") == "ready", qPrintable(portal.lines.join('\n')));
+
+        // Answered 30 ms late, within the end's wait: given back before the end returns.
+        { BusHold first; }
+        QVERIFY2(!saver.waitForLine("UnInhibit 42").isEmpty(), qPrintable(saver.lines.join('\n')));
+
+        // Answered a second late: past the end's wait, and after the next hold asked.
+        std::optional<BusHold> third;
+        { BusHold second; }
+        third.emplace();
+        saver.runEvents(5000, "answered 44");
+        saver.runEvents(300);
+        QCOMPARE(saver.lines.filter("UnInhibit"), QStringList({ "UnInhibit 42", "UnInhibit 43" }));
+        third.reset();
+        QVERIFY2(!saver.waitForLine("UnInhibit 44").isEmpty(), qPrintable(saver.lines.join('\n')));
+        saver.runEvents(300);
+        portal.runEvents(1500);
+        QCOMPARE(saver.lines.filter("UnInhibit"), QStringList({ "UnInhibit 42", "UnInhibit 43", "UnInhibit 44" }));
+        QCOMPARE(portal.lines.filter(QRegularExpression("^Close ")).size(), 3);
+        QCOMPARE(portal.lines.filter(QRegularExpression("^Close ")).removeDuplicates(), 0);
+    }
+
+    // Each full-screen window holds the display awake on its own: closing one gives back its
+    // grants only, and the other still follows the desktop's services (asked again when the
+    // service restarts), until it closes too.
+    void DisplayKeeper_eachFullScreenWindowHoldsOnItsOwn()
+    {
+        TestEnvironment env;
+        auto saver = std::make_unique<Helper>(qgetenv("FAKE_SCREENSAVER").constData(), std::vector<const char*> {});
+        QVERIFY2(saver->waitForLine("ready") == "ready", qPrintable(saver->lines.join('\n')));
         Helper portal(qgetenv("FAKE_PORTAL").constData(), {});
         QVERIFY2(portal.waitForLine("ready") == "ready", qPrintable(portal.lines.join('\n')));
 
-        // Answered 100 ms late, within the release's wait: given back before release returns.
-        fw::platform::DesktopInhibit::inhibit(nullptr, "testing");
-        fw::platform::DesktopInhibit::release();
-        QVERIFY2(!saver.waitForLine("UnInhibit 42").isEmpty(), qPrintable(saver.lines.join('\n')));
+        auto& first = fw::Window::implicitInstance<FullScreenWindow>();
+        auto& second = fw::Window::implicitInstance<OtherFullScreenWindow>();
+        first.Show();
+        second.Show();
+        saver->runEvents(3000, "-> 43");
+        portal.runEvents(1000);
+        QCOMPARE(saver->lines.filter("Inhibit").size(), 2);
+        QCOMPARE(portal.lines.filter("PortalInhibit").size(), 2);
 
-        // Answered 400 ms late: past the release's wait, and after the next hold asked again.
-        fw::platform::DesktopInhibit::inhibit(nullptr, "testing");
-        fw::platform::DesktopInhibit::release();
-        fw::platform::DesktopInhibit::inhibit(nullptr, "testing");
-        saver.runEvents(3000, "answered 44");
-        saver.runEvents(200);
-        QCOMPARE(saver.lines.filter("UnInhibit"), QStringList({ "UnInhibit 42", "UnInhibit 43" }));
-        fw::platform::DesktopInhibit::release();
-        QVERIFY2(!saver.waitForLine("UnInhibit 44").isEmpty(), qPrintable(saver.lines.join('\n')));
-        saver.runEvents(200);
-        QCOMPARE(saver.lines.filter("UnInhibit"), QStringList({ "UnInhibit 42", "UnInhibit 43", "UnInhibit 44" }));
-        portal.read(0); // the portal answers at once: each of its three requests is closed
-        QCOMPARE(portal.lines.filter(QRegularExpression("^Close ")).size(), 3);
+        first.Close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(saver->waitForLine("UnInhibit"), QString("UnInhibit 42"));
+        portal.runEvents(500);
+        QCOMPARE(portal.lines.filter("Close ").size(), 1);
+
+        saver.reset(); // the desktop restarts its service: the second window asks the new one
+        saver = std::make_unique<Helper>(qgetenv("FAKE_SCREENSAVER").constData(), std::vector<const char*> { "--first-cookie", "100" });
+        saver->runEvents(3000, "-> 100");
+        second.Close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(saver->waitForLine("UnInhibit"), QString("UnInhibit 100"));
+        portal.runEvents(500);
+        QCOMPARE(portal.lines.filter("Close ").size(), 2);
     }
 };
 
