@@ -15,14 +15,15 @@ import threading
 import time
 
 from waylandsession import USER, PpmImage, copy_program
-from xsession import as_user, program_state, wait_for
+from xsession import LineReader, as_user, program_state, wait_for
 
 MONITOR = (1920, 1080)
 
 
 class GnomeSession:
     def __init__(self, binary, probe, environment=""):
-        """`environment`: assignments the autostart entry puts before the program's name."""
+        """`environment`: assignments the autostart entry puts before the program's name. The
+        entry starts the program once let_start() is called, as a slow login would."""
         self.binary, self.probe, self.environment = binary, probe, environment
         self.procs = []
         account = pwd.getpwnam(USER)
@@ -52,8 +53,9 @@ class GnomeSession:
         # The README's autostart entry, its status kept for the test.
         self.write(os.path.join(self.home, ".config", "autostart", "org.velquarin.VelquarinControlBoard.desktop"),
                    "[Desktop Entry]\nType=Application\nName=Velquarin Control Board\n"
-                   "Exec=sh -c '%s velquarin-control-board --go 2> %s/stderr; echo $? > %s'\n"
-                   % (self.environment, self.runtime, self.status_file))
+                   "Exec=sh -c 'while [ ! -e %s/go ]; do sleep 0.1; done; "
+                   "%s velquarin-control-board --go 2> %s/stderr; echo $? > %s'\n"
+                   % (self.runtime, self.environment, self.runtime, self.status_file))
         # GNOME's own session, less the settings daemons that have no hardware to manage here
         # (the USB protection one crashes without it, and the session then puts up its
         # failure dialog); the screen saver's proxy, which passes the hold on, stays.
@@ -140,6 +142,21 @@ class GnomeSession:
                 return ("HOME=%s" % self.home).encode() in f.read().split(b"\0")
         except OSError:
             return False
+
+    def let_start(self):
+        with open(os.path.join(self.runtime, "go"), "w"):
+            pass
+
+    def start(self, *arguments):
+        """The program started by the user in the running session."""
+        return self.spawn(["velquarin-control-board"] + list(arguments),
+                          dict(self.env, WAYLAND_DISPLAY="wayland-0"), stdout=subprocess.DEVNULL)
+
+    def watch_calls(self, *members):
+        """The session bus's calls of those members, as dbus-monitor prints them, from now on."""
+        monitor = self.spawn(["dbus-monitor", "--session"] + ["type='method_call',member='%s'" % m for m in members],
+                             self.env, stdout=subprocess.PIPE)
+        return LineReader(monitor.stdout)
 
     # -- what a person would see and do ----------------------------------------------------------
     def call(self, destination, path, method, *arguments):

@@ -120,6 +120,14 @@ private slots:
         QCOMPARE(board.Rectangle1(35).Left(), 1219);
         QCOMPARE(board.Rectangle1(35).Top(), 596);
         QCOMPARE(board.Rectangle1(35).Width(), 180);
+
+        // Laid out anew when its screen changes: the lit blocks stay lit, the others dark.
+        for (int i : { 0, 7, 35 })
+            board.Rectangle1(i).setVisible(false);
+        board.Event_ScreenResized();
+        QVERIFY(board.Rectangle1(35).Left() != 1219);
+        for (int i = 0; i < 36; ++i)
+            QCOMPARE(board.Rectangle1(i).Visible(), i != 0 && i != 7 && i != 35);
     }
 
     void Board_pixelsShowRowColoursOnBlack()
