@@ -45,7 +45,7 @@ def summarize(platform, runs):
             scale = 1024 if figure == "pss_kb" else 1
             cells.append("%.2f (%.2f..%.2f)" % (medians[label] / scale, min(values) / scale, max(values) / scale))
         ratio = "%.2fx" % (medians["program"] / medians["reference"]) if medians["reference"] else "-"
-        print("| %s | %s | %s |" % (figure.replace("_kb", "_mb"), " | ".join(cells), ratio))
+        print("| %s | %s | %s |" % (run.NAMES[figure].replace("(KiB)", "(MB)"), " | ".join(cells), ratio))
     for label in labels:
         ends = [s for r in runs[label] for s in (r.get("statuses") or [r.get("status")])]
         if any(s != 0 for s in ends):

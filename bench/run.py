@@ -147,6 +147,19 @@ def one_run(command, size, blink):
                     **usage, exit_ms=round(exit_ms, 1), status=status)
 
 
+# Each figure as the README's table names it, with its unit (the JSON lines keep the keys).
+NAMES = {
+    "first_window_ms": "launch to the start window (ms)",
+    "return_board_ms": "Return to the board (ms)",
+    "cpu_ms_per_tick": "CPU per tick (ms)",
+    "wakeups_per_s": "wakeups per second while blinking",
+    "rss_kb": "RSS with the board blinking (KiB)",
+    "pss_kb": "PSS with the board blinking (KiB)",
+    "exit_ms": "Escape to exit (ms)",
+    "status": "exit status",
+}
+
+
 def blinking(pid, blink):
     """What the board costs while it blinks, from a second after it showed."""
     time.sleep(1.0)
@@ -178,7 +191,7 @@ def main():
     print("\n| measure | median | min | max |\n|---|---|---|---|")
     for key in results[0]:
         values = [r[key] for r in results]
-        print("| %s | %s | %s | %s |" % (key, round(statistics.median(values), 3), min(values), max(values)))
+        print("| %s | %s | %s | %s |" % (NAMES.get(key, key), round(statistics.median(values), 3), min(values), max(values)))
 
 
 if __name__ == "__main__":

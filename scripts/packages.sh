@@ -34,7 +34,7 @@ Install them as root:  apt-get install$missing"
 }
 
 BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-private-dev libgl-dev libxcb-screensaver0-dev libwayland-dev wayland-protocols"
-TEST_PACKAGES="xvfb xserver-xorg-core xserver-xorg-video-dummy gdb dbus-x11 xauth openbox xdotool x11-apps x11-utils x11-xserver-utils python3 valgrind util-linux dbus desktop-file-utils appstream dpkg-dev libxss1 libxfixes3 wmctrl lintian systemd man-db sway grim wtype qt6-wayland cage xwayland mmdebstrap qemu-system-x86 qemu-system-arm cpio kmod"
+TEST_PACKAGES="python3-pil xvfb xserver-xorg-core xserver-xorg-video-dummy gdb dbus-x11 xauth openbox xdotool x11-apps x11-utils x11-xserver-utils python3 valgrind util-linux dbus desktop-file-utils appstream dpkg-dev libxss1 libxfixes3 wmctrl lintian systemd man-db sway grim wtype qt6-wayland cage xwayland mmdebstrap qemu-system-x86 qemu-system-arm cpio kmod"
 # A headless GNOME session, without what GNOME recommends beside it (a desktop's worth).
 GNOME_TEST_PACKAGES="gnome-shell gnome-session xdg-desktop-portal-gnome"
 
@@ -44,6 +44,10 @@ PACKAGE_PACKAGES="debhelper dpkg-dev lintian"
 # Building for arm64 (Raspberry Pi OS 64-bit) or armhf (Raspberry Pi OS 32-bit on a Pi 2 or
 # later) here: the cross compiler, that machine's libraries beside this one's, and the emulator
 # that runs what is built. Usage: need_cross_packages ARCH
+cross_packages() {
+    echo crossbuild-essential-"$1" qemu-user-static qt6-base-dev:"$1" qt6-base-private-dev:"$1" \
+        libgl-dev:"$1" libxcb-screensaver0-dev:"$1" libwayland-dev:"$1" qt6-qpa-plugins:"$1" qt6-wayland:"$1"
+}
 need_cross_packages() {
     if ! dpkg --print-foreign-architectures | grep -qx "$1"; then
         become_root "This machine does not install $1 packages yet.
@@ -51,6 +55,6 @@ As root:  dpkg --add-architecture $1 && apt-get update"
         echo "Adding the $1 architecture to dpkg"
         $sudo dpkg --add-architecture "$1"
     fi
-    need_packages crossbuild-essential-"$1" qemu-user-static qt6-base-dev:"$1" qt6-base-private-dev:"$1" \
-        libgl-dev:"$1" libxcb-screensaver0-dev:"$1" libwayland-dev:"$1" qt6-qpa-plugins:"$1" qt6-wayland:"$1"
+    # shellcheck disable=SC2046 # one word per package
+    need_packages $(cross_packages "$1")
 }
