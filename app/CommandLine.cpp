@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QStringDecoder>
 #include <QStringList>
+#include <cstdint>
 #include <cstdio>
 
 namespace {
@@ -21,8 +22,12 @@ coloured blocks that blink at random until Escape.
       --console      show on the Linux console it is started from, with no
                      desktop (through the kernel's mode setting); --screen
                      then names a connector such as HDMI-A-1
+      --seed N       blink in the sequence that N (0 to 4294967295) fixes: the
+                     same blocks lit at the same tick of every run
 
 Keys: Return or Enter opens the board; Escape, or Ctrl+Q, ends the program.
+Signals: SIGUSR1 takes the board back to its start (every block lit, the
+blink from its first tick); SIGTERM and SIGINT end the program.
 Exit status: 0 when the user quits, 64 for a wrong command line, 69 without
 a display, 70 after a failure, 128 + n when ended by signal n.
 )";
@@ -51,6 +56,22 @@ CommandLine& current()
 {
     static CommandLine options;
     return options;
+}
+
+// The seed as given: decimal digits only, within 32 bits.
+std::optional<std::uint32_t> seedFrom(const QString& given)
+{
+    if (given.isEmpty() || given.size() > 10)
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (const QChar c : given) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - '0');
+    }
+    if (value > UINT32_MAX)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(value);
 }
 
 }
@@ -125,8 +146,9 @@ CommandLine readCommandLine(int argc, char** argv)
     const QCommandLineOption go("go");
     const QCommandLineOption screen("screen", QString(), "NAME");
     const QCommandLineOption console("console");
+    const QCommandLineOption seed("seed", QString(), "N");
     QCommandLineParser parser;
-    parser.addOptions({ help, version, go, screen, console });
+    parser.addOptions({ help, version, go, screen, console, seed });
     const bool parsed = parser.parse(arguments);
 
     // Help and version win over anything else on the line, as they always have.
@@ -167,6 +189,16 @@ CommandLine readCommandLine(int argc, char** argv)
         if (name.isEmpty() || name.startsWith(QLatin1Char('-')))
             return usageError("option '--screen' needs a screen name");
         line.screen = name.toLocal8Bit().toStdString();
+    }
+    if (parser.isSet(seed)) {
+        const QStringList given = parser.values(seed);
+        if (given.size() > 1)
+            return usageError("option '--seed' is given twice");
+        line.seed = seedFrom(given.first());
+        if (!line.seed) {
+            return usageError("option '--seed' needs a number from 0 to 4294967295, not '"
+                + escapedForTerminal(given.first().toLocal8Bit().toStdString()) + "'");
+        }
     }
     return line;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 // Exit status for a command line the program does not understand (EX_USAGE).
@@ -11,6 +13,7 @@ struct CommandLine {
     bool go = false; // no start window: the board at once
     std::string screen; // the screen to show on, by the name the display system gives it
     bool console = false; // on the Linux console, with no display server
+    std::optional<std::uint32_t> seed; // the blink's sequence, the same in every run
     // Set when the program ends at once: the text for standard output or, with a non-zero
     // status, standard error.
     bool endNow = false;

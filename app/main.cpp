@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 #include "Startup.h"
+#include "framework/Random.h"
 #include "framework/Runtime.h"
 #include "framework/Screens.h"
 
@@ -43,6 +44,7 @@ int main(int argc, char** argv)
     }
     if (options.go)
         fw::Runtime::startsWithTheSession();
+    fw::Random::setSeed(options.seed);
     fw::Runtime::bringUp(argc, argv);
     if (!options.console && !options.screen.empty() && !fw::useScreen(options.screen)) {
         const int status = noSuchScreen(options.screen, fw::screenNames());

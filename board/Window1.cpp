@@ -72,6 +72,21 @@ void Window1::Timer1_Action(fw::Timer&)
         Rectangle1(drawList[i]).setVisible(!Rectangle1(drawList[i]).Visible());
 }
 
+void Window1::BackToOne()
+{
+    for (fw::Integer index = 0; index < 36; ++index)
+        Rectangle1(index).setVisible(true);
+    fw::Random::startOver();
+    Timer1().Reset();
+}
+
+void Window1::Event_UserSignal()
+{
+    // Back to one, between takes.
+    if (Visible())
+        BackToOne();
+}
+
 bool Window1::Event_KeyDown(const std::string& key)
 {
     if (fw::Asc(key) == 27)
@@ -111,6 +126,8 @@ fw::Integer scaled(fw::Integer k)
 
 void Window1::Event_Open()
 {
+    // The blink's sequence counts its ticks from here, however long the start window showed.
+    fw::Random::startOver();
     layOutBlocks(true);
     setMouseCursor(fw::System::Cursors::InvisibleCursor);
 }

@@ -30,6 +30,9 @@ public:
     Block& Rectangle1(fw::Integer index) const;
     fw::Timer& Timer1() const;
     void Timer1_Action(fw::Timer& timer);
+    // Back to the board's first frame: every block lit, the timer's period and the blink's
+    // sequence from their beginning.
+    void BackToOne();
 
     fw::MenuItem& EditMenu() const;
     fw::MenuItem& EditSelectAll() const;
@@ -46,6 +49,7 @@ public:
     void Event_Open() override;
     void Event_ScreenResized() override;
     bool Event_KeyDown(const std::string& key) override;
+    void Event_UserSignal() override;
 
 private:
     void createBlock(fw::Integer index);

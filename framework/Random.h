@@ -1,16 +1,24 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <utility>
 
 namespace fw {
 
-// The source behind Rnd(). Tests install a scripted source; an empty function restores the
-// platform's own generator, which is seeded by the system.
+// The source behind Rnd(): the system's generator, seeded by the system, unless a seed fixes
+// the sequence. Tests install a scripted source over either; an empty function removes it.
 class Random {
 public:
     using Source = std::function<double()>;
     static void setSource(Source source) { s_source = std::move(source); }
+    // With a seed, Rnd() returns the same sequence on every machine and in every run (a
+    // Mersenne Twister, as the C++ standard defines it); without one, the system's values.
+    static void setSeed(std::optional<std::uint32_t> seed);
+    // The sequence from its beginning: a seeded one as right after setSeed; the system's
+    // generator simply goes on, which is a fresh random sequence.
+    static void startOver();
 
 private:
     friend double Rnd();

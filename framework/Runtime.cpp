@@ -19,10 +19,11 @@ RuntimeState& runtimeState()
     return *s;
 }
 
-void registerWindowList(void (*leaveScreen)(), void (*destroyAll)())
+void registerWindowList(void (*leaveScreen)(), void (*destroyAll)(), void (*userSignal)())
 {
     runtimeState().windowsLeaveScreen = leaveScreen;
     runtimeState().destroyWindows = destroyAll;
+    runtimeState().windowsUserSignal = userSignal;
 }
 
 namespace {

@@ -32,6 +32,7 @@ struct RuntimeState {
     // The window list's part (registerWindowList).
     void (*windowsLeaveScreen)() = nullptr;
     void (*destroyWindows)() = nullptr;
+    void (*windowsUserSignal)() = nullptr;
 };
 
 // Never destroyed by the C++ runtime: when the toolkit itself calls exit() (the display went
@@ -58,7 +59,7 @@ void toolkitStarted();
 
 // The window list tells the runtime, once made, how every window leaves the screen
 // at once (a failure nobody handled) and how they are all destroyed (shut-down, tests).
-void registerWindowList(void (*leaveScreen)(), void (*destroyAll)());
+void registerWindowList(void (*leaveScreen)(), void (*destroyAll)(), void (*userSignal)());
 
 // A failure's message box (Runtime.cpp), shown once where nothing that failed is on the stack.
 void showFailure();

@@ -6,7 +6,10 @@
 // (a failure's, or the user's quit), else with that same status. A quit that did not come
 // from a signal is bounded too, once nothing waits for the user: the toolkit takes leave of a
 // display server that has stopped answering by waiting for it for ever.
+// SIGUSR1 never ends the program: ignored from its start, then read through the same pipe and
+// raised on every open window (Event_UserSignal) while the event loop runs.
 #include "RuntimeState.h"
+#include "framework/Runtime.h"
 #include "platform/Platform.h"
 
 #include <QSocketNotifier>
@@ -51,6 +54,18 @@ void onSignal(int signal)
     ::alarm(StopBoundSeconds);
     errno = savedErrno;
 }
+
+void onUserSignal(int)
+{
+    const int savedErrno = errno;
+    const unsigned char number = SIGUSR1;
+    [[maybe_unused]] const auto written = ::write(s_signalPipe[1], &number, 1);
+    errno = savedErrno;
+}
+
+// Before anything else runs, before the command line is read: a SIGUSR1 that comes that
+// early must not end the program with the signal's default action.
+[[maybe_unused]] const bool s_userSignalIgnored = std::signal(SIGUSR1, SIG_IGN) != SIG_ERR;
 
 void onStopBoundPassed(int)
 {
@@ -122,6 +137,12 @@ void takeTerminationSignals()
         std::signal(SIGINT, SIG_IGN);
     }
     ::sigaction(SIGTERM, &action, nullptr);
+    struct sigaction user {};
+    user.sa_handler = onUserSignal;
+    sigemptyset(&user.sa_mask);
+    user.sa_flags = SA_RESTART;
+    ::sigaction(SIGUSR1, &user, nullptr);
+    sigaddset(&termination, SIGUSR1);
     struct sigaction bound {};
     bound.sa_handler = onStopBoundPassed;
     sigemptyset(&bound.sa_mask);
@@ -137,8 +158,12 @@ void readTerminationSignals()
     auto* notifier = new QSocketNotifier(s_signalPipe[0], QSocketNotifier::Read, qApp);
     QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
         unsigned char number = 0;
-        while (::read(s_signalPipe[0], &number, 1) == 1)
-            endBySignal(number);
+        while (::read(s_signalPipe[0], &number, 1) == 1) {
+            if (number != SIGUSR1)
+                endBySignal(number);
+            else if (!runtimeState().quit && runtimeState().windowsUserSignal)
+                Runtime::dispatch(runtimeState().windowsUserSignal);
+        }
     });
 }
 
@@ -153,6 +178,8 @@ void releaseTerminationSignals()
     if (s_signalPipe[0] < 0)
         return;
     // Out of the event loop now: what is left of the orderly quit stays within the bound.
+    // SIGUSR1 is ignored again before the pipe it writes to closes.
+    std::signal(SIGUSR1, SIG_IGN);
     std::signal(SIGTERM, SIG_DFL);
     if (s_catchesInterrupt)
         std::signal(SIGINT, SIG_DFL);

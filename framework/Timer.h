@@ -22,6 +22,8 @@ public:
     void setMode(TimerMode mode);
     Integer Period() const { return m_period; }
     void setPeriod(Integer milliseconds);
+    // The period starts anew from now: the next Action comes a whole Period later.
+    void Reset() { restart(); }
 
     void applyDesign(const TimerDesign& design);
     void setActionHandler(ActionHandler handler) { m_action = std::move(handler); }

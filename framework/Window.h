@@ -33,6 +33,9 @@ public:
     // A full-screen window has taken the new size of its screen, or of the screen it moved to,
     // since it opened: raised before the next frame is drawn, once for each new width.
     virtual void Event_ScreenResized() { }
+    // An operator sent the program SIGUSR1 (kill -USR1 PID) from another shell: raised on the
+    // main thread, on every open window. The signal itself never ends the program.
+    virtual void Event_UserSignal() { }
 
     void applyDesign(const WindowDesign& design);
     Integer Width() const;

@@ -25,13 +25,19 @@ void leaveScreen()
     }
 }
 
+void raiseUserSignal()
+{
+    for (Window* window : Window::openWindows())
+        window->Event_UserSignal();
+}
+
 // The layer holds every open window. Like the runtime's state, the list outlives static
 // destruction; shut-down empties it. The runtime learns what the list does for it when the
 // list is first asked for, before any window exists.
 std::vector<std::unique_ptr<Window>>& openList()
 {
     static auto* windows = [] {
-        registerWindowList(leaveScreen, Window::destroyAll);
+        registerWindowList(leaveScreen, Window::destroyAll, raiseUserSignal);
         return new std::vector<std::unique_ptr<Window>>;
     }();
     return *windows;

@@ -22,6 +22,7 @@ TestEnvironment::~TestEnvironment()
     fw::Runtime::resetForTesting();
     fw::MessageBox::setInterceptor({});
     fw::Random::setSource({});
+    fw::Random::setSeed(std::nullopt);
     qputenv("XDG_DATA_HOME", m_oldXdg);
     qputenv("HOME", m_oldHome);
 }

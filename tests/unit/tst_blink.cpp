@@ -197,6 +197,36 @@ private slots:
         QCOMPARE(image.pixelColor(centre), QColor(0, 0, 0));
     }
 
+    // A seed fixes the blink: a new board with the same seed lights the same blocks tick after
+    // tick, another seed others; back to one lights every block and starts the sequence again.
+    void Seed_sameLitSetsEveryRunAndBackToOneStartsThemAgain()
+    {
+        const auto play = [this] {
+            std::vector<std::vector<bool>> lit;
+            for (int tick = 0; tick < 20; ++tick) {
+                m_board->Timer1_Action(m_board->Timer1());
+                lit.push_back(visibility(*m_board));
+            }
+            return lit;
+        };
+        fw::Random::setSeed(42);
+        const auto first = play();
+        QVERIFY(std::set(first.begin(), first.end()).size() > 15);
+        fw::Rnd(); // drawn elsewhere: a new board still counts from its own first tick
+        m_board->Close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        m_board = &Window1();
+        QCOMPARE(play(), first);
+        fw::Random::setSeed(43);
+        m_board->BackToOne();
+        QVERIFY(play() != first);
+        fw::Random::setSeed(42);
+        play();
+        m_board->BackToOne();
+        QCOMPARE(visibility(*m_board), std::vector<bool>(36, true));
+        QCOMPARE(play(), first);
+    }
+
     void Timer_ticksEvery1400msAgainAndAgain()
     {
         QElapsedTimer clock;
@@ -212,6 +242,14 @@ private slots:
             const qint64 gap = draws[tick] - draws[tick - 3];
             QVERIFY2(gap >= 1300 && gap <= 1600, qPrintable(QString("ticks %1 ms apart").arg(gap)));
         }
+        // Back to one halfway to a tick: the next comes a whole period later.
+        QTest::qWait(700);
+        const std::size_t before = draws.size();
+        const qint64 backToOne = clock.elapsed();
+        m_board->BackToOne();
+        QTRY_VERIFY_WITH_TIMEOUT(draws.size() > before, 3000);
+        const qint64 gap = draws[before] - backToOne;
+        QVERIFY2(gap >= 1300, qPrintable(QString("the next tick came %1 ms after back to one").arg(gap)));
     }
 
     void Keys_escapeFirstQuitsAnythingElseDoesNot_data()
