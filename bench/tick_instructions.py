@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """Instructions per tick while the board blinks, counted by callgrind: the steady figure for
-the cost of a tick, beside the same job written directly on Qt (bench/reference/board.cpp). Each program
-runs under valgrind on its own Xvfb with openbox; after Return and a few seconds of blinking,
-counting is switched on for --ticks ticks' time, and the count is divided by the ticks that
-fired meanwhile (calls of QTimer's timer event, which only the blink timer uses by then).
+the cost of a tick, beside the same job written directly on Qt (bench/reference/board.cpp). Each
+program runs under valgrind on its own Xvfb with openbox. Counting starts before Return and
+callgrind writes a profile at every tick (at each entry of QTimer's timer event, which only the
+blink timer uses by then), so each profile holds one tick and the repaint it caused. Both blink
+with the same seed and the same ticks are counted (the 3rd to the 42nd by default): the two
+programs flip the same blocks, tick for tick.
 
-  python3 bench/tick_instructions.py [--ticks 40] BINARY REFERENCE
+  python3 bench/tick_instructions.py [--ticks 40] [--seed 1] BINARY REFERENCE
 """
 import argparse
 import os
@@ -23,7 +25,7 @@ SIZE = (1920, 1080)
 
 
 def tally(profile):
-    """Total instructions and the calls of QTimer::timerEvent in a callgrind profile."""
+    """Instructions in a callgrind profile, and the calls of QTimer::timerEvent in it."""
     names, total, timer_events, callee = {}, 0, 0, None
     with open(profile) as f:
         for line in f:
@@ -46,32 +48,34 @@ def windows(session):
     return [int(w) for w in session.x_query("xdotool", "search", "--onlyvisible", "--class", ".").stdout.split()]
 
 
-def measure(label, command, ticks):
+def measure(label, command, first, ticks):
+    """Instructions per tick over ticks first .. first + ticks - 1, with the profile folder."""
     folder = tempfile.mkdtemp(prefix="vq-ticks-")
     profile = os.path.join(folder, "callgrind.out")
+    parts = lambda: sorted((int(name.rsplit(".", 1)[1]), os.path.join(folder, name)) for name in os.listdir(folder)
+                           if re.fullmatch(r"callgrind\.out\.\d+", name))
     with XSession(size="%dx%d" % SIZE) as session:
         session.start(command[0], arguments=command[1:],
                       wrapper=("valgrind", "--tool=callgrind", "--instr-atstart=no",
-                               "--callgrind-out-file=" + profile))
+                               "--dump-before=QTimer::timerEvent*", "--callgrind-out-file=" + profile))
         session.wait_for(lambda: windows(session), 120, label + "'s start window")
         time.sleep(1)
+        subprocess.run(["callgrind_control", "-i", "on", str(session.app.pid)], check=True, stdout=subprocess.DEVNULL)
         session.key("Return")
-        session.wait_for(lambda: any(session.geometry(w) == (0, 0) + SIZE for w in windows(session)),
-                         60, label + "'s board")
-        control = lambda *what: subprocess.run(["callgrind_control", *what, str(session.app.pid)],
-                                               check=True, stdout=subprocess.DEVNULL)
-        control("-i", "on")
-        time.sleep(4)  # the first ticks, and any one-off work after the board shows
-        control("-z")
-        time.sleep(ticks * 1.4)
-        control("-d")
+        # A profile is written as each tick begins: the one before the first holds the board's
+        # opening, and tick n's is the n + 1st.
+        session.wait_for(lambda: len(parts()) > first + ticks, 60 + 3 * ticks, "%d ticks of %s" % (first + ticks, label))
         session.key("Escape")
         session.exit_status(timeout=60)
-    total, fired = tally(profile + ".1")  # the dump taken after the ticks
-    # A timer of its own beside the blink would pass for ticks and make a tick look cheaper.
-    if not ticks - 1 <= fired <= ticks + 1:
-        sys.exit("%s: %d timer events in %d ticks' time (profile in %s)" % (label, fired, ticks, folder))
-    return total / fired, fired
+    counted = parts()[first:first + ticks]
+    total = 0
+    for number, path in counted:
+        instructions, fired = tally(path)
+        # Another timer of its own beside the blink would split a tick in two.
+        if fired != 1:
+            sys.exit("%s: %d timer events in profile %d (in %s)" % (label, fired, number, folder))
+        total += instructions
+    return total / ticks, folder
 
 
 def main():
@@ -79,13 +83,17 @@ def main():
     parser.add_argument("binary")
     parser.add_argument("reference")
     parser.add_argument("--ticks", type=int, default=40)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--first", type=int, default=3, help="the first tick counted")
     args = parser.parse_args()
     picture = os.path.join(ROOT, "resources", "VQ1.jpeg")
     results = {}
-    for label, command in [("program", [os.path.abspath(args.binary)]),
-                           ("reference", [os.path.abspath(args.reference), picture])]:
-        results[label] = measure(label, command, args.ticks)
-        print("%s: %.0f instructions per tick (%d ticks)" % ((label,) + results[label]))
+    seed = ["--seed", str(args.seed)]
+    for label, command in [("program", [os.path.abspath(args.binary)] + seed),
+                           ("reference", [os.path.abspath(args.reference), picture] + seed)]:
+        results[label] = measure(label, command, args.first, args.ticks)
+        print("%s: %.0f instructions per tick (ticks %d to %d; profiles in %s)"
+              % (label, results[label][0], args.first, args.first + args.ticks - 1, results[label][1]))
     print("program / reference: %.2fx" % (results["program"][0] / results["reference"][0]))
 
 

@@ -68,8 +68,10 @@ void Window1::Timer1_Action(fw::Timer&)
     const auto n = static_cast<fw::Integer>(2 + 33 * fw::Rnd());
     for (fw::Integer i = 1; i <= n; ++i)
         drawList[i] = static_cast<fw::Integer>(36 * fw::Rnd());
-    for (fw::Integer i = 1; i <= n; ++i)
-        Rectangle1(drawList[i]).setVisible(!Rectangle1(drawList[i]).Visible());
+    for (fw::Integer i = 1; i <= n; ++i) {
+        Block& block = Rectangle1(drawList[i]);
+        block.setVisible(!block.Visible());
+    }
 }
 
 void Window1::BackToOne()

@@ -1,9 +1,11 @@
 #include "ContentWidget.h"
 #include "framework/Control.h"
+#include "ToolkitStyle.h"
 #include "framework/Runtime.h"
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <algorithm>
 
 namespace fw {
 
@@ -14,16 +16,35 @@ ContentWidget::ContentWidget(const ControlHost& controls, std::function<void()> 
 {
 }
 
+void ContentWidget::setBackground(Color color)
+{
+    m_background = color;
+    setAutoFillBackground(false);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
 void ContentWidget::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
+    // Only an opaque background is known to be what every control's area shows beneath it.
+    std::optional<Color> plain;
+    if (m_background) {
+        painter.fillRect(event->rect(), toQColor(*m_background));
+        if (m_background->alpha == 0)
+            plain = m_background;
+    }
+    m_drawnAreas.clear();
     for (RectControl* rect : m_controls.windowlessControls()) {
         if (!rect->Visible())
             continue;
         const QRect area(static_cast<int>(rect->Left()), static_cast<int>(rect->Top()),
             static_cast<int>(rect->Width()), static_cast<int>(rect->Height()));
-        if (event->region().intersects(area))
-            Runtime::dispatch([&] { rect->paint(painter); });
+        if (!event->region().intersects(area))
+            continue;
+        const bool onBackground = plain
+            && std::none_of(m_drawnAreas.begin(), m_drawnAreas.end(), [&](const QRect& drawn) { return drawn.intersects(area); });
+        Runtime::dispatch([&] { rect->paint(painter, onBackground ? plain : std::nullopt); });
+        m_drawnAreas.push_back(area);
     }
     m_drawn();
 }

@@ -1,7 +1,12 @@
 #pragma once
 
+#include "framework/Types.h"
+
+#include <QRect>
 #include <QWidget>
 #include <functional>
+#include <optional>
+#include <vector>
 
 namespace fw {
 
@@ -13,12 +18,19 @@ class ContentWidget : public QWidget {
 public:
     ContentWidget(const ControlHost& controls, std::function<void()> drawn, QWidget* parent);
 
+    // Fills the area with this colour before it draws anything: the toolkit then paints no
+    // background of its own beneath.
+    void setBackground(Color color);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     const ControlHost& m_controls;
     const std::function<void()> m_drawn;
+    std::optional<Color> m_background;
+    // The areas drawn so far in this paint; kept, with its room, from one paint to the next.
+    std::vector<QRect> m_drawnAreas;
 };
 
 }

@@ -1,7 +1,9 @@
 #include "framework/Control.h"
+#include "RefreshBatch.h"
 #include "framework/RuntimeException.h"
 
 #include <QWidget>
+#include <algorithm>
 
 namespace fw {
 
@@ -25,11 +27,81 @@ RectControl::RectControl(ControlHost& owner)
 {
 }
 
+namespace {
+
+// The windowless controls shown or hidden by the handlers running now, and how deep they nest.
+// The list keeps its room from one handler to the next: a tick allocates nothing.
+std::vector<RectControl*>& refreshQueue()
+{
+    static auto* queue = [] {
+        auto* controls = new std::vector<RectControl*>;
+        controls->reserve(64);
+        return controls;
+    }();
+    return *queue;
+}
+int s_handlersRunning = 0;
+
+}
+
+void RectControl::refreshQueued()
+{
+    auto& queue = refreshQueue();
+    for (std::size_t i = 0; i < queue.size(); ++i) {
+        RectControl* control = queue[i];
+        control->m_refreshQueued = false;
+        if (control->m_visible != control->m_shownVisible)
+            control->Refresh();
+    }
+    queue.clear();
+}
+
+RefreshBatch::RefreshBatch()
+{
+    ++s_handlersRunning;
+}
+
+RefreshBatch::~RefreshBatch()
+{
+    --s_handlersRunning;
+    RectControl::refreshQueued();
+}
+
+RefreshBatch::EventLoop::EventLoop()
+    : m_handlersOutside(s_handlersRunning)
+{
+    // What the handler changed before it runs a loop is on the screen while the loop runs.
+    RectControl::refreshQueued();
+    s_handlersRunning = 0;
+}
+
+RefreshBatch::EventLoop::~EventLoop()
+{
+    s_handlersRunning = m_handlersOutside;
+}
+
 RectControl::~RectControl()
 {
-    if (m_windowless)
+    if (m_refreshQueued) {
+        auto& queue = refreshQueue();
+        queue.erase(std::find(queue.begin(), queue.end(), this));
+    }
+    if (m_windowless && shownOnScreen())
         Refresh();
     delete m_widget.data();
+}
+
+void RectControl::refreshWhenHandled()
+{
+    if (s_handlersRunning == 0) {
+        Refresh();
+        return;
+    }
+    if (m_refreshQueued)
+        return;
+    m_refreshQueued = true;
+    m_shownVisible = !m_visible;
+    refreshQueue().push_back(this);
 }
 
 void RectControl::Refresh()
@@ -82,7 +154,7 @@ void RectControl::place(Integer left, Integer top, Integer width, Integer height
     if (m_windowless) {
         if (left == m_left && top == m_top && width == m_width && height == m_height)
             return;
-        if (m_visible)
+        if (shownOnScreen())
             Refresh();
         m_left = left, m_top = top, m_width = width, m_height = height;
         if (m_visible)
@@ -119,7 +191,7 @@ void RectControl::setVisible(bool visible)
     if (m_windowless) {
         if (visible != m_visible) {
             m_visible = visible;
-            Refresh();
+            refreshWhenHandled();
         }
         return;
     }

@@ -5,6 +5,7 @@
 
 #include <QPointer>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,9 @@ public:
 
     bool isWindowless() const { return m_windowless; }
     // Draws a windowless control; the painter's origin is the window content's top-left corner.
-    virtual void paint(QPainter&) { }
+    // `beneath` is the one opaque colour that the whole of the control's area shows before it
+    // is drawn, where the layer knows it: what would be drawn in that colour need not be.
+    virtual void paint(QPainter&, std::optional<Color> /*beneath*/) { }
 
     Integer Left() const;
     Integer Top() const;
@@ -83,6 +86,13 @@ protected:
     }
 
 private:
+    friend class RefreshBatch;
+    // Draws again each control queued since, where it differs from what the screen shows.
+    static void refreshQueued();
+    // A windowless control shown or hidden while a handler runs is drawn again once, when the
+    // handler is done, and only if it then differs from what the screen shows.
+    void refreshWhenHandled();
+    bool shownOnScreen() const { return m_refreshQueued ? m_shownVisible : m_visible; }
     void place(Integer left, Integer top, Integer width, Integer height);
     void setEnabled(bool enabled);
     void setTabStop(bool tabStop);
@@ -92,6 +102,8 @@ private:
     bool m_windowless = false;
     Integer m_left = 0, m_top = 0, m_width = 0, m_height = 0; // windowless only
     bool m_visible = true;
+    bool m_refreshQueued = false;
+    bool m_shownVisible = true; // while queued: whether the screen shows the control
     Integer m_tabIndex = 0;
 };
 

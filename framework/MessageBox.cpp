@@ -1,4 +1,5 @@
 #include "framework/MessageBox.h"
+#include "RefreshBatch.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -18,6 +19,7 @@ void MsgBox(const std::string& text)
     box.setStandardButtons(QMessageBox::Ok);
     // A message from the layer may come while a full-screen window covers the screen.
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    const RefreshBatch::EventLoop loop;
     box.exec();
 }
 

@@ -10,19 +10,23 @@ Rectangle::Rectangle(ControlHost& owner)
 {
 }
 
-void Rectangle::paint(QPainter& painter)
+void Rectangle::paint(QPainter& painter, std::optional<Color> beneath)
 {
     const int x = static_cast<int>(Left()), y = static_cast<int>(Top());
     const int w = static_cast<int>(Width()), h = static_cast<int>(Height());
     const int border = static_cast<int>(std::clamp<Integer>(m_borderWidth, 0, std::min(w, h) / 2));
-    painter.fillRect(x + border, y + border, w - 2 * border, h - 2 * border, toQColor(m_fill));
+    // A part in the colour already beneath it would change no pixel (a black border on black).
+    const auto fill = [&](int left, int top, int width, int height, Color color) {
+        if (color != beneath)
+            painter.fillRect(left, top, width, height, toQColor(color));
+    };
+    fill(x + border, y + border, w - 2 * border, h - 2 * border, m_fill);
     if (border == 0)
         return;
-    const QColor topLeft = toQColor(m_topLeft), bottomRight = toQColor(m_bottomRight);
-    painter.fillRect(x, y, w, border, topLeft);
-    painter.fillRect(x, y + border, border, h - border, topLeft);
-    painter.fillRect(x + border, y + h - border, w - border, border, bottomRight);
-    painter.fillRect(x + w - border, y + border, border, h - 2 * border, bottomRight);
+    fill(x, y, w, border, m_topLeft);
+    fill(x, y + border, border, h - border, m_topLeft);
+    fill(x + border, y + h - border, w - border, border, m_bottomRight);
+    fill(x + w - border, y + border, border, h - 2 * border, m_bottomRight);
 }
 
 void Rectangle::setFillColor(Color color)

@@ -1,4 +1,5 @@
 #include "framework/Runtime.h"
+#include "RefreshBatch.h"
 #include "RuntimeState.h"
 #include "framework/MessageBox.h"
 #include "framework/Resources.h"
@@ -158,6 +159,7 @@ void Runtime::runEventLoop()
         return;
     }
     s.inEventLoop = true;
+    const RefreshBatch::EventLoop loop;
     const int status = QApplication::exec();
     s.inEventLoop = false;
     if (!s.quit)
@@ -190,6 +192,7 @@ void Runtime::dispatch(const std::function<void()>& handler) noexcept
 {
     if (runtimeState().failed)
         return;
+    const RefreshBatch batch;
     try {
         handler();
     } catch (const RuntimeException& failure) {

@@ -98,7 +98,7 @@ void Window::applyDesign(const WindowDesign& design)
         palette.setColor(QPalette::Window, toQColor(design.BackColor));
         w.setPalette(palette);
         w.setAutoFillBackground(true);
-        w.content()->setAutoFillBackground(true);
+        w.setContentBackground(design.BackColor);
     }
     if (design.FullScreen) {
         // The full-screen size is known before Open runs, so a layout there sees it.

@@ -27,6 +27,16 @@ WindowWidget::WindowWidget(const ControlHost& controls, Events events)
 // Out of line: the prefault helper is joined here, before the toolkit frees the buffer.
 WindowWidget::~WindowWidget() = default;
 
+QWidget* WindowWidget::content() const
+{
+    return m_content;
+}
+
+void WindowWidget::setContentBackground(Color color)
+{
+    m_content->setBackground(color);
+}
+
 int WindowWidget::menuBarHeight() const
 {
     return m_menuBarHeight;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "framework/Types.h"
+
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -11,6 +13,7 @@ class QMenuBar;
 
 namespace fw {
 
+class ContentWidget;
 class ControlHost;
 class MenuBar;
 
@@ -28,7 +31,9 @@ public:
     WindowWidget(const ControlHost& controls, Events events);
     ~WindowWidget() override;
 
-    QWidget* content() const { return m_content; }
+    QWidget* content() const;
+    // The content area fills itself with this colour before it draws its controls.
+    void setContentBackground(Color color);
     void setContentSize(int width, int height);
     void setContentSizeLimits(int minWidth, int minHeight, int maxWidth, int maxHeight, bool resizeable);
     // Builds the toolkit menus for menuBar (none for nullptr). Shortcuts act while the
@@ -68,7 +73,7 @@ private:
     void followScreen();
 
     const Events m_events;
-    QWidget* m_content;
+    ContentWidget* m_content;
     bool m_coversScreen = false;
     QMenuBar* m_menuBar = nullptr;
     int m_menuBarHeight = 0;

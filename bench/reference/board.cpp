@@ -1,7 +1,9 @@
 // The same job written directly on Qt Widgets, as the benchmark's reference: the start window
 // (menu bar, picture, caption, hint, GO and Quit) and the full-screen board of 36 blocks that
 // blink at random every 1.4 s until Escape. No layer between it and the toolkit.
-//   reference_board PICTURE
+//   reference_board PICTURE [--seed N]
+// With --seed N the blink follows the same sequence as the program's with that seed (a
+// Mersenne Twister, 53 bits a draw), so that the two do the same work tick for tick.
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,10 +15,24 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <array>
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <string>
 
 namespace {
 
 constexpr int DesignWidth = 1440;
+std::optional<std::mt19937> seeded;
+
+double draw()
+{
+    if (!seeded)
+        return QRandomGenerator::global()->generateDouble();
+    const std::uint32_t high = (*seeded)() >> 5;
+    const std::uint32_t low = (*seeded)() >> 6;
+    return (high * 67108864.0 + low) / 9007199254740992.0;
+}
 const QColor RowColours[] = { QColor(255, 0, 0), QColor(255, 0, 0), QColor(255, 255, 0), QColor(255, 255, 0),
     QColor(0, 170, 0), QColor(0, 170, 0) };
 
@@ -57,10 +73,9 @@ private:
     void tick()
     {
         // Between 2 and 34 draws; a block drawn twice ends as it began.
-        QRandomGenerator& random = *QRandomGenerator::global();
-        const int draws = 2 + static_cast<int>(33 * random.generateDouble());
+        const int draws = 2 + static_cast<int>(33 * draw());
         for (int n = 0; n < draws; ++n) {
-            const int i = static_cast<int>(36 * random.generateDouble());
+            const int i = static_cast<int>(36 * draw());
             lit[i] = !lit[i];
             update(block(i));
         }
@@ -162,6 +177,8 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    if (argc > 3 && argv[2] == std::string_view("--seed"))
+        seeded.emplace(static_cast<std::uint32_t>(std::stoul(argv[3])));
     StartWindow start(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString());
     start.show();
     return QApplication::exec();

@@ -175,7 +175,7 @@ private slots:
             QVERIFY2(changes[i] > 0, qPrintable(QString("block %1 never changed").arg(i)));
     }
 
-    void Tick_repaintsOnlyTheFlippedBlocks()
+    void Tick_repaintsOnlyTheBlocksThatChanged()
     {
         QVERIFY(QTest::qWaitForWindowExposed(m_board->widget()));
         QApplication::processEvents();
@@ -183,14 +183,11 @@ private slots:
         m_board->contentWidget()->installEventFilter(&spy);
         Script script { { 1.0 / 33 + 1e-9, indexDraw(3), indexDraw(20), indexDraw(20) } }; // n = 3
         script.install();
-        m_board->Timer1_Action(m_board->Timer1());
+        fw::Runtime::dispatch([this] { m_board->Timer1_Action(m_board->Timer1()); }); // as the timer calls it
         QTRY_VERIFY(!spy.painted.isEmpty());
         QApplication::processEvents();
-        // Block 3 flipped once and block 20 twice: nothing else may be drawn again.
-        QRegion flipped;
-        for (int i : { 3, 20 })
-            flipped += blockRect(i).translated(m_board->contentWidget()->pos());
-        QVERIFY2((spy.painted - flipped).isEmpty(), "painted outside the flipped blocks");
+        // Block 3 flipped once and block 20 twice, back as it was: only block 3 is drawn again.
+        QCOMPARE(spy.painted, QRegion(blockRect(3).translated(m_board->contentWidget()->pos())));
         // The hidden block leaves the black background in its place.
         const QImage image = m_board->widget()->grab().toImage();
         const QPoint centre = blockRect(3).center();

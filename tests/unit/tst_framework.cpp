@@ -173,6 +173,20 @@ private slots:
         image = window.contentWidget()->grab().toImage();
         QCOMPARE(image.pixelColor(15, 15), background);
         QCOMPARE(image.pixelColor(105, 15), QColor(10, 20, 30));
+        // On a black window a black border is the background already; over a control drawn
+        // before it, it is drawn.
+        window.applyDesign(fw::WindowDesign { .Width = 200, .Height = 100, .Resizeable = false, .HasBackColor = true,
+            .BackColor = fw::RGB(0, 0, 0), .MenuBarVisible = false });
+        window.control<fw::Rectangle>("Cell", 0).applyDesign({ .control = { .Left = 50, .Top = 50, .Width = 30, .Height = 30 },
+            .FillColor = fw::RGB(0, 170, 0), .BorderWidth = 0 });
+        window.control<fw::Rectangle>("Cell", 1).applyDesign({ .control = { .Left = 60, .Top = 60, .Width = 30, .Height = 30 },
+            .FillColor = fw::RGB(255, 255, 0), .BorderWidth = 1 });
+        image = window.contentWidget()->grab().toImage();
+        for (const QPoint& border : { QPoint(60, 70), QPoint(70, 60), QPoint(89, 70), QPoint(70, 89) })
+            QCOMPARE(image.pixelColor(border), QColor(0, 0, 0));
+        QCOMPARE(image.pixelColor(70, 70), QColor(255, 255, 0));
+        QCOMPARE(image.pixelColor(55, 55), QColor(0, 170, 0));
+        QCOMPARE(image.pixelColor(120, 55), QColor(0, 0, 0));
     }
 
     void Control_positionsAreInWindowCoordinatesInsideAParent()
