@@ -4,12 +4,12 @@ the same start window and board, no layer between it and the toolkit), in interl
 on X (Xvfb and openbox, bench/run.py) and on Wayland (a headless sway, bench/wayland.py), and
 prints each figure's median with its spread and the program's ratio to the reference.
 
-  python3 bench/compare.py [--rounds 6] [--blink 15] [--only x11|wayland] BINARY REFERENCE
+  python3 bench/compare.py [--rounds 6] [--blink 15] [--only x11|wayland] [--seed 1] BINARY REFERENCE
 
 Figures: launch to the start window shown (X: its picture painted; Wayland: its first committed
 buffer), Return to the board (X: its pixels right; Wayland: the first committed buffer of the
 output's size after the key arrived), CPU time per tick while it blinks, and its proportional
-memory (PSS) then.
+memory (PSS) then. Both blink with the same seed: they flip the same blocks, tick for tick.
 """
 import argparse
 import json
@@ -59,8 +59,11 @@ def main():
     parser.add_argument("--rounds", type=int, default=6)
     parser.add_argument("--blink", type=float, default=15.0, help="seconds of blinking measured per run")
     parser.add_argument("--only", choices=("x11", "wayland"))
+    parser.add_argument("--seed", type=int, default=1)
     args = parser.parse_args()
-    programs = {"program": [os.path.abspath(args.binary)], "reference": [os.path.abspath(args.reference), PICTURE]}
+    seed = ["--seed", str(args.seed)]
+    programs = {"program": [os.path.abspath(args.binary)] + seed,
+                "reference": [os.path.abspath(args.reference), PICTURE] + seed}
     raw = tempfile.mkdtemp(prefix="vq-compare-")
     for platform in [args.only] if args.only else ["x11", "wayland"]:
         runs = {label: [] for label in programs}

@@ -23,11 +23,26 @@ public:
     void setAskedFont(const QFont& font)
     {
         m_asked = font;
-        fit();
+        refit();
+    }
+
+    // Measures the text where the label shows; one not on the screen yet takes the font asked
+    // for and is measured once, as it shows, however many changes come before: measuring
+    // loads the font, and a font that is changed again before it is seen need not be loaded.
+    void refit()
+    {
+        if (isVisible()) {
+            fit();
+            return;
+        }
+        m_fitPending = true;
+        if (m_asked != QLabel::font())
+            QLabel::setFont(m_asked);
     }
 
     void fit()
     {
+        m_fitPending = false;
         QFont font = m_asked;
         const int room = contentsRect().width();
         const bool pixels = font.pixelSize() > 0;
@@ -50,9 +65,16 @@ protected:
         QLabel::resizeEvent(event);
         fit();
     }
+    void showEvent(QShowEvent* event) override
+    {
+        if (m_fitPending)
+            fit();
+        QLabel::showEvent(event);
+    }
 
 private:
     QFont m_asked;
+    bool m_fitPending = false;
 };
 
 template <class Change>
@@ -80,7 +102,7 @@ std::string Label::Text() const
 void Label::setText(const std::string& text)
 {
     widgetAs<FittingLabel>()->setText(QString::fromStdString(text));
-    widgetAs<FittingLabel>()->fit();
+    widgetAs<FittingLabel>()->refit();
 }
 
 void Label::setTextAlign(Alignment align)
@@ -111,7 +133,7 @@ void Label::setBold(bool bold)
 void Label::setMultiline(bool multiline)
 {
     widgetAs<FittingLabel>()->setWordWrap(multiline);
-    widgetAs<FittingLabel>()->fit();
+    widgetAs<FittingLabel>()->refit();
 }
 
 void Label::setSelectable(bool selectable)

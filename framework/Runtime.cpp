@@ -113,7 +113,10 @@ void Runtime::describeApplication(const std::string& name, const std::string& de
     platform::DisplayKeeper::setReason(keepAwakeReason);
     // The icon ships in the resource folder too: read from there it needs no theme lookup. It
     // is set once the event loop runs, so that reading it (and the toolkit's image plug-ins)
-    // does not delay the first window.
+    // does not delay the first window. Only an X window manager shows a window's own icon:
+    // a Wayland compositor takes it from the desktop entry, and the console shows none.
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
     const QString iconFile = QString::fromStdString((Resources::folder() / (desktopId + ".png")).string());
     QTimer::singleShot(0, qApp, [iconFile] {
         // A window hands its icon to the window manager as raw pixels (on X, a property that

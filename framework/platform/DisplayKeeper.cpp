@@ -88,8 +88,10 @@ private:
     bool m_suspended = false;
 };
 
-// A window's hold: every channel, while the window shows. A child of the window, it ends with
-// it at the latest.
+// A window's hold: every channel, while the window shows. It begins once the window's first
+// frame is out (the channels ask the display server and the bus, some with a round trip, which
+// would hold that frame back), and ends when the window hides. A child of the window, it ends
+// with it at the latest.
 class DisplayHold : public QObject {
     Q_OBJECT
 
@@ -99,22 +101,35 @@ public:
         , m_window(window)
     {
         window->installEventFilter(this);
-        if (window->isVisible())
-            begin();
+        if (window->isVisible() && window->isExposed())
+            beginAfterThisFrame();
     }
     ~DisplayHold() override { end(); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::Show)
-            begin();
+        // The toolkit draws a window's frame as it handles the Expose: what is posted now runs
+        // once that frame has gone to the display server.
+        if (event->type() == QEvent::Expose && m_window->isVisible() && m_window->isExposed())
+            beginAfterThisFrame();
         else if (event->type() == QEvent::Hide)
             end();
         return QObject::eventFilter(watched, event);
     }
 
 private:
+    void beginAfterThisFrame()
+    {
+        if (m_screenSaver || m_beginPosted)
+            return;
+        m_beginPosted = true;
+        QMetaObject::invokeMethod(this, [this] {
+            m_beginPosted = false;
+            if (m_window->isVisible())
+                begin();
+        }, Qt::QueuedConnection);
+    }
     void begin()
     {
         if (m_screenSaver)
@@ -139,6 +154,7 @@ private:
     }
 
     QWindow* const m_window;
+    bool m_beginPosted = false;
     std::unique_ptr<WaylandIdleInhibit> m_wayland;
     std::unique_ptr<DesktopInhibit> m_screenSaver;
     std::unique_ptr<DesktopInhibit> m_portal;

@@ -2,9 +2,11 @@
 and the manual page that lists the same options as --help."""
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -25,10 +27,10 @@ def options_in(text):
 
 
 class CommandLine(BoardChecks, unittest.TestCase):
-    def run_without_display(self, *arguments, env=None):
+    def run_without_display(self, *arguments, env=None, cwd=None):
         unset = ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR")
         env = dict({k: v for k, v in os.environ.items() if k not in unset}, **(env or {}))
-        return subprocess.run([self.BINARY, *arguments], env=env, capture_output=True, text=True, timeout=20)
+        return subprocess.run([self.BINARY, *arguments], env=env, capture_output=True, text=True, timeout=20, cwd=cwd)
 
     def test_without_a_display(self):
         result = self.run_without_display("--help")
@@ -36,8 +38,14 @@ class CommandLine(BoardChecks, unittest.TestCase):
         self.assertTrue(result.stdout.startswith("Usage: velquarin-control-board [OPTION]..."), result.stdout)
         self.assertEqual(options_in(result.stdout), {"-h", "--help", "-v", "--version", "--go", "--screen",
                                                    "--console", "--seed"})
-        for option in ("-v", "--version"):
-            result = self.run_without_display(option)
+        # Libraries come from the system's folders, never from the current one: a folder holding
+        # files named like them (here broken ones) changes nothing.
+        folder = tempfile.mkdtemp(prefix="vq-libraries-")
+        self.addCleanup(shutil.rmtree, folder)
+        for name in ("libQt6Core.so.6", "libc.so.6"):
+            open(os.path.join(folder, name), "w").close()
+        for option, cwd in (("-v", None), ("--version", folder)):
+            result = self.run_without_display(option, cwd=cwd)
             self.assertEqual((result.returncode, result.stdout, result.stderr),
                              (0, "velquarin-control-board 1.1.0\n", ""))
         for arguments, problem in ((["--bogus"], "unknown option '--bogus'"),
