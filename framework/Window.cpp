@@ -71,6 +71,8 @@ void Window::construct()
 {
     try {
         Layout();
+        if (!m_designApplied)
+            updateMenuBar();
         CreateControls();
         arrangeTabOrder();
         for (const auto& control : controls())
@@ -89,6 +91,7 @@ void Window::construct()
 void Window::applyDesign(const WindowDesign& design)
 {
     m_design = design;
+    m_designApplied = true;
     WindowWidget& w = *m_widget;
     w.setWindowFlags(flagsFor(design));
     w.setWindowTitle(QString::fromUtf8(design.Title));
@@ -137,7 +140,10 @@ void Window::setMouseCursor(MouseCursor cursor)
 void Window::setMenuBar(MenuBar* menuBar)
 {
     m_menuBar = menuBar;
-    updateMenuBar();
+    // Before its design record the window does not know whether the bar shows: the record
+    // builds it, once.
+    if (m_designApplied)
+        updateMenuBar();
 }
 
 void Window::updateMenuBar()

@@ -79,6 +79,7 @@ private:
     void letDisplaySleep();
 
     WindowDesign m_design;
+    bool m_designApplied = false;
     std::unique_ptr<WindowWidget> m_widget;
     MenuBar* m_menuBar = nullptr;
     MouseCursor m_cursor = MouseCursor::Standard;

@@ -50,10 +50,12 @@ bool naturalOrder(const std::string& a, const std::string& b)
     return split(a) < split(b);
 }
 
+// The group that grants a device, by name; none for a device only root's group may open (a
+// node the device manager has not given its group yet): joining root's group is no advice.
 std::string groupOf(const std::string& device)
 {
     struct stat info {};
-    if (::stat(device.c_str(), &info) != 0)
+    if (::stat(device.c_str(), &info) != 0 || info.st_gid == 0)
         return {};
     if (const group* entry = ::getgrgid(info.st_gid))
         return entry->gr_name;
@@ -106,12 +108,17 @@ std::string missingGroups(const std::string& display, const std::string& renderN
     std::vector<std::string> devices = { display };
     if (!renderNode.empty())
         devices.push_back(renderNode);
-    // The input devices: one the user may open is enough for the others of its group.
+    // The input devices: one the user may open is enough for the others of its group; else
+    // one whose group is known names the group.
     std::error_code error;
     std::string input;
+    bool inputOpens = false;
     for (const fs::directory_entry& entry : fs::directory_iterator("/dev/input", error)) {
         const std::string path = entry.path().string();
-        if (entry.path().filename().string().rfind("event", 0) == 0 && (input.empty() || mayOpen(path)))
+        if (inputOpens || entry.path().filename().string().rfind("event", 0) != 0)
+            continue;
+        inputOpens = mayOpen(path);
+        if (input.empty() || inputOpens || groupOf(input).empty())
             input = path;
     }
     if (!input.empty())
