@@ -34,7 +34,11 @@ int main(int argc, char** argv)
     setCommandLine(options);
     fw::Runtime::adviseWithoutDisplay("start it inside a desktop session, or on a Linux console with --console");
     if (options.console) {
-        const fw::ConsoleUse console = fw::useConsole(options.screen);
+        const fw::ConsoleUse console = fw::useConsole(options.screen, [](const std::string& line) {
+            std::fprintf(stderr, "%s: %s\n", Program, line.c_str());
+        });
+        if (console.result == fw::ConsoleUse::Stopped)
+            return console.status;
         if (console.result == fw::ConsoleUse::UnknownScreen)
             return noSuchScreen(options.screen, console.screens);
         if (!console.message.empty())

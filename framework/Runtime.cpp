@@ -56,11 +56,8 @@ void Runtime::bringUp(int argc, char** argv)
     s_argc = 1;
     s.ownApplication = std::make_unique<QApplication>(s_argc, s_argv);
     toolkitStarted();
-    if (platform::onConsole()) {
+    if (platform::onConsole())
         s.consoleBackdrop = platform::consoleToolkitStarted();
-        // The toolkit's console support ends the process on SIGTERM and SIGINT itself.
-        takeTerminationSignals();
-    }
     // Windows come and go under the program's control; the last one closing is no reason
     // to end (a failure ends the run through its own path).
     QApplication::setQuitOnLastWindowClosed(false);
@@ -91,8 +88,9 @@ int Runtime::shutDown()
     if (s.ownApplication)
         platform::beforeToolkitDisconnects();
     s.ownApplication.reset();
-    releaseTerminationSignals();
+    // In this order: a stop request in between still finds the console given back.
     platform::giveConsoleBack();
+    releaseTerminationSignals();
     return s.status;
 }
 

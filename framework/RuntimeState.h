@@ -40,10 +40,12 @@ struct RuntimeState {
 // releases everything on every normal path.
 RuntimeState& runtimeState();
 
-// Termination signals (TerminationSignals.cpp): caught from bring-up, read by the event loop.
+// Termination signals (TerminationSignals.cpp): caught from bring-up (or earlier, once), read
+// by the event loop.
 void catchTerminationSignals();
-// The same handlers again, over any that the toolkit set for itself meanwhile.
-void takeTerminationSignals();
+// Before the event loop runs: waits until `descriptor` can be read, at most `milliseconds`
+// (-1: no limit). 0 then; the status to end with if a termination signal came first.
+int waitUnlessStopped(int descriptor, int milliseconds);
 void readTerminationSignals();
 void releaseTerminationSignals();
 // Nothing waits for the user any more: the rest of the quit ends within a bound of its own.

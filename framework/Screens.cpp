@@ -1,4 +1,5 @@
 #include "framework/Screens.h"
+#include "RuntimeState.h"
 #include "ScreenChoice.h"
 #include "platform/Platform.h"
 
@@ -44,11 +45,37 @@ QScreen* chosenScreen()
     return s_chosen.isEmpty() ? nullptr : screenNamed(s_chosen);
 }
 
-ConsoleUse useConsole(const std::string& screen)
+ConsoleUse useConsole(const std::string& screen, const std::function<void(const std::string&)>& tell)
 {
-    const platform::ConsoleStart start = platform::prepareConsole(screen);
+    // From here on the terminal may be taken: a stop request must give it back.
+    catchTerminationSignals();
+    platform::ConsoleStart start = platform::prepareConsole(screen);
+    if (start.result == platform::ConsoleStart::NoScreenYet) {
+        tell(start.problem);
+        // Watched before looking again: nothing that comes in between goes unheard.
+        platform::DisplayWatch watch;
+        for (start = platform::prepareConsole(screen); start.result == platform::ConsoleStart::NoScreenYet;
+             start = platform::prepareConsole(screen)) {
+            if (const int stopped = waitUnlessStopped(watch.descriptor(), watch.lookAgainMilliseconds())) {
+                ConsoleUse use;
+                use.result = ConsoleUse::Stopped;
+                use.status = stopped;
+                return use;
+            }
+            watch.take();
+        }
+    }
     ConsoleUse use;
-    use.result = static_cast<ConsoleUse::Result>(start.result);
+    switch (start.result) {
+    case platform::ConsoleStart::UnknownScreen:
+        use.result = ConsoleUse::UnknownScreen;
+        break;
+    case platform::ConsoleStart::CannotStart:
+        use.result = ConsoleUse::CannotStart;
+        break;
+    default:
+        use.result = ConsoleUse::Ready;
+    }
     use.message = start.result == platform::ConsoleStart::CannotStart ? start.problem : start.warning;
     use.screens = start.screens;
     return use;

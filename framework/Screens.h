@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,13 +15,16 @@ bool useScreen(const std::string& name);
 
 // Shows on the Linux console the program was started from, with no display server, through
 // the kernel's mode setting; only on the screen named, if one is (a connector, as the kernel
-// names it: HDMI-A-1). Before the runtime is brought up.
+// names it: HDMI-A-1). Before the runtime is brought up. Where there is no screen yet (its
+// driver still loading, nothing plugged in), it tells so once through `tell` and waits for
+// one; a termination signal ends the wait (Stopped, with the signal's status).
 struct ConsoleUse {
-    enum Result { Ready, UnknownScreen, CannotStart } result = Ready;
+    enum Result { Ready, UnknownScreen, CannotStart, Stopped } result = Ready;
     std::string message; // CannotStart: why, in one line; Ready: a warning, or empty
     std::vector<std::string> screens; // UnknownScreen: the connected ones
+    int status = 0; // Stopped: the status to end with
 };
-ConsoleUse useConsole(const std::string& screen);
+ConsoleUse useConsole(const std::string& screen, const std::function<void(const std::string&)>& tell);
 
 // Device pixels per layout pixel on the densest screen: what a picture needs to stay sharp
 // on any of them.

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace fw {
@@ -109,16 +110,9 @@ void forgetDecidedStatus()
 
 void catchTerminationSignals()
 {
-    if (::pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (s_signalPipe[0] >= 0 || ::pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     s_catchesInterrupt = !ignoredAtStart(SIGINT);
-    takeTerminationSignals();
-}
-
-void takeTerminationSignals()
-{
-    if (s_signalPipe[0] < 0)
-        return;
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
@@ -149,6 +143,26 @@ void takeTerminationSignals()
     ::sigaction(SIGALRM, &bound, nullptr);
     sigaddset(&termination, SIGALRM);
     ::sigprocmask(SIG_UNBLOCK, &termination, nullptr);
+}
+
+int waitUnlessStopped(int descriptor, int milliseconds)
+{
+    if (s_signalPipe[0] < 0)
+        return 0;
+    pollfd ready[] = { { s_signalPipe[0], POLLIN, 0 }, { descriptor, POLLIN, 0 } };
+    for (;;) {
+        if (::poll(ready, 2, milliseconds) < 0 && errno != EINTR)
+            return 0;
+        unsigned char number = 0;
+        while (::read(s_signalPipe[0], &number, 1) == 1) {
+            if (number != SIGUSR1) { // SIGUSR1 has nothing to go back to yet
+                ::alarm(0); // ended here, in order
+                return 128 + number;
+            }
+        }
+        if (!(ready[0].revents & POLLIN) || ready[1].revents)
+            return 0;
+    }
 }
 
 void readTerminationSignals()

@@ -33,7 +33,7 @@ Install them as root:  apt-get install$missing"
     fi
 }
 
-BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-private-dev libgl-dev libxcb-screensaver0-dev libwayland-dev wayland-protocols"
+BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-private-dev libgl-dev libxcb-screensaver0-dev libwayland-dev libudev-dev wayland-protocols"
 TEST_PACKAGES="python3-pil xvfb xserver-xorg-core xserver-xorg-video-dummy gdb dbus-x11 xauth openbox xdotool x11-apps x11-utils x11-xserver-utils python3 valgrind util-linux dbus desktop-file-utils appstream dpkg-dev libxss1 libxfixes3 wmctrl lintian systemd man-db sway grim wtype qt6-wayland cage xwayland mmdebstrap qemu-system-x86 qemu-system-arm cpio kmod"
 # A headless GNOME session, without what GNOME recommends beside it (a desktop's worth).
 GNOME_TEST_PACKAGES="gnome-shell gnome-session xdg-desktop-portal-gnome"
@@ -46,7 +46,7 @@ PACKAGE_PACKAGES="debhelper dpkg-dev lintian"
 # that runs what is built. Usage: need_cross_packages ARCH
 cross_packages() {
     echo crossbuild-essential-"$1" qemu-user-static qt6-base-dev:"$1" qt6-base-private-dev:"$1" \
-        libgl-dev:"$1" libxcb-screensaver0-dev:"$1" libwayland-dev:"$1" qt6-qpa-plugins:"$1" qt6-wayland:"$1"
+        libgl-dev:"$1" libxcb-screensaver0-dev:"$1" libwayland-dev:"$1" libudev-dev:"$1" qt6-qpa-plugins:"$1" qt6-wayland:"$1"
 }
 need_cross_packages() {
     if ! dpkg --print-foreign-architectures | grep -qx "$1"; then

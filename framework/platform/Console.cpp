@@ -16,8 +16,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <exception>
 #include <fcntl.h>
 #include <linux/kd.h>
 #include <memory>
@@ -153,6 +155,43 @@ void takeTerminal()
     ::ioctl(s_tty, KDSETMODE, KD_GRAPHICS);
 }
 
+// A crash, SIGHUP (the terminal hung up) or SIGQUIT ends the program as the signal does, with
+// its status and any core dump, but with the console given back first. The handler runs once
+// (reset to the signal's default as it starts) on a stack of its own, so that a stack
+// overflow reaches it too; an exception that nothing catches ends the same way.
+alignas(16) char s_crashStack[64 * 1024];
+std::terminate_handler s_previousTerminate = nullptr;
+
+void onCrash(int signal)
+{
+    giveConsoleBack();
+    // Blocked while this handler runs; delivered, with its default action, as it returns.
+    ::raise(signal);
+}
+
+void giveBackOnCrash()
+{
+    stack_t stack {};
+    stack.ss_sp = s_crashStack;
+    stack.ss_size = sizeof s_crashStack;
+    ::sigaltstack(&stack, nullptr);
+    struct sigaction action {};
+    action.sa_handler = onCrash;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_ONSTACK | SA_RESETHAND;
+    for (const int signal : { SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGHUP, SIGQUIT }) {
+        struct sigaction current {};
+        // One that the launcher set to be ignored (nohup) stays ignored.
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            ::sigaction(signal, &action, nullptr);
+    }
+    s_previousTerminate = std::set_terminate([] {
+        giveConsoleBack();
+        // The C++ library's own: it names the exception, then aborts.
+        (s_previousTerminate ? s_previousTerminate : std::abort)();
+    });
+}
+
 }
 
 ConsoleStart prepareConsole(const std::string& screen)
@@ -162,31 +201,34 @@ ConsoleStart prepareConsole(const std::string& screen)
     const std::vector<DrmCard> cards = drmCards();
     const DrmCard* card = nullptr;
     std::string output;
+    bool screenKnown = false; // the screen named is a connector of a card, connected or not
     for (const DrmCard& candidate : cards) {
-        for (const DrmOutput& connected : candidate.outputs) {
-            if (!connected.connected || (!screen.empty() && connected.name != screen))
+        for (const DrmOutput& connector : candidate.outputs) {
+            screenKnown = screenKnown || connector.name == screen;
+            if (!connector.connected || (!screen.empty() && connector.name != screen))
                 continue;
             if (!card) {
                 card = &candidate;
-                output = connected.name;
+                output = connector.name;
             }
         }
     }
-    if (!screen.empty() && !card) {
+    if (!screen.empty() && !card && !cards.empty() && !screenKnown) {
         start.result = ConsoleStart::UnknownScreen;
         for (const DrmCard& candidate : cards) {
-            for (const DrmOutput& connected : candidate.outputs) {
-                if (connected.connected)
-                    start.screens.push_back(connected.name);
+            for (const DrmOutput& connector : candidate.outputs) {
+                if (connector.connected)
+                    start.screens.push_back(connector.name);
             }
         }
         return start;
     }
-    const bool frameBuffer = QFileInfo::exists(QStringLiteral("/dev/fb0"));
-    if (!card && !frameBuffer && !platformSet) {
-        start.result = ConsoleStart::CannotStart;
-        start.problem = "no screen to show on: the kernel offers no display with a screen connected "
-                        "(no KMS driver loaded, or nothing plugged in) and no frame buffer device";
+    // A card's driver still loading, or a screen not plugged in yet (a TV switched on after
+    // the computer): it comes. Without any card, the frame buffer device is a screen.
+    if (!card && (!screen.empty() || (!platformSet && (!cards.empty() || !QFileInfo::exists(QStringLiteral("/dev/fb0")))))) {
+        start.result = ConsoleStart::NoScreenYet;
+        start.problem = screen.empty() ? std::string("waiting for a screen: no display has one connected yet")
+                                       : "waiting for a screen on " + screen;
         return start;
     }
     if (const std::string groups = missingGroups(card ? card->device : std::string("/dev/fb0"),
@@ -210,7 +252,8 @@ ConsoleStart prepareConsole(const std::string& screen)
         writeScreenConfig(*card, output);
     if (!platformSet) {
         if (card) {
-            if (pluginInstalled(QStringLiteral("platforms/libqeglfs.so"))
+            // Without a render node the card has no engine of its own to render on.
+            if (!card->renderNode.empty() && pluginInstalled(QStringLiteral("platforms/libqeglfs.so"))
                 && pluginInstalled(QStringLiteral("egldeviceintegrations/libqeglfs-kms-integration.so"))
                 && quietly([card] { return eglRendersOnCard(card->device); })) {
                 qputenv("QT_QPA_PLATFORM", "eglfs");
@@ -226,10 +269,15 @@ ConsoleStart prepareConsole(const std::string& screen)
         qputenv("QT_QPA_FB_HIDECURSOR", "1");
         qputenv("QT_QPA_EGLFS_HIDECURSOR", "1");
     }
+    // The toolkit's console support would end the process itself on SIGTERM and SIGINT, with
+    // a status of its own and the terminal still taken: the program's handlers stay.
+    if (!qEnvironmentVariableIsSet("QT_QPA_NO_SIGNAL_HANDLER"))
+        qputenv("QT_QPA_NO_SIGNAL_HANDLER", "1");
     if (!keyboardKnownToUdev())
         start.warning = "udev names no keyboard (is udev running?): keys may not reach the program; "
                         "end it with a signal (SIGTERM)";
     takeTerminal();
+    giveBackOnCrash();
     s_onConsole = true;
     return start;
 }

@@ -1,4 +1,5 @@
 #include "ConsoleDevices.h"
+#include "platform/Platform.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
+#include <libudev.h>
 #include <map>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -163,6 +165,52 @@ bool keyboardKnownToUdev()
         }
     }
     return false;
+}
+
+}
+
+namespace fw::platform {
+
+DisplayWatch::DisplayWatch()
+{
+    // udev's own announcements, not the kernel's: they come once udev has made the device's
+    // node and given it its group, so that it can be opened when told.
+    m_udev = udev_new();
+    if (m_udev)
+        m_monitor = udev_monitor_new_from_netlink(m_udev, "udev");
+    if (m_monitor && (udev_monitor_filter_add_match_subsystem_devtype(m_monitor, "drm", nullptr) < 0
+                         || udev_monitor_enable_receiving(m_monitor) < 0)) {
+        udev_monitor_unref(m_monitor);
+        m_monitor = nullptr;
+    }
+}
+
+DisplayWatch::~DisplayWatch()
+{
+    if (m_monitor)
+        udev_monitor_unref(m_monitor);
+    if (m_udev)
+        udev_unref(m_udev);
+}
+
+int DisplayWatch::descriptor() const
+{
+    return m_monitor ? udev_monitor_get_fd(m_monitor) : -1;
+}
+
+int DisplayWatch::lookAgainMilliseconds() const
+{
+    // Without udev running nothing is announced.
+    std::error_code error;
+    return m_monitor && fs::exists("/run/udev/control", error) ? -1 : 3000;
+}
+
+void DisplayWatch::take()
+{
+    if (!m_monitor)
+        return;
+    while (udev_device* device = udev_monitor_receive_device(m_monitor))
+        udev_device_unref(device);
 }
 
 }

@@ -9,6 +9,8 @@
 class QObject;
 class QWidget;
 class QWindow;
+struct udev;
+struct udev_monitor;
 
 namespace fw::platform {
 
@@ -34,14 +36,37 @@ bool displaySystemPlacesWindows();
 // The Linux console the program was started from, with no display server: before the toolkit
 // starts, its platform for the console is chosen (unless QT_QPA_PLATFORM names one) and the
 // screen named (a connector such as HDMI-A-1) made the only one; the terminal goes into
-// graphics mode until giveConsoleBack().
+// graphics mode until giveConsoleBack(), which a crash, SIGHUP or SIGQUIT calls too before
+// the signal's own action ends the program.
 struct ConsoleStart {
-    enum Result { Ready, UnknownScreen, CannotStart } result = Ready;
-    std::string problem; // CannotStart: why, in one line
+    // NoScreenYet: nothing to show on yet (a display driver still loading, nothing plugged in,
+    // the screen named not connected): worth waiting for (DisplayWatch).
+    enum Result { Ready, UnknownScreen, CannotStart, NoScreenYet } result = Ready;
+    std::string problem; // CannotStart: why, in one line; NoScreenYet: what is awaited
     std::string warning; // Ready: what the user should know, in one line
     std::vector<std::string> screens; // UnknownScreen: the connected ones
 };
 ConsoleStart prepareConsole(const std::string& screen);
+// Hears of the kernel's display devices coming, going and changing (a driver loaded, a screen
+// plugged in or out) through udev, from its making on; where udev does not run, it tells
+// every few seconds instead.
+class DisplayWatch {
+public:
+    DisplayWatch();
+    ~DisplayWatch();
+    DisplayWatch(const DisplayWatch&) = delete;
+    DisplayWatch& operator=(const DisplayWatch&) = delete;
+    // A descriptor that becomes readable when something changed, and how long a wait on it
+    // may last before it is worth looking again (-1: for ever).
+    int descriptor() const;
+    int lookAgainMilliseconds() const;
+    // What it told is taken: the descriptor waits for the next change.
+    void take();
+
+private:
+    udev* m_udev = nullptr;
+    udev_monitor* m_monitor = nullptr;
+};
 bool onConsole();
 // Once the toolkit has started on the console: what the platform needs there for the whole
 // run, to be destroyed before the toolkit.

@@ -5,7 +5,9 @@ package and what it depends on, booted under qemu-system with software emulation
 The guest's root is an initramfs: a base archive, kept under build/vm/ and keyed by what it was
 made from, and a small archive of each boot's own, laid over it, with the package's files and an
 init that starts udev and then runs the shell lines the test sends it on the serial port. The
-screen is read with QMP's screendump, keys typed with its send-key.
+amd64 guest boots systemd instead where a test asks for it, with the board's console unit
+enabled in place of tty1's login prompt, as the README says; a service of the guest's own then
+runs the lines. The screen is read with QMP's screendump, keys typed with its send-key.
 
 Standard library only."""
 import glob
@@ -26,12 +28,12 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 CACHE = os.path.join(ROOT, "build", "vm")
 SOURCES = "/etc/apt/sources.list.d/debian.sources"
 # What the guest carries beside the package: udev, the kernel, and the tools of the init.
-GUEST_PACKAGES = ["udev", "kmod", "procps", "kbd"]
+GUEST_PACKAGES = ["udev", "kmod", "procps", "kbd", "systemd"]
 # What an extracted guest carries of a system, where nothing installs the essential packages.
 EXTRACTED_SYSTEM = ["base-files", "base-passwd", "dash", "bash", "coreutils", "util-linux", "libc-bin", "mount",
                     "sed", "grep"]
 # Changed whenever Guest.make makes a guest otherwise: guests made before are made anew.
-GUEST_RECIPE = 2
+GUEST_RECIPE = 3
 # The kernel's modules a guest may need; the rest of its tree goes.
 MODULES = ["drivers/gpu", "drivers/video", "drivers/virtio", "drivers/char", "drivers/input", "drivers/i2c",
            "drivers/tty", "drivers/platform", "drivers/dma-buf", "drivers/base", "lib", "mm", "fs/fuse"]
@@ -57,12 +59,16 @@ mount -t devpts devpts /dev/pts
 for folder in /run /tmp /dev/shm; do mount -t tmpfs tmpfs $folder; done
 chmod 1777 /tmp
 [ -e /etc/ld.so.cache ] || ldconfig  # an extracted guest's libraries, found
-serial=/dev/@SERIAL@
-stty -F $serial raw -echo
 /lib/systemd/systemd-udevd --daemon
 udevadm trigger --type=subsystems --action=add
 udevadm trigger --type=devices --action=add
 udevadm settle --timeout=60
+exec /bin/sh /lines
+"""
+# The lines the test sends, run one by one, under the init above or under systemd.
+LINES = r"""export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root TERM=linux LANG=C.UTF-8
+serial=/dev/@SERIAL@
+stty -F $serial raw -echo
 cat > /tmp/lib.sh <<'END'
 # A command's standard error and status, then the word that the line is done.
 run() {
@@ -93,6 +99,12 @@ while IFS= read -r line; do
     echo "VQ-DONE"
 done < $serial > $serial 2>&1
 echo o > /proc/sysrq-trigger
+"""
+# Under systemd: the lines as a service, and the serial port left to them (no login prompt there).
+SERIAL_SERVICE = """[Unit]
+Description=The test's shell lines on the serial port
+[Service]
+ExecStart=/bin/sh /lines
 """
 
 
@@ -142,7 +154,10 @@ class Guest:
                        "--hook-dir=/usr/share/mmdebstrap/hooks/file-mirror-automount",
                        # An account in the groups the console needs, and one in none of them.
                        "--customize-hook=chroot \"$1\" useradd --create-home --groups video,render,input board",
-                       "--customize-hook=chroot \"$1\" useradd --create-home stranger"]
+                       "--customize-hook=chroot \"$1\" useradd --create-home stranger",
+                       # The README's boot to the board, for a guest that boots systemd.
+                       "--customize-hook=chroot \"$1\" systemctl disable getty@tty1.service",
+                       "--customize-hook=chroot \"$1\" systemctl enable velquarin-control-board-console.service"]
         run(["mmdebstrap", "--architectures=" + self.arch, "--mode=root", "--quiet",
              "--aptopt=APT::Install-Recommends false", "--include=" + ",".join(packages)] + options
             + ["bookworm", tree, SOURCES], timeout=1200)
@@ -186,10 +201,11 @@ class Guest:
 class ConsoleVM:
     """One boot of the guest with the package's current files laid over it.
     gpu: "virtio" (virtio-gpu) or "std" (the standard VGA, bochs-drm); outputs: virtio-gpu's heads;
+    systemd: systemd boots, not the test's init;
     program: a build's program in place of the package's (VQ_CONSOLE_PROGRAM, for a developer)."""
 
-    def __init__(self, guest, gpu="virtio", outputs=1, memory=2048, kernel_options=""):
-        self.guest, self.gpu, self.outputs = guest, gpu, outputs
+    def __init__(self, guest, gpu="virtio", outputs=1, memory=2048, kernel_options="", systemd=False):
+        self.guest, self.gpu, self.outputs, self.systemd = guest, gpu, outputs, systemd
         self.program = os.environ.get("VQ_CONSOLE_PROGRAM")
         self.memory, self.kernel_options = memory, kernel_options
         self.folder = tempfile.mkdtemp(prefix="vq-console-")
@@ -228,8 +244,17 @@ class ConsoleVM:
         if self.program:
             shutil.copy(self.program, os.path.join(tree, "usr/bin/velquarin-control-board"))
         with open(os.path.join(tree, "init"), "w") as init:
-            init.write(INIT.replace("@SERIAL@", self.guest.machine["serial"]))
+            init.write(INIT)
         os.chmod(os.path.join(tree, "init"), 0o755)
+        serial = self.guest.machine["serial"]
+        with open(os.path.join(tree, "lines"), "w") as lines:
+            lines.write(LINES.replace("@SERIAL@", serial))
+        units = os.path.join(tree, "etc/systemd/system")
+        os.makedirs(os.path.join(units, "multi-user.target.wants"))
+        with open(os.path.join(units, "vq-lines.service"), "w") as unit:
+            unit.write(SERIAL_SERVICE)
+        os.symlink("../vq-lines.service", os.path.join(units, "multi-user.target.wants/vq-lines.service"))
+        os.symlink("/dev/null", os.path.join(units, "serial-getty@%s.service" % serial))
         overlay = os.path.join(self.folder, "overlay.cpio")
         Guest._pack(tree, overlay)
         initrd = os.path.join(self.folder, "initrd")
@@ -248,7 +273,9 @@ class ConsoleVM:
         command = [machine["qemu"]] + machine["machine"] + [
             "-accel", "tcg", "-smp", "2", "-m", str(self.memory), "-nodefaults", "-no-user-config",
             "-display", "none", "-kernel", self.guest.kernel, "-initrd", self._overlay(),
-            "-append", "console=%s rdinit=/init quiet loglevel=3 %s" % (machine["serial"], self.kernel_options),
+            "-append", "console=%s rdinit=%s quiet loglevel=3 %s" % (
+                machine["serial"], "/lib/systemd/systemd systemd.show_status=0" if self.systemd else "/init",
+                self.kernel_options),
             "-chardev", "socket,id=serial,path=%s,server=on,wait=on" % serial_path, "-serial", "chardev:serial",
             "-qmp", "unix:%s,server=on,wait=off" % qmp_path] + display
         self.qemu = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)

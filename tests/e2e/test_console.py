@@ -101,9 +101,9 @@ class Console(BoardChecks, unittest.TestCase):
         return vm.status(output)
 
     def test_board_on_virtio_gpu_as_root(self):
-        """Two outputs (QEMU connects a second head only when a user interface asks for it: the
-        kernel is told to take it as connected); the console blanks after 5 s without a key."""
-        with self.boot(gpu="virtio", outputs=2, kernel_options="consoleblank=5 video=Virtual-2:1280x800e") as vm:
+        """Two outputs, the second not connected (QEMU connects a second head only when a user
+        interface asks for it); the console blanks after 5 s without a key."""
+        with self.boot(gpu="virtio", outputs=2, kernel_options="consoleblank=5") as vm:
             self.times["boot"] = "%.0f s" % vm.booted_in
             # A user in none of the groups the console needs is told which.
             output = vm.shell("run %s%s --console --go; cat /tmp/stderr" % (AS_STRANGER, PROGRAM))
@@ -116,7 +116,7 @@ class Console(BoardChecks, unittest.TestCase):
             self.assertIn("on a Linux console with --console", output)
             output = vm.shell("run %s --console --screen HDMI-A-1; cat /tmp/stderr" % PROGRAM)
             self.assertEqual(vm.status(output), 64)
-            self.assertIn("there is no screen named 'HDMI-A-1'; the screens are: Virtual-1, Virtual-2", output)
+            self.assertIn("there is no screen named 'HDMI-A-1'; the screens are: Virtual-1", output)
 
             keyboard = vm.shell("kbd_mode -C /dev/tty1")
             self.start(vm, "%s --console --go" % PROGRAM)
@@ -139,9 +139,16 @@ class Console(BoardChecks, unittest.TestCase):
             self.assert_console_back(vm)
             self.assertEqual(vm.shell("kbd_mode -C /dev/tty1"), keyboard)
 
+            # A screen plugged in later: the program waits for it, saying so once.
             self.start(vm, "%s --console --go --screen Virtual-2" % PROGRAM)
+            vm.wait_for(lambda: "waiting for a screen on Virtual-2" in vm.stderr(), 60, "the program to wait")
+            # Plugged in: QEMU cannot plug a head in, so the kernel is told to take it as connected
+            # and tells of it as it does of a screen plugged in.
+            vm.shell("echo on > /sys/class/drm/card0-Virtual-2/status; "
+                     "echo change 00000000-0000-0000-0000-000000000000 HOTPLUG=1 > /sys/class/drm/card0/uevent")
             # Without a description from the screen (EDID), the kernel prefers 1024x768.
             self.wait_board(vm, head=1, width=1024, height=768)
+            self.assertEqual(vm.stderr().count("velquarin-control-board:"), 1, vm.stderr())
             self.assertNotEqual(vm.screenshot(0).pixel(*layout(WIDTH)[0][:2]), ROW_COLOURS[0])
             vm.key("esc")
             self.assertEqual(self.ended(vm), 0)
@@ -180,6 +187,67 @@ class Console(BoardChecks, unittest.TestCase):
             vm.key("esc")
             self.assertEqual(self.ended(vm), 0)
             self.assert_console_back(vm)
+
+            # A crash gives the console back and ends with the signal's own status.
+            keyboard = vm.shell("kbd_mode -C /dev/tty1")
+            for signal, status in (("SEGV", 139), ("ABRT", 134)):
+                self.start(vm, "%s%s --console --go" % (AS_BOARD, PROGRAM))
+                self.wait_board(vm)
+                vm.shell("kill -%s $(cat /tmp/board.pid)" % signal)
+                self.assertEqual(self.ended(vm), status, signal)
+                self.assert_console_back(vm)
+                self.assertEqual(vm.shell("kbd_mode -C /dev/tty1"), keyboard, signal)
+            # A stop request at any moment of the start: 143 and the console back.
+            for delay in (0, 0.25, 0.5, 0.75, 1):
+                vm.shell("board %s%s --console --go; sleep %s; kill -TERM $(cat /tmp/board.pid)"
+                         % (AS_BOARD, PROGRAM, delay))
+                self.assertEqual(self.ended(vm), 143, "SIGTERM %s s after the start:\n%s" % (delay, vm.stderr()))
+                self.assert_console_back(vm)
+                self.assertEqual(vm.shell("kbd_mode -C /dev/tty1"), keyboard, "SIGTERM after %s s" % delay)
+
+    def test_boot_to_board_under_systemd(self):
+        """The README's boot to the board, booted for real: its console unit enabled in place of
+        tty1's login prompt. The card's driver is held back and loaded 20 s after the boot, as
+        for a screen switched on late: the board waits for it, then shows; a crash is started
+        again; Escape leaves tty1 its login prompt."""
+        unit = "velquarin-control-board-console.service"
+        with self.boot(systemd=True, kernel_options="modprobe.blacklist=virtio_gpu") as vm:
+            self.times["systemd boot"] = "%.0f s" % vm.booted_in
+
+            def program_lines(match="_SYSTEMD_UNIT=" + unit):
+                return [line for line in vm.shell("journalctl -b -o cat " + match).splitlines() if line.strip()]
+            vm.wait_for(lambda: any("waiting for a screen" in line for line in program_lines()), 60,
+                        "the program to wait for a screen")
+            time.sleep(20)
+            vm.shell("modprobe virtio_gpu")
+            loaded = time.monotonic()
+            self.wait_board(vm)
+            self.times["driver loaded to board"] = "%.1f s" % (time.monotonic() - loaded)
+            self.assertEqual(len(program_lines()), 1, program_lines())
+            self.assertLess(len(program_lines("-u " + unit)), 10, program_lines("-u " + unit))
+            self.assertEqual(vm.shell("systemctl show -p NRestarts --value " + unit).strip(), "0")
+
+            def main_pid():
+                return vm.shell("systemctl show -p MainPID --value " + unit).strip()
+            crashed = main_pid()
+            vm.shell("kill -SEGV " + crashed)
+            killed = time.monotonic()
+            vm.wait_for(lambda: main_pid() not in ("0", crashed), 30, "the unit to start the board again")
+            self.wait_board(vm)
+            back = time.monotonic() - killed
+            self.times["crash to board"] = "%.1f s" % back
+            self.assertLess(back, 10)
+            # A healthy start says nothing.
+            self.assertEqual(program_lines("_PID=" + main_pid()), [])
+            self.assertFalse([line for line in program_lines() if "QStandardPaths" in line])
+
+            vm.key("esc")
+            pressed = time.monotonic()
+            vm.wait_for(lambda: "login:" in vm.shell("cat /dev/vcs1"), 30, "the login prompt on tty1")
+            self.times["Escape to login prompt"] = "%.1f s" % (time.monotonic() - pressed)
+            self.assertLess(time.monotonic() - pressed, 5)
+            self.assert_console_back(vm)
+            self.assertEqual(vm.shell("systemctl show -p Result --value " + unit).strip(), "success")
 
 
 if __name__ == "__main__":
