@@ -80,8 +80,9 @@ class Console(BoardChecks, unittest.TestCase):
         try:
             return vm.wait_for(drawn, timeout, "the board on the screen")
         except AssertionError as error:
-            raise AssertionError("%s\nthe screen: %s\nthe program's standard error:\n%s"
-                                 % (error, seen, vm.shell("cat /tmp/stderr"))) from None
+            said = vm.shell("journalctl -b -o short-monotonic -u velquarin-control-board-console; dmesg | tail"
+                            if vm.systemd else "cat /tmp/stderr")
+            raise AssertionError("%s\nthe screen: %s\nthe program's standard error:\n%s" % (error, seen, said)) from None
 
     def assert_blinks(self, vm, first):
         vm.wait_for(lambda: self.block_states(vm.screenshot(), WIDTH, HEIGHT) not in (first, None), 60,
