@@ -69,6 +69,8 @@ exec /bin/sh /lines
 LINES = r"""export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root TERM=linux LANG=C.UTF-8
 serial=/dev/@SERIAL@
 stty -F $serial raw -echo
+# Open from here on: a port that nothing holds open loses what comes in meanwhile.
+exec 3<>$serial
 cat > /tmp/lib.sh <<'END'
 # A command's standard error and status, then the word that the line is done.
 run() {
@@ -92,12 +94,12 @@ ended() {
     echo "VQ-STATUS $(cat /tmp/board.status 2>/dev/null || echo running)"
 }
 END
-echo VQ-READY > $serial
+echo VQ-READY >&3
 # Each line the test sends runs in a shell of its own: a mistake in one ends only that shell.
 while IFS= read -r line; do
-    sh -c ". /tmp/lib.sh; $line"
+    sh -c ". /tmp/lib.sh; $line" 3>&-
     echo "VQ-DONE"
-done < $serial > $serial 2>&1
+done <&3 >&3 2>&1
 echo o > /proc/sysrq-trigger
 """
 # Under systemd: the lines as a service, and the serial port left to them (no login prompt there).
