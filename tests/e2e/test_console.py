@@ -242,6 +242,13 @@ class Console(BoardChecks, unittest.TestCase):
             self.assertEqual(program_lines("_PID=" + main_pid()), [])
             self.assertFalse([line for line in program_lines() if "QStandardPaths" in line])
 
+            # The owner's options, from the file the package ships.
+            vm.shell("sed -i 's/^OPTIONS=.*/OPTIONS=\"--seed 42\"/' /etc/default/velquarin-control-board; "
+                     "systemctl restart " + unit)
+            self.assertEqual(vm.shell("tr '\\0' ' ' < /proc/%s/cmdline" % main_pid()).split()[1:],
+                             ["--console", "--go", "--seed", "42"])
+            self.wait_board(vm)
+
             vm.key("esc")
             pressed = time.monotonic()
             vm.wait_for(lambda: "login:" in vm.shell("cat /dev/vcs1"), 30, "the login prompt on tty1")
