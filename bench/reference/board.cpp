@@ -73,7 +73,7 @@ private:
     void tick()
     {
         // Between 2 and 34 draws; a block drawn twice ends as it began.
-        const int draws = 2 + static_cast<int>(33 * draw());
+        const int draws = static_cast<int>(2 + 33 * draw());
         for (int n = 0; n < draws; ++n) {
             const int i = static_cast<int>(36 * draw());
             lit[i] = !lit[i];
