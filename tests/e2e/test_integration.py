@@ -257,7 +257,7 @@ class Integration(BoardChecks, unittest.TestCase):
             with open(entry) as f:
                 self.assertIn("Exec=velquarin-control-board --go\n", f.read())
             for unit, options in (("user/velquarin-control-board.service", "--go"),
-                                  ("system/velquarin-control-board-console.service", "--console --go")):
+                                  ("system/velquarin-control-board-console.service", "--console --go $OPTIONS")):
                 unit = os.path.join(prefix, "lib", "systemd", unit)
                 with open(unit) as f:
                     self.assertIn("\nExecStart=%s/bin/velquarin-control-board %s\n" % (prefix, options), f.read())
