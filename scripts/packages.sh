@@ -13,11 +13,21 @@ become_root() {
     fi
 }
 
+# Whether a package is installed for this machine: a name alone is this machine's own
+# architecture (or all), as apt-get installs it; another machine's (qt6-wayland:arm64 for a
+# cross build) does not count.
+installed() {
+    case $1 in
+    *:*) dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -q '^install ok installed' ;;
+    *) dpkg-query -W -f='${Architecture} ${Status}\n' "$1" 2>/dev/null |
+        grep -Eq "^($(dpkg --print-architecture)|all) install ok installed" ;;
+    esac
+}
+
 need_packages() {
     missing=""
     for package in "$@"; do
-        dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q '^install ok installed' \
-            || missing="$missing $package"
+        installed "$package" || missing="$missing $package"
     done
     [ -z "$missing" ] && return 0
 

@@ -225,6 +225,31 @@ class Integration(BoardChecks, unittest.TestCase):
         finally:
             shutil.rmtree(prefix, ignore_errors=True)
 
+    def test_a_package_of_another_machine_does_not_count_as_installed(self):
+        """The install step checks this machine's architecture: a plug-in installed for a cross
+        build only (qt6-wayland:arm64) leaves this machine's to install."""
+        source = os.path.join(os.path.dirname(__file__), "..", "..")
+        native = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True).stdout.strip()
+        other = "arm64" if native != "arm64" else "amd64"
+        stubs = tempfile.mkdtemp(prefix="vq-apt-")
+        try:
+            # dpkg's answers: qt6-wayland installed for the other machine only, the rest for this one.
+            answer = ('case "$*" in *qt6-wayland*) arch=%s;; *) arch=%s;; esac; case "$*" in *Architecture*) '
+                      'echo "$arch install ok installed";; *) echo "install ok installed";; esac' % (other, native))
+            for name, body in (("dpkg-query", answer),
+                               ("apt-get", 'echo "$*" >> "%s/asked"' % stubs), ("id", "echo 0")):
+                with open(os.path.join(stubs, name), "w") as stub:
+                    stub.write("#!/bin/sh\n" + body + "\n")
+                os.chmod(os.path.join(stubs, name), 0o755)
+            result = subprocess.run(["sh", "-c", ". scripts/packages.sh; need_packages cmake qt6-wayland"], cwd=source,
+                                    env=dict(os.environ, PATH=stubs + ":" + os.environ["PATH"]),
+                                    capture_output=True, text=True, timeout=60)
+            self.assertEqual((result.returncode, result.stdout), (0, "Installing: qt6-wayland\n"), result.stderr)
+            with open(os.path.join(stubs, "asked")) as asked:
+                self.assertIn("install -y -qq qt6-wayland", asked.read())
+        finally:
+            shutil.rmtree(stubs, ignore_errors=True)
+
     def test_readme_install_autostart_and_uninstall_lines_run_as_written(self):
         """The README's own lines, into a throwaway prefix and home: /usr/local and ~ are the
         only words changed, and the tree already built is installed instead of a new one."""

@@ -1,5 +1,6 @@
 """The program as a native Wayland client under a headless sway: the start window, the board
 full screen on the start window's output, the display kept awake, the compositor going away."""
+import atexit
 import os
 import re
 import shutil
@@ -254,5 +255,10 @@ class Cage(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    BoardChecks.BINARY = os.path.abspath(sys.argv.pop(1))
+    # The unprivileged account runs the program: a copy, whatever folder the tree is in (one
+    # that only root may enter, such as a clone under /root).
+    copies = tempfile.mkdtemp(prefix="vq-wayland-program-")
+    atexit.register(shutil.rmtree, copies, True)
+    os.chmod(copies, 0o755)
+    BoardChecks.BINARY = copy_program(os.path.abspath(sys.argv.pop(1)), copies)
     unittest.main(verbosity=2)
