@@ -107,15 +107,17 @@ class CommandLine(BoardChecks, unittest.TestCase):
 
     def next_patterns(self, session, count, timeout=15):
         """The board's next `count` patterns (which blocks are lit), each once it was the same on
-        two screenshots in a row; and when the first was first seen."""
+        two screenshots in a row; and when the first was first seen: once the screenshot that
+        showed it was taken, a moment that cannot come before the change, however slow the
+        screenshot under load."""
         width, height = session.screen_size()
         patterns, first_at, previous, seen_at = [], None, None, None
         end = time.monotonic() + timeout
         current = self.block_states(session.screenshot(), width, height)
         while len(patterns) < count:
             self.assertLess(time.monotonic(), end, "the board showed %d new patterns, not %d" % (len(patterns), count))
-            taken = time.monotonic()
             states = self.block_states(session.screenshot(), width, height)
+            taken = time.monotonic()
             self.assertNotIn(None, states, "a block was neither its colour nor black")
             if states == previous and states != current:
                 patterns.append(states)
