@@ -224,8 +224,10 @@ ConsoleStart prepareConsole(const std::string& screen)
         return start;
     }
     // A card's driver still loading, or a screen not plugged in yet (a TV switched on after
-    // the computer): it comes. Without any card, the frame buffer device is a screen.
-    if (!card && (!screen.empty() || (!platformSet && (!cards.empty() || !QFileInfo::exists(QStringLiteral("/dev/fb0")))))) {
+    // the computer): it comes. Without any card, the frame buffer device is a screen, and a
+    // platform the user named is left to find its own.
+    const bool frameBufferOnly = cards.empty() && QFileInfo::exists(QStringLiteral("/dev/fb0"));
+    if (!card && (!screen.empty() || (!platformSet && !frameBufferOnly))) {
         start.result = ConsoleStart::NoScreenYet;
         start.problem = screen.empty() ? std::string("waiting for a screen: no display has one connected yet")
                                        : "waiting for a screen on " + screen;

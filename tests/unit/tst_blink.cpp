@@ -253,9 +253,10 @@ private slots:
             std::vector<std::uint64_t> shown;
             for (int tick = 0; tick < 30; ++tick) {
                 m_board->Timer1_Action(m_board->Timer1());
+                const std::vector<bool> lit = visibility(*m_board);
                 std::uint64_t mask = 0;
-                for (std::size_t block = 0; block < 36; ++block)
-                    mask |= std::uint64_t(visibility(*m_board)[block]) << block;
+                for (std::size_t block = 0; block < lit.size(); ++block)
+                    mask |= std::uint64_t(lit[block]) << block;
                 shown.push_back(mask);
             }
             QString printed;
