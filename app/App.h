@@ -1,6 +1,11 @@
 #pragma once
 
+#include "Cues.h"
 #include "framework/Application.h"
+
+#include <chrono>
+#include <functional>
+#include <optional>
 
 // The application object: one per process.
 class App : public fw::Application {
@@ -9,6 +14,14 @@ public:
 
     void Constructor() { }
     void Event_Open() override;
+    // A cue it knows goes to the handler; any other text gets a line on standard error, at
+    // most one a second, however many come.
+    void Event_Cue(const std::string& text) override;
+
+    std::function<void(const Cue&)> onCue;
+
+private:
+    std::optional<std::chrono::steady_clock::time_point> m_lastIgnored;
 };
 
 inline constexpr const char* ApplicationName = "Velquarin Control Board";

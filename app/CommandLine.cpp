@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr const char* Program = "velquarin-control-board";
+constexpr const char* Program = ProgramName;
 
 constexpr const char* Usage = R"(Usage: velquarin-control-board [OPTION]...
 Shows a start window with GO and Quit; GO fills the screen with a board of
@@ -24,10 +24,26 @@ coloured blocks that blink at random until Escape.
                      then names a connector such as HDMI-A-1
       --seed N       blink in the sequence that N (0 to 4294967295) fixes: the
                      same blocks lit at the same tick of every run
+      --osc [ADDRESS:]PORT
+                     take cues over OSC on this UDP port, on 127.0.0.1 unless
+                     ADDRESS says otherwise (0.0.0.0 for every network):
+                     /board/go, /board/back-to-one, /board/hold,
+                     /board/resume, /board/seed with a number
+      --mqtt mqtt://HOST[:PORT]/TOPIC
+                     take cues published to TOPIC on an MQTT broker (the
+                     payload go, back-to-one, hold, resume or seed N) and
+                     publish the board's state to TOPIC/state; mqtts:// for
+                     TLS with the system's certificate authorities
+      --mqtt-ca FILE with mqtts://, trust the certificate authority in FILE
+      --mqtt-credentials FILE
+                     log in to the broker as the one line user:password in
+                     FILE says
 
 Keys: Return or Enter opens the board; Escape, or Ctrl+Q, ends the program.
 Signals: SIGUSR1 takes the board back to its start (every block lit, the
 blink from its first tick); SIGTERM and SIGINT end the program.
+Cues (--osc, --mqtt): hold stops the board changing, resume goes on where it
+held; the others as above. See the manual page.
 Exit status: 0 when the user quits, 64 for a wrong command line, 69 without
 a display, 70 after a failure, 128 + n when ended by signal n.
 )";
@@ -58,22 +74,113 @@ CommandLine& current()
     return options;
 }
 
-// The seed as given: decimal digits only, within 32 bits.
-std::optional<std::uint32_t> seedFrom(const QString& given)
+// A port, 1 to 65535, in decimal digits.
+std::optional<std::uint16_t> portFrom(const QString& given)
 {
-    if (given.isEmpty() || given.size() > 10)
+    const std::optional<std::uint32_t> port = readSeed(given.toStdString());
+    if (!port || *port == 0 || *port > 65535)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(*port);
+}
+
+// HOST or [IPv6], then :PORT if given. False when it is neither.
+bool splitHostPort(const QString& given, QString& host, QString& port)
+{
+    if (given.startsWith(QLatin1Char('['))) {
+        const qsizetype close = given.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            return false;
+        host = given.mid(1, close - 1);
+        const QString rest = given.mid(close + 1);
+        if (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':')))
+            return false;
+        port = rest.mid(1);
+        return !rest.isEmpty() ? !port.isEmpty() : true;
+    }
+    const qsizetype colon = given.lastIndexOf(QLatin1Char(':'));
+    if (colon >= 0 && given.indexOf(QLatin1Char(':')) != colon)
+        return false; // an IPv6 address without its brackets
+    host = colon < 0 ? given : given.left(colon);
+    port = colon < 0 ? QString() : given.mid(colon + 1);
+    return colon < 0 || !port.isEmpty();
+}
+
+std::optional<CommandLine::Osc> oscFrom(const QString& given)
+{
+    QString host;
+    QString port;
+    if (!given.contains(QLatin1Char(':'))) {
+        port = given;
+    } else if (!splitHostPort(given, host, port) || host.isEmpty()) {
+        return std::nullopt;
+    }
+    const std::optional<std::uint16_t> number = portFrom(port);
+    if (!number)
+        return std::nullopt;
+    if (host.isEmpty() || host == QLatin1String("localhost"))
+        host = QStringLiteral("127.0.0.1");
+    return CommandLine::Osc { host.toStdString(), *number };
+}
+
+// mqtt://HOST[:PORT]/TOPIC or mqtts://...; the problem in `why` when it is not.
+std::optional<CommandLine::Mqtt> mqttFrom(const QString& given, std::string& why)
+{
+    CommandLine::Mqtt mqtt;
+    QString rest;
+    if (given.startsWith(QLatin1String("mqtt://"))) {
+        rest = given.mid(7);
+    } else if (given.startsWith(QLatin1String("mqtts://"))) {
+        mqtt.tls = true;
+        rest = given.mid(8);
+    } else {
+        why = "needs an address such as mqtt://broker.local/props/board";
+        return std::nullopt;
+    }
+    const qsizetype slash = rest.indexOf(QLatin1Char('/'));
+    const QString authority = rest.left(slash);
+    const QString topic = slash < 0 ? QString() : rest.mid(slash + 1);
+    if (authority.contains(QLatin1Char('@'))) {
+        why = "takes no user name or password, which every user of this machine could read: "
+              "give them in a file with --mqtt-credentials";
+        return std::nullopt;
+    }
+    QString host;
+    QString port;
+    if (!splitHostPort(authority, host, port) || host.isEmpty()) {
+        why = "needs a broker's host name or address after " + std::string(mqtt.tls ? "mqtts://" : "mqtt://");
+        return std::nullopt;
+    }
+    const std::optional<std::uint16_t> number = port.isEmpty() ? std::optional<std::uint16_t>(mqtt.tls ? 8883 : 1883) : portFrom(port);
+    if (!number) {
+        why = "needs a port from 1 to 65535";
+        return std::nullopt;
+    }
+    if (topic.isEmpty() || topic.endsWith(QLatin1Char('/')) || topic.contains(QLatin1Char('+'))
+        || topic.contains(QLatin1Char('#')) || topic.contains(QChar(0))) {
+        why = "needs one topic after the host, without + or #, such as mqtt://broker.local/props/board";
+        return std::nullopt;
+    }
+    mqtt.host = host.toStdString();
+    mqtt.port = *number;
+    mqtt.topic = topic.toStdString();
+    return mqtt;
+}
+
+}
+
+std::optional<std::uint32_t> readSeed(const std::string& given)
+{
+    if (given.empty() || given.size() > 10)
         return std::nullopt;
     std::uint64_t value = 0;
-    for (const QChar c : given) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+    for (const char c : given) {
+        if (c < '0' || c > '9')
             return std::nullopt;
-        value = value * 10 + (c.unicode() - '0');
+        value = value * 10 + static_cast<unsigned>(c - '0');
     }
     if (value > UINT32_MAX)
         return std::nullopt;
     return static_cast<std::uint32_t>(value);
-}
-
 }
 
 std::string escapedForTerminal(const std::string& text)
@@ -147,8 +254,12 @@ CommandLine readCommandLine(int argc, char** argv)
     const QCommandLineOption screen("screen", QString(), "NAME");
     const QCommandLineOption console("console");
     const QCommandLineOption seed("seed", QString(), "N");
+    const QCommandLineOption osc("osc", QString(), "ADDRESS:PORT");
+    const QCommandLineOption mqtt("mqtt", QString(), "URL");
+    const QCommandLineOption mqttCa("mqtt-ca", QString(), "FILE");
+    const QCommandLineOption mqttCredentials("mqtt-credentials", QString(), "FILE");
     QCommandLineParser parser;
-    parser.addOptions({ help, version, go, screen, console, seed });
+    parser.addOptions({ help, version, go, screen, console, seed, osc, mqtt, mqttCa, mqttCredentials });
     const bool parsed = parser.parse(arguments);
 
     // Help and version win over anything else on the line, as they always have.
@@ -194,11 +305,53 @@ CommandLine readCommandLine(int argc, char** argv)
         const QStringList given = parser.values(seed);
         if (given.size() > 1)
             return usageError("option '--seed' is given twice");
-        line.seed = seedFrom(given.first());
+        line.seed = readSeed(given.first().toStdString());
         if (!line.seed) {
             return usageError("option '--seed' needs a number from 0 to 4294967295, not '"
                 + escapedForTerminal(given.first().toLocal8Bit().toStdString()) + "'");
         }
+    }
+    // The value of an option given once, or the line that says what is wrong.
+    const auto once = [&parser](const QCommandLineOption& option, QString& value) -> std::optional<CommandLine> {
+        const QStringList given = parser.values(option);
+        const std::string name = "option '--" + option.names().first().toStdString() + "'";
+        if (given.size() > 1)
+            return usageError(name + " is given twice");
+        value = given.first();
+        if (value.isEmpty() || value.startsWith(QLatin1Char('-')))
+            return usageError(name + " needs a value");
+        return std::nullopt;
+    };
+    const auto shown = [](const QString& value) { return escapedForTerminal(value.toLocal8Bit().toStdString()); };
+    QString value;
+    if (parser.isSet(osc)) {
+        if (auto error = once(osc, value))
+            return *error;
+        line.osc = oscFrom(value);
+        if (!line.osc) {
+            return usageError("option '--osc' needs a port, or a numeric address and a port, such as 9000 or "
+                              "0.0.0.0:9000, not '" + shown(value) + "'");
+        }
+    }
+    if (parser.isSet(mqtt)) {
+        if (auto error = once(mqtt, value))
+            return *error;
+        std::string why;
+        line.mqtt = mqttFrom(value, why);
+        if (!line.mqtt)
+            return usageError("option '--mqtt' " + why + ", not '" + shown(value) + "'");
+    }
+    for (const QCommandLineOption* option : { &mqttCa, &mqttCredentials }) {
+        if (!parser.isSet(*option))
+            continue;
+        if (auto error = once(*option, value))
+            return *error;
+        const std::string name = option->names().first().toStdString();
+        if (!line.mqtt)
+            return usageError("option '--" + name + "' goes with --mqtt");
+        if (option == &mqttCa && !line.mqtt->tls)
+            return usageError("option '--mqtt-ca' goes with an mqtts:// address");
+        (option == &mqttCa ? line.mqtt->caFile : line.mqtt->credentialsFile) = value.toLocal8Bit().toStdString();
     }
     return line;
 }

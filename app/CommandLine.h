@@ -6,6 +6,8 @@
 
 // Exit status for a command line the program does not understand (EX_USAGE).
 inline constexpr int UsageStatus = 64;
+// The program's name in its messages.
+inline constexpr const char* ProgramName = "velquarin-control-board";
 
 // What the command line asks for. Read before anything connects to a display, so that help,
 // version and usage errors work without one.
@@ -14,6 +16,21 @@ struct CommandLine {
     std::string screen; // the screen to show on, by the name the display system gives it
     bool console = false; // on the Linux console, with no display server
     std::optional<std::uint32_t> seed; // the blink's sequence, the same in every run
+    // Cues from the show: OSC on a UDP address and port, MQTT through a broker.
+    struct Osc {
+        std::string address;
+        std::uint16_t port = 0;
+    };
+    std::optional<Osc> osc;
+    struct Mqtt {
+        bool tls = false;
+        std::string host;
+        std::uint16_t port = 0;
+        std::string topic;
+        std::string caFile; // --mqtt-ca
+        std::string credentialsFile; // --mqtt-credentials
+    };
+    std::optional<Mqtt> mqtt;
     // Set when the program ends at once: the text for standard output or, with a non-zero
     // status, standard error.
     bool endNow = false;
@@ -22,6 +39,9 @@ struct CommandLine {
 };
 
 CommandLine readCommandLine(int argc, char** argv);
+
+// A seed as given: decimal digits only, within 32 bits.
+std::optional<std::uint32_t> readSeed(const std::string& given);
 
 // The text with control characters spelled out (\x1B), safe to print on a terminal.
 std::string escapedForTerminal(const std::string& text);

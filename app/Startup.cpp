@@ -5,8 +5,55 @@
 #include "VQ1.h"
 #include "Window1.h"
 #include "wStartup.h"
+#include "framework/Random.h"
 #include "framework/Resources.h"
 #include "framework/Runtime.h"
+
+namespace {
+
+template <class W>
+W* openWindow()
+{
+    for (fw::Window* window : fw::Window::openWindows()) {
+        if (auto* found = dynamic_cast<W*>(window))
+            return found;
+    }
+    return nullptr;
+}
+
+// A cue from the show, on whichever window it concerns; one for the board while the start
+// window shows does nothing (a seed is kept for the board to come).
+void actOnCue(const Cue& cue)
+{
+    class Window1* board = openWindow<class Window1>();
+    if (board && !board->Visible())
+        board = nullptr;
+    switch (cue.kind) {
+    case Cue::Kind::Go:
+        if (class wStartup* start = openWindow<class wStartup>())
+            start->PushButton1_Action(start->PushButton1());
+        break;
+    case Cue::Kind::BackToOne:
+        if (board)
+            board->BackToOne();
+        break;
+    case Cue::Kind::Hold:
+        if (board)
+            board->Hold();
+        break;
+    case Cue::Kind::Resume:
+        if (board)
+            board->Resume();
+        break;
+    case Cue::Kind::Seed:
+        fw::Random::setSeed(cue.seed);
+        if (board)
+            board->BackToOne();
+        break;
+    }
+}
+
+}
 
 int Main()
 {
@@ -37,6 +84,7 @@ void NewAppInstance()
 {
     auto app = std::make_unique<App>();
     app->setMenuBar(&MainMenuBar());
+    app->onCue = actOnCue;
     fw::Runtime::registerApplication(std::move(app));
 }
 

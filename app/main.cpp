@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "Cues.h"
 #include "Startup.h"
 #include "framework/Random.h"
 #include "framework/Runtime.h"
@@ -10,7 +11,7 @@
 
 namespace {
 
-constexpr const char* Program = "velquarin-control-board";
+constexpr const char* Program = ProgramName;
 
 int noSuchScreen(const std::string& screen, const std::vector<std::string>& screens)
 {
@@ -32,6 +33,8 @@ int main(int argc, char** argv)
         return options.status;
     }
     setCommandLine(options);
+    if (const int status = listenForCues(options))
+        return status;
     fw::Runtime::adviseWithoutDisplay("start it inside a desktop session, or on a Linux console with --console");
     if (options.console) {
         const fw::ConsoleUse console = fw::useConsole(options.screen, [](const std::string& line) {

@@ -2,6 +2,7 @@
 #include "MainMenuBar.h"
 #include "myLib.h"
 #include "Window1Design.h"
+#include "framework/Cues.h"
 #include "framework/Random.h"
 #include "framework/Runtime.h"
 #include "framework/Text.h"
@@ -82,6 +83,27 @@ void Window1::BackToOne()
     Timer1().Reset();
 }
 
+void Window1::Hold()
+{
+    if (Held())
+        return;
+    Timer1().setMode(fw::TimerMode::Off);
+    fw::announceState("held");
+}
+
+void Window1::Resume()
+{
+    if (!Held())
+        return;
+    Timer1().setMode(Window1Design::Timer1.Mode);
+    fw::announceState("board");
+}
+
+bool Window1::Held() const
+{
+    return Timer1().Mode() == fw::TimerMode::Off;
+}
+
 void Window1::Event_UserSignal()
 {
     // Back to one, between takes.
@@ -131,6 +153,7 @@ void Window1::Event_Open()
     // The blink's sequence counts its ticks from here, however long the start window showed.
     fw::Random::startOver();
     layOutBlocks(true);
+    fw::announceState("board");
     setMouseCursor(fw::System::Cursors::InvisibleCursor);
 }
 

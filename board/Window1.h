@@ -33,6 +33,12 @@ public:
     // Back to the board's first frame: every block lit, the timer's period and the blink's
     // sequence from their beginning.
     void BackToOne();
+    // The board stops changing and keeps the blocks it shows lit; back to one while held
+    // lights every block and stays held. Resume goes on with the sequence where it held, a
+    // whole period later.
+    void Hold();
+    void Resume();
+    bool Held() const;
 
     fw::MenuItem& EditMenu() const;
     fw::MenuItem& EditSelectAll() const;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace fw {
 
 class MenuBar;
@@ -11,6 +13,9 @@ public:
     virtual ~Application() = default;
 
     virtual void Event_Open() { }
+    // A cue from the show came over the network (Cues.h): its name, then its arguments after
+    // one blank each, as sent. Raised on the main thread.
+    virtual void Event_Cue(const std::string& cue) { (void)cue; }
 
     void setMenuBar(MenuBar* menuBar) { m_menuBar = menuBar; }
     MenuBar* menuBar() const { return m_menuBar; }

@@ -62,6 +62,7 @@ void Runtime::bringUp(int argc, char** argv)
     // to end (a failure ends the run through its own path).
     QApplication::setQuitOnLastWindowClosed(false);
     readTerminationSignals();
+    startCueLinks();
 }
 
 void Runtime::adviseWithoutDisplay(const std::string& advice)
@@ -79,6 +80,7 @@ int Runtime::shutDown()
     RuntimeState& s = runtimeState();
     showFailure();
     boundTheLeaving();
+    endCueLinks();
     destroyWindows();
     s.application.reset();
     for (auto it = s.cleanups.rbegin(); it != s.cleanups.rend(); ++it)

@@ -2,6 +2,7 @@
 
 // The runtime's process-wide state, shared by the files that make up the life cycle. Not for
 // use outside the layer.
+#include "cues/CueLink.h"
 #include "framework/Application.h"
 
 #include <QApplication>
@@ -17,6 +18,7 @@ struct RuntimeState {
     std::unique_ptr<Application> application;
     std::unique_ptr<QObject> consoleBackdrop; // on the Linux console, what lies under every window
     std::vector<std::function<void()>> cleanups;
+    std::vector<std::unique_ptr<CueLink>> cueLinks; // opened by the command line, until shut-down
     std::string applicationName; // the name users see
     std::string noDisplayAdvice = "start it inside a desktop session";
     bool quit = false;
@@ -62,6 +64,10 @@ void toolkitStarted();
 // The window list tells the runtime, once made, how every window leaves the screen
 // at once (a failure nobody handled) and how they are all destroyed (shut-down, tests).
 void registerWindowList(void (*leaveScreen)(), void (*destroyAll)(), void (*userSignal)());
+
+// The cues' links (cues/Cues.cpp): started once the toolkit has, ended before the windows go.
+void startCueLinks();
+void endCueLinks();
 
 // A failure's message box (Runtime.cpp), shown once where nothing that failed is on the stack.
 void showFailure();

@@ -43,8 +43,8 @@ Install them as root:  apt-get install$missing"
     fi
 }
 
-BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-private-dev libgl-dev libxcb-screensaver0-dev libwayland-dev libudev-dev wayland-protocols"
-TEST_PACKAGES="python3-pil xvfb xserver-xorg-core xserver-xorg-video-dummy gdb dbus-x11 xauth openbox xdotool x11-apps x11-utils x11-xserver-utils python3 valgrind util-linux dbus desktop-file-utils appstream dpkg-dev libxss1 libxfixes3 wmctrl lintian systemd man-db sway grim wtype qt6-wayland cage xwayland mmdebstrap qemu-system-x86 qemu-system-arm cpio kmod"
+BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-private-dev libgl-dev libxcb-screensaver0-dev libwayland-dev libudev-dev liblo-dev libmosquitto-dev wayland-protocols"
+TEST_PACKAGES="python3-pil xvfb xserver-xorg-core xserver-xorg-video-dummy gdb dbus-x11 xauth openbox xdotool x11-apps x11-utils x11-xserver-utils python3 valgrind util-linux dbus desktop-file-utils appstream dpkg-dev libxss1 libxfixes3 wmctrl lintian systemd man-db sway grim wtype qt6-wayland cage xwayland mmdebstrap qemu-system-x86 qemu-system-arm cpio kmod mosquitto mosquitto-clients liblo-tools"
 # A headless GNOME session, without what GNOME recommends beside it (a desktop's worth).
 GNOME_TEST_PACKAGES="gnome-shell gnome-session xdg-desktop-portal-gnome"
 
@@ -53,10 +53,13 @@ PACKAGE_PACKAGES="debhelper dpkg-dev lintian"
 
 # Building for arm64 (Raspberry Pi OS 64-bit) or armhf (Raspberry Pi OS 32-bit on a Pi 2 or
 # later) here: the cross compiler, that machine's libraries beside this one's, and the emulator
-# that runs what is built. Usage: need_cross_packages ARCH
+# that runs what is built. liblo's development files cannot be installed for two machines at
+# once: the build takes this machine's headers (the same on every little-endian machine) and
+# that machine's library. Usage: need_cross_packages ARCH
 cross_packages() {
     echo crossbuild-essential-"$1" qemu-user-static qt6-base-dev:"$1" qt6-base-private-dev:"$1" \
-        libgl-dev:"$1" libxcb-screensaver0-dev:"$1" libwayland-dev:"$1" libudev-dev:"$1" qt6-qpa-plugins:"$1" qt6-wayland:"$1"
+        libgl-dev:"$1" libxcb-screensaver0-dev:"$1" libwayland-dev:"$1" libudev-dev:"$1" qt6-qpa-plugins:"$1" qt6-wayland:"$1" \
+        libmosquitto-dev:"$1" liblo7:"$1" liblo-dev
 }
 need_cross_packages() {
     if ! dpkg --print-foreign-architectures | grep -qx "$1"; then

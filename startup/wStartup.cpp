@@ -2,6 +2,7 @@
 #include "VQ1.h"
 #include "Window1.h"
 #include "wStartupDesign.h"
+#include "framework/Cues.h"
 #include "framework/Runtime.h"
 
 class wStartup& wStartup()
@@ -78,4 +79,5 @@ void wStartup::Event_Open()
 {
     Label1().setTextSize(wStartupDesign::CaptionTextSize);
     Label1().setBold(true);
+    fw::announceState("start");
 }

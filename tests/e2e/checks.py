@@ -95,6 +95,30 @@ class BoardChecks:
             return image if every else None
         return session.wait_for(lit, 5, "the board's first frame")
 
+    def next_patterns(self, session, count, timeout=15):
+        """The board's next `count` patterns (which blocks are lit), each once it was the same on
+        two screenshots in a row; and when the first was first seen: once the screenshot that
+        showed it was taken, a moment that cannot come before the change, however slow the
+        screenshot under load."""
+        width, height = session.screen_size()
+        patterns, first_at, previous, seen_at = [], None, None, None
+        end = time.monotonic() + timeout
+        current = self.block_states(session.screenshot(), width, height)
+        while len(patterns) < count:
+            self.assertLess(time.monotonic(), end, "the board showed %d new patterns, not %d" % (len(patterns), count))
+            states = self.block_states(session.screenshot(), width, height)
+            taken = time.monotonic()
+            self.assertNotIn(None, states, "a block was neither its colour nor black")
+            if states == previous and states != current:
+                patterns.append(states)
+                current = states
+                first_at = first_at or seen_at
+            if states != previous:
+                seen_at = taken
+            previous = states
+            time.sleep(0.05)
+        return patterns, first_at
+
     def blink_changes(self, session, count, timeout, x=0, size=None):
         """Watches the board (at x, `size` or the screen's size) until it has changed `count`
         times: each change as the span of time (earliest, latest) in which it happened. Every

@@ -1,16 +1,21 @@
 // Reliability in one process: random key strings through the key translation and the board's
-// key handler, and a simulated day of ticks with their repaints.
+// key handler, a simulated day of ticks with their repaints, and OSC datagrams of every kind.
 #include "KeyString.h"
+#include "RuntimeState.h"
 #include "myLib.h"
 #include "TestSupport.h"
 #include "Window1.h"
+#include "framework/Cues.h"
 #include "framework/Random.h"
 #include "framework/Runtime.h"
 #include "framework/Text.h"
 
 #include <QRandomGenerator>
 #include <QTest>
+#include <arpa/inet.h>
 #include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -36,6 +41,40 @@ long residentKiB()
     statm >> size >> resident;
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
+
+// An OSC string: its bytes, a zero, zeros to a multiple of four.
+std::string oscString(const std::string& text)
+{
+    std::string padded = text + '\0';
+    padded.resize((padded.size() + 3) / 4 * 4, '\0');
+    return padded;
+}
+
+std::string oscInt(std::int32_t value)
+{
+    const std::uint32_t big = htonl(static_cast<std::uint32_t>(value));
+    return std::string(reinterpret_cast<const char*>(&big), 4);
+}
+
+// A bundle whose time tag lies in the future (February 2036): its cues act at once all the same.
+std::string oscBundle(const std::vector<std::string>& elements)
+{
+    std::string bundle = oscString("#bundle") + oscInt(-16) + oscInt(0);
+    for (const std::string& element : elements)
+        bundle += oscInt(static_cast<std::int32_t>(element.size())) + element;
+    return bundle;
+}
+
+// Takes the application's cues, in order.
+class CueRecorder : public fw::Application {
+public:
+    std::vector<std::string>& cues;
+    explicit CueRecorder(std::vector<std::string>& into)
+        : cues(into)
+    {
+    }
+    void Event_Cue(const std::string& cue) override { cues.push_back(cue); }
+};
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr int SimulatedTicks = 5000; // ASan keeps freed memory; LeakSanitizer watches instead
@@ -125,6 +164,70 @@ private slots:
             shown += block.Visible();
         }
         QVERIFY(shown > 0 && shown < 36);
+    }
+
+    // Whatever comes to the OSC port, only well-formed messages become cues: random bytes,
+    // messages cut short, with their bytes changed, and bundles that lie about their sizes are
+    // dropped, and the well-formed cue after them still arrives.
+    void Osc_malformedDatagramsAreDroppedAndTheNextCueArrives()
+    {
+        std::vector<std::string> cues;
+        fw::Runtime::registerApplication(std::make_unique<CueRecorder>(cues));
+        const int sender = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in port {};
+        port.sin_family = AF_INET;
+        port.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof port;
+        QVERIFY(::bind(sender, reinterpret_cast<sockaddr*>(&port), length) == 0); // a free port, for the board
+        ::getsockname(sender, reinterpret_cast<sockaddr*>(&port), &length);
+        ::close(sender);
+        const int client = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        QCOMPARE(fw::listenForOsc({ "127.0.0.1", ntohs(port.sin_port), "/board/" }), std::string());
+        // The same port again is in use: said in one line.
+        QCOMPARE(fw::listenForOsc({ "127.0.0.1", ntohs(port.sin_port), "/board/" }),
+            "cannot listen for OSC on 127.0.0.1:" + std::to_string(ntohs(port.sin_port)) + ": the port is in use");
+        fw::startCueLinks();
+        const auto send = [&](const std::string& datagram) {
+            ::sendto(client, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&port), sizeof port);
+        };
+
+        const std::string seed = oscString("/board/seed") + oscString(",i") + oscInt(42);
+        send(seed);
+        send(oscString("/board/seed") + oscString(",s") + oscString("4294967295"));
+        send(oscBundle({ oscString("/board/hold") + oscString(","), oscBundle({ oscString("/x") + oscString(",f") + oscInt(0) }) }));
+        const std::vector<std::string> expected = { "seed 42", "seed 4294967295", "hold", "/x (f)" };
+        QTRY_VERIFY_WITH_TIMEOUT(cues.size() >= expected.size(), 5000);
+        QCOMPARE(cues, expected);
+
+        cues.clear();
+        QRandomGenerator random(7);
+        const std::vector<std::string> valid = { seed, oscBundle({ seed, seed }), oscBundle({ oscBundle({ seed }) }) };
+        for (int packet = 0; packet < 10000; ++packet) {
+            std::string datagram = valid[random.bounded(static_cast<int>(valid.size()))];
+            switch (packet % 4) {
+            case 0: // random bytes
+                datagram.resize(random.bounded(1, 200));
+                for (char& byte : datagram)
+                    byte = static_cast<char>(random.bounded(256));
+                break;
+            case 1: // cut short, inside an element
+                datagram.resize(random.bounded(1, static_cast<int>(datagram.size())));
+                if (datagram.size() % 4 == 0)
+                    datagram.pop_back();
+                break;
+            default: // a byte or two changed: some stay well-formed, and those are cues
+                for (int changes = random.bounded(1, 3); changes > 0; --changes)
+                    datagram[random.bounded(static_cast<int>(datagram.size()))] = static_cast<char>(random.bounded(256));
+                break;
+            }
+            send(datagram);
+            if (packet % 16 == 15) // fewer than the board reads at a turn: the port never overflows
+                QCoreApplication::processEvents();
+        }
+        send(oscString("/board/go") + oscString(","));
+        QTRY_VERIFY_WITH_TIMEOUT(!cues.empty() && cues.back() == "go", 10000);
+        fw::endCueLinks();
+        ::close(client);
     }
 
 private:

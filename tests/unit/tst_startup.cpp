@@ -141,6 +141,35 @@ private slots:
         QVERIFY(QFileInfo(m_env->dataHome() + "/" + FolderName).isDir());
     }
 
+    // A cue goes to the window it concerns: go to the start window, the others to the board;
+    // back to one while held lights every block and stays held.
+    void Cues_goOpensTheBoardWhichHoldsAndResumes()
+    {
+        const std::pair<const char*, bool> texts[] = { { " go\n", true }, { "seed 4294967295", true },
+            { "seed 4294967296", false }, { "seed -1", false }, { "seed", false }, { "Go", false }, { "go now", false } };
+        for (const auto& [text, known] : texts)
+            QVERIFY2(readCue(text).has_value() == known, text);
+        bool checked = false;
+        QTimer::singleShot(0, [&] {
+            fw::Application& app = *fw::Runtime::application();
+            app.Event_Cue("hold");
+            app.Event_Cue("go");
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            auto& board = Window1();
+            const auto windows = fw::Window::openWindows();
+            checked = board.Visible() && !board.Held() && windows.size() == 1;
+            app.Event_Cue("hold");
+            board.Rectangle1(3).setVisible(false);
+            app.Event_Cue("back-to-one");
+            checked = checked && board.Held() && board.Rectangle1(3).Visible();
+            app.Event_Cue("resume");
+            checked = checked && !board.Held() && board.Timer1().Mode() == fw::TimerMode::Multiple;
+            fw::Quit(0);
+        });
+        QCOMPARE(Main(), 0);
+        QVERIFY(checked);
+    }
+
     void Startup_withoutDataFolderTellsUserAndEndsWithFailure()
     {
         qunsetenv("XDG_DATA_HOME");

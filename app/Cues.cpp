@@ -1,0 +1,108 @@
+#include "Cues.h"
+#include "framework/Cues.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr const char* OscPrefix = "/board/";
+// A credentials file is one short line; a larger one is something else.
+constexpr std::streamsize LargestCredentials = 4096;
+
+void sayLine(const std::string& line)
+{
+    std::fprintf(stderr, "%s: %s\n", ProgramName, line.c_str());
+}
+
+// The user name and password in the file, or the problem in `why`.
+bool readCredentials(const std::string& file, fw::MqttCues& cues, std::string& why)
+{
+    const std::string shown = "'" + escapedForTerminal(file) + "'";
+    std::ifstream in(file, std::ios::binary);
+    struct stat status {};
+    if (!in || ::stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        why = "cannot read the MQTT credentials in " + shown;
+        return false;
+    }
+    std::string text(LargestCredentials + 1, '\0');
+    in.read(text.data(), LargestCredentials + 1);
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    const std::size_t colon = text.find(':');
+    if (text.size() > LargestCredentials || text.find('\n') != std::string::npos || colon == std::string::npos
+        || colon == 0) {
+        why = "the MQTT credentials in " + shown + " are not one line user:password";
+        return false;
+    }
+    cues.user = text.substr(0, colon);
+    cues.password = text.substr(colon + 1);
+    if (status.st_mode & S_IROTH)
+        sayLine("warning: every user of this machine can read the MQTT password in " + shown + " (chmod o-r)");
+    return true;
+}
+
+}
+
+std::optional<Cue> readCue(const std::string& text)
+{
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    const std::size_t last = text.find_last_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return std::nullopt;
+    const std::string cue = text.substr(first, last - first + 1);
+    static constexpr std::pair<const char*, Cue::Kind> Plain[] = {
+        { "go", Cue::Kind::Go },
+        { "back-to-one", Cue::Kind::BackToOne },
+        { "hold", Cue::Kind::Hold },
+        { "resume", Cue::Kind::Resume },
+    };
+    for (const auto& [name, kind] : Plain) {
+        if (cue == name)
+            return Cue { kind, 0 };
+    }
+    if (cue.rfind("seed ", 0) == 0) {
+        if (const std::optional<std::uint32_t> seed = readSeed(cue.substr(5)))
+            return Cue { Cue::Kind::Seed, *seed };
+    }
+    return std::nullopt;
+}
+
+std::string ignoredCueLine(const std::string& text)
+{
+    return "ignoring the cue '" + escapedForTerminal(text)
+        + "': the cues are go, back-to-one, hold, resume and seed N (0 to 4294967295)";
+}
+
+int listenForCues(const CommandLine& options)
+{
+    if (options.osc) {
+        const std::string why = fw::listenForOsc({ options.osc->address, options.osc->port, OscPrefix });
+        if (!why.empty()) {
+            sayLine(escapedForTerminal(why));
+            return UsageStatus;
+        }
+    }
+    if (options.mqtt) {
+        fw::MqttCues cues;
+        cues.host = options.mqtt->host;
+        cues.port = options.mqtt->port;
+        cues.topic = options.mqtt->topic;
+        cues.tls = options.mqtt->tls;
+        cues.caFile = options.mqtt->caFile;
+        cues.tell = sayLine;
+        std::string why;
+        if (!options.mqtt->credentialsFile.empty() && !readCredentials(options.mqtt->credentialsFile, cues, why)) {
+            sayLine(why);
+            return UsageStatus;
+        }
+        why = fw::followMqtt(cues);
+        if (!why.empty()) {
+            sayLine(escapedForTerminal(why));
+            return UsageStatus;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace fw {
+
+// Cues from the show: short commands that a show controller, a lighting desk or a game
+// master's panel sends over the network. Each arrives on the main thread as the application's
+// Event_Cue, as one line of text: the cue's name, then each of its arguments after one blank
+// ("seed 42"). What a name means is the application's business.
+
+// OSC messages on a UDP port. A message's address is the prefix and the cue's name
+// ("/board/go"); its arguments are integers or strings. Bundles are taken, acted on at once.
+struct OscCues {
+    std::string address; // a numeric IPv4 or IPv6 address of this machine, or 0.0.0.0 / ::
+    std::uint16_t port = 0;
+    std::string prefix; // "/board/"
+};
+
+// Opens the port now, before any window: empty when it is open, otherwise what stopped it, in
+// one line. The cues flow once the event loop runs; nothing is sent back.
+std::string listenForOsc(const OscCues& cues);
+
+// MQTT through a broker: the payload of a message published to the topic is the cue; a
+// retained message is not one. The connection is made in the background once the toolkit has
+// started, kept alive, and made again after every loss; the program's state is published,
+// retained, to TOPIC/state, and the broker publishes "offline" there when the program is gone.
+struct MqttCues {
+    std::string host;
+    std::uint16_t port = 1883;
+    std::string topic;
+    bool tls = false; // with the system's certificate authorities unless caFile names one
+    std::string caFile;
+    std::string user; // empty: none
+    std::string password;
+    // Told, in one line, when the connection is lost or refused and when it is back; called
+    // on the connection's own thread.
+    std::function<void(const std::string& line)> tell;
+};
+
+// Checks what can be checked before any window (a CA file that cannot be read): empty when
+// the cues will be followed, otherwise what stops them, in one line.
+std::string followMqtt(const MqttCues& cues);
+
+// What the program shows now ("start", "board", "held"), for those who listen: published to
+// the broker when there is one, and again after every reconnect.
+void announceState(const std::string& state);
+
+}

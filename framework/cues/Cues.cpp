@@ -1,0 +1,54 @@
+// The cues' way into the program: the links the command line opened, the application's
+// Event_Cue, and the state told to every link.
+#include "CueLink.h"
+#include "MqttLink.h"
+#include "OscLink.h"
+#include "RuntimeState.h"
+#include "framework/Cues.h"
+#include "framework/Runtime.h"
+
+namespace fw {
+
+void deliverCue(const std::string& cue)
+{
+    RuntimeState& s = runtimeState();
+    if (s.quit || !s.application)
+        return;
+    Application* app = s.application.get();
+    Runtime::dispatch([app, &cue] { app->Event_Cue(cue); });
+}
+
+std::string listenForOsc(const OscCues& cues)
+{
+    std::string why;
+    if (auto link = OscLink::open(cues, why))
+        runtimeState().cueLinks.push_back(std::move(link));
+    return why;
+}
+
+std::string followMqtt(const MqttCues& cues)
+{
+    std::string why;
+    if (auto link = MqttLink::make(cues, why))
+        runtimeState().cueLinks.push_back(std::move(link));
+    return why;
+}
+
+void announceState(const std::string& state)
+{
+    for (const auto& link : runtimeState().cueLinks)
+        link->announce(state);
+}
+
+void startCueLinks()
+{
+    for (const auto& link : runtimeState().cueLinks)
+        link->start();
+}
+
+void endCueLinks()
+{
+    runtimeState().cueLinks.clear();
+}
+
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "CueLink.h"
+#include "framework/Cues.h"
+
+#include <QObject>
+#include <memory>
+#include <thread>
+
+namespace fw {
+
+// MQTT through a broker, with libmosquitto on a thread of the link's own: connecting, the TLS
+// handshake and a broker that does not answer never hold up the board.
+class MqttLink : public CueLink {
+public:
+    static std::unique_ptr<MqttLink> make(const MqttCues& cues, std::string& why);
+    ~MqttLink() override;
+
+    void start() override;
+    void announce(const std::string& state) override;
+
+    struct Connection;
+
+private:
+    explicit MqttLink(std::shared_ptr<Connection> connection);
+
+    // Shared with the thread, which may outlive the link for as long as a connection attempt
+    // it cannot break off takes (a broker's name being looked up, say).
+    std::shared_ptr<Connection> m_connection;
+    // Where the thread's cues are posted: lives on the main thread, goes before the toolkit.
+    std::unique_ptr<QObject> m_receiver;
+    std::thread m_thread;
+};
+
+}
