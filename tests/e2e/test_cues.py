@@ -2,93 +2,19 @@
 mosquitto broker, started here on a free port. Each cue over each protocol on the board, the
 state the broker is told, and a broker that comes and goes."""
 import os
-import shutil
 import socket
 import subprocess
 import sys
-import tempfile
+import threading
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from checks import BoardChecks  # noqa: E402
+from checks import BoardChecks, layout  # noqa: E402
+from broker import TOPIC, Broker, free_port  # noqa: E402
 from xsession import LineReader, XSession  # noqa: E402
 
-TOPIC = "bridge/board"
 PERIOD = 1.4
-
-
-def free_port(kind=socket.SOCK_STREAM):
-    with socket.socket(socket.AF_INET, kind) as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-class Broker:
-    """A mosquitto of the test's own on 127.0.0.1, keeping what is retained across restarts."""
-
-    def __init__(self, user=None, password=None):
-        self.port = free_port()
-        self.folder = tempfile.mkdtemp(prefix="vq-broker-")
-        self.auth = ["-u", user, "-P", password] if user else []
-        lines = ["listener %d 127.0.0.1" % self.port, "persistence true",
-                 "persistence_location %s/" % self.folder]
-        if os.geteuid() == 0:
-            lines.append("user root")  # else it drops to an account that cannot write the folder
-        if user:
-            passwords = os.path.join(self.folder, "passwords")
-            subprocess.run(["mosquitto_passwd", "-b", "-c", passwords, user, password], check=True,
-                           capture_output=True, timeout=10)
-            lines += ["allow_anonymous false", "password_file " + passwords]
-        else:
-            lines.append("allow_anonymous true")
-        self.config = os.path.join(self.folder, "mosquitto.conf")
-        with open(self.config, "w") as config:
-            config.write("\n".join(lines) + "\n")
-        self.proc = None
-        self.watchers = []
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
-        for watcher in self.watchers:
-            watcher.kill()
-            watcher.wait()
-            watcher.stdout.close()
-        shutil.rmtree(self.folder, ignore_errors=True)
-
-    def start(self):
-        self.proc = subprocess.Popen(["mosquitto", "-c", self.config], stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.PIPE)
-        end = time.monotonic() + 10
-        while True:
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-                return self
-            except OSError:
-                if self.proc.poll() is not None or time.monotonic() > end:
-                    raise AssertionError("the broker did not start: %s" % self.proc.stderr.read().decode())
-                time.sleep(0.05)
-
-    def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()  # writes what is retained to its folder
-            self.proc.wait(10)
-        if self.proc:
-            self.proc.stderr.close()
-
-    def publish(self, message, retain=False):
-        subprocess.run(["mosquitto_pub", "-h", "127.0.0.1", "-p", str(self.port), "-t", TOPIC, "-m", message,
-                        "-q", "1"] + self.auth + (["-r"] if retain else []), check=True, timeout=10)
-
-    def states(self):
-        """The state the board publishes, line by line, the retained one first."""
-        watcher = subprocess.Popen(["mosquitto_sub", "-h", "127.0.0.1", "-p", str(self.port), "-t",
-                                    TOPIC + "/state"] + self.auth, stdout=subprocess.PIPE)
-        self.watchers.append(watcher)
-        return LineReader(watcher.stdout)
 
 
 def osc_cue(port, cue, *arguments):
@@ -211,6 +137,104 @@ class Cues(BoardChecks, unittest.TestCase):
                 "'%s' (chmod o-r)" % credentials,
                 "velquarin-control-board: the broker at 127.0.0.1:%d refused the connection: "
                 "Connection Refused: not authorised." % broker.port])
+
+    def test_two_boards_one_cue(self):
+        """Two boards with the same seed on two displays, cued by one publish and then by one OSC
+        message to each: the same lit sets from then on, each change on both within 50 ms."""
+        with Broker() as broker, XSession("720x450") as one, XSession("720x450") as two:
+            broker.start()
+            boards = [one, two]
+            ports = [free_port(socket.SOCK_DGRAM), free_port(socket.SOCK_DGRAM)]
+            states = broker.states()
+            for board, port in zip(boards, ports):
+                board.start(self.BINARY, arguments=["--go", "--seed", "7", "--osc", str(port), "--mqtt",
+                                                    "mqtt://127.0.0.1:%d/%s" % (broker.port, TOPIC)])
+                self.assert_board(board)
+            rows = [str(t + h // 2) for _, t, _, h in layout(720)[::6]]
+            watchers = [subprocess.Popen([os.environ["VQ_X_EVENTS"], "changes", *rows], env=board.env,
+                                         stdout=subprocess.PIPE) for board in boards]
+            for board, watcher in zip(boards, watchers):
+                board.procs.append(watcher)
+            changes = [LineReader(watcher.stdout) for watcher in watchers]
+            self.blink_changes(one, 1, 5)
+            for cue in ("mqtt", "osc"):
+                time.sleep(0.7)  # mid-tick
+                self.wait_state(states, "board")
+                sent = time.monotonic()
+                if cue == "mqtt":
+                    broker.publish("back-to-one")
+                else:
+                    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sender:
+                        for port in ports:
+                            sender.sendto(b"/board/back-to-one\0\0,\0\0\0", ("127.0.0.1", port))
+                for board in boards:
+                    self.wait_first_frame(board, 0, 720)
+                seen = [[], []]
+                end = time.monotonic() + 15
+                while min(len(patterns) for patterns in seen) < 5:
+                    self.assertLess(time.monotonic(), end, "the boards showed %s new patterns" % [len(p) for p in seen])
+                    for board, patterns in zip(boards, seen):
+                        states_now = self.block_states(board.screenshot(), 720, 450)
+                        if states_now != [True] * 36 and (not patterns or patterns[-1] != states_now):
+                            patterns.append(states_now)
+                self.assertEqual(seen[0][:5], seen[1][:5], "the boards went different ways after one cue")
+                # Each board's changes since the cue, as spans (earliest, latest): the n-th on one
+                # and the n-th on the other at most 50 ms apart.
+                spans = []
+                for reader in changes:
+                    while reader.read(0.2):
+                        pass
+                    board = []
+                    for line in reader.lines:
+                        early, late = map(float, line.split()[1:])
+                        # A change seen in two looks (some rows drawn before the one, some after)
+                        # is one change.
+                        if late > sent and not (board and early - board[-1][1] < 0.1):
+                            board.append((early, late))
+                    spans.append(board)
+                    reader.lines.clear()
+                for (early_one, late_one), (early_two, late_two) in zip(*spans):
+                    gap = max(early_one - late_two, early_two - late_one)
+                    self.assertLess(gap, 0.05, "the boards changed %.0f ms apart: %s" % (gap * 1000, spans))
+                self.assertGreaterEqual(min(len(s) for s in spans), 4, spans)
+            for board, watcher in zip(boards, watchers):
+                board.key("Escape")
+                self.assertEqual(board.exit_status(), 0)
+                watcher.kill()
+                watcher.wait()
+                watcher.stdout.close()
+
+    def test_a_flood_of_cues_keeps_memory_flat_and_escape_quick(self):
+        osc = free_port(socket.SOCK_DGRAM)
+        cue = b"/board/back-to-one\0\0,\0\0\0"
+
+        def flood(seconds, packets=20000):
+            with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sender:
+                start = time.monotonic()
+                for sent in range(packets):
+                    sender.sendto(cue, ("127.0.0.1", osc))
+                    ahead = start + seconds * sent / packets - time.monotonic()
+                    if ahead > 0:
+                        time.sleep(ahead)
+
+        with XSession("720x450") as session:
+            session.start(self.BINARY, arguments=["--go", "--osc", str(osc)])
+            self.assert_board(session)
+            self.blink_changes(session, 1, 5)
+            before = session.memory_kib()[0]
+            flood(2)
+            time.sleep(1)
+            after = session.memory_kib()[0]
+            self.assertLess(after - before, 1024, "RSS %d KiB before the flood, %d KiB after" % (before, after))
+            sender = threading.Thread(target=flood, args=(2,))
+            sender.start()
+            time.sleep(1)
+            session.key("Escape")
+            pressed = time.monotonic()
+            self.assertEqual(session.exit_status(), 0)
+            ended = time.monotonic() - pressed
+            sender.join()
+            self.assertLess(ended, 1, "Escape in a flood of cues ended the program after %.2f s" % ended)
 
 
 if __name__ == "__main__":

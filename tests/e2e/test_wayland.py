@@ -5,6 +5,7 @@ import os
 import re
 import shutil
 import signal
+import socket
 import struct
 import subprocess
 import sys
@@ -13,6 +14,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
+from broker import free_port  # noqa: E402
 from checks import BoardChecks, layout  # noqa: E402
 from waylandsession import USER, WaylandSession, copy_program  # noqa: E402
 from xsession import as_user, wait_for  # noqa: E402
@@ -41,14 +43,15 @@ class Registry:
 
 
 class Wayland(BoardChecks, unittest.TestCase):
-    def start_window(self, session):
-        session.start(self.BINARY)  # only WAYLAND_DISPLAY names a display: Wayland it is
+    def start_window(self, session, arguments=()):
+        session.start(self.BINARY, arguments=arguments)  # only WAYLAND_DISPLAY names a display: Wayland it is
         return session.wait_for_view(lambda v: v["app_id"] == APP_ID and v["rect"]["width"] < 1000, "the start window")
 
     def test_start_window_then_the_board_on_its_output_kept_awake_and_escape(self):
         with WaylandSession(outputs=2) as session:
             session.swaymsg("focus", "output", "HEADLESS-2")
-            window = self.start_window(session)
+            osc = free_port(socket.SOCK_DGRAM)
+            window = self.start_window(session, ["--osc", str(osc)])
             self.assertEqual(window["shell"], "xdg_shell")
             self.assertGreaterEqual(window["rect"]["x"], 1920, window["rect"])
             self.assertEqual(window["idle_inhibitors"]["application"], "none")
@@ -60,6 +63,10 @@ class Wayland(BoardChecks, unittest.TestCase):
             session.shown_output = "HEADLESS-2"
             self.wait_first_frame(session, 0, 1920)
             self.assertEqual([v["idle_inhibitors"]["application"] for v in session.views()], ["enabled"])
+            self.blink_changes(session, 1, 5)
+            with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as cue:
+                cue.sendto(b"/board/back-to-one\0\0,\0\0\0", ("127.0.0.1", osc))
+            self.wait_first_frame(session, 0, 1920)
             session.key("Escape")
             self.assertEqual(session.exit_status(), 0)
 

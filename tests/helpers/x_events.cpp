@@ -7,12 +7,18 @@
 // `x_events geometry WINDOW` prints the window's place on the screen and size, "X Y WIDTH
 // HEIGHT", and ends with 0; with 2 when there is no such window, 1 on any other failure.
 // `x_events screenshot` writes what the screen shows as a binary PPM picture.
+// `x_events changes Y...` watches the screen's rows at those heights, every 5 ms, and prints
+// "changed EARLIEST LATEST" when one has changed: the span in which it did, in seconds of
+// CLOCK_MONOTONIC (Python's time.monotonic()).
 #include <xcb/xcb.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <ctime>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -69,6 +75,36 @@ int screenshot(xcb_connection_t* c, const xcb_screen_t& screen)
     return std::fwrite(rgb.data(), 1, rgb.size(), stdout) == rgb.size() && std::fflush(stdout) == 0 ? 0 : 1;
 }
 
+double now()
+{
+    timespec t {};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+int changes(xcb_connection_t* c, const xcb_screen_t& screen, const std::vector<int>& rows)
+{
+    std::vector<std::string> seen(rows.size());
+    for (double before = now();;) {
+        const double asked = now();
+        bool changed = false;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> row(xcb_get_image_reply(c,
+                xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, screen.root, 0, int16_t(rows[i]), screen.width_in_pixels, 1, ~0u),
+                nullptr), &std::free);
+            if (!row)
+                return 1;
+            std::string pixels(reinterpret_cast<const char*>(xcb_get_image_data(row.get())), xcb_get_image_data_length(row.get()));
+            changed |= !seen[i].empty() && pixels != seen[i];
+            seen[i] = std::move(pixels);
+        }
+        if (changed && (std::printf("changed %.4f %.4f\n", before, now()) < 0 || std::fflush(stdout) != 0))
+            return 0;
+        before = asked;
+        usleep(5000);
+    }
+}
+
 int main(int argc, char** argv)
 {
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
@@ -80,6 +116,12 @@ int main(int argc, char** argv)
     const xcb_window_t root = screen.root;
     if (argc == 2 && std::string_view(argv[1]) == "screenshot")
         return screenshot(c, screen);
+    if (argc >= 3 && std::string_view(argv[1]) == "changes") {
+        std::vector<int> rows;
+        for (int i = 2; i < argc; ++i)
+            rows.push_back(std::atoi(argv[i]));
+        return changes(c, screen, rows);
+    }
     if (argc == 3 && std::string_view(argv[1]) == "geometry")
         return geometry(c, root, static_cast<xcb_window_t>(std::strtoul(argv[2], nullptr, 0)));
     const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;

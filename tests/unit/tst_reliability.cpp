@@ -15,6 +15,7 @@
 #include <arpa/inet.h>
 #include <fstream>
 #include <netinet/in.h>
+#include <thread>
 #include <sys/socket.h>
 
 namespace {
@@ -63,6 +64,67 @@ std::string oscBundle(const std::vector<std::string>& elements)
     for (const std::string& element : elements)
         bundle += oscInt(static_cast<std::int32_t>(element.size())) + element;
     return bundle;
+}
+
+// A socket of the type on a free port of 127.0.0.1, and its address.
+int loopbackSocket(int type, sockaddr_in& address)
+{
+    const int socket = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(socket, reinterpret_cast<sockaddr*>(&address), length);
+    ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
+    return socket;
+}
+
+// An MQTT packet: its type and flags, the remaining length as MQTT writes it, the rest.
+std::string mqttPacket(unsigned char type, const std::string& rest)
+{
+    std::string packet(1, static_cast<char>(type));
+    std::size_t length = rest.size();
+    do {
+        packet += static_cast<char>((length % 128) | (length >= 128 ? 128 : 0));
+        length /= 128;
+    } while (length > 0);
+    return packet + rest;
+}
+
+// Reads one MQTT packet from the socket: its first byte and the rest, or -1 at the end.
+int readMqttPacket(int socket, std::string& rest)
+{
+    unsigned char type = 0;
+    if (::recv(socket, &type, 1, MSG_WAITALL) != 1)
+        return -1;
+    std::size_t length = 0;
+    unsigned char byte = 0;
+    for (int shift = 0; ::recv(socket, &byte, 1, MSG_WAITALL) == 1; shift += 7) {
+        length |= std::size_t(byte & 127) << shift;
+        if (!(byte & 128))
+            break;
+    }
+    rest.assign(length, '\0');
+    return length == 0 || ::recv(socket, rest.data(), length, MSG_WAITALL) == static_cast<ssize_t>(length) ? type : -1;
+}
+
+// A broker of the test's own, for one connection: takes the connection and the subscription,
+// sends the packets given, then reads until the client has gone.
+void fakeBroker(int listener, std::vector<std::string> packets)
+{
+    const int client = ::accept(listener, nullptr, nullptr);
+    std::string rest;
+    for (int type; (type = readMqttPacket(client, rest)) >= 0;) {
+        if (type == 0x82 && rest.size() >= 2) { // SUBSCRIBE
+            const std::string granted = mqttPacket(0x90, rest.substr(0, 2) + '\1');
+            ::send(client, granted.data(), granted.size(), MSG_NOSIGNAL);
+            for (const std::string& packet : packets)
+                ::send(client, packet.data(), packet.size(), MSG_NOSIGNAL);
+            packets.clear();
+        } else if (type == 0x10) { // CONNECT
+            ::send(client, "\x20\x02\x00\x00", 4, MSG_NOSIGNAL);
+        }
+    }
+    ::close(client);
 }
 
 // Takes the application's cues, in order.
@@ -173,14 +235,8 @@ private slots:
     {
         std::vector<std::string> cues;
         fw::Runtime::registerApplication(std::make_unique<CueRecorder>(cues));
-        const int sender = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_in port {};
-        port.sin_family = AF_INET;
-        port.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof port;
-        QVERIFY(::bind(sender, reinterpret_cast<sockaddr*>(&port), length) == 0); // a free port, for the board
-        ::getsockname(sender, reinterpret_cast<sockaddr*>(&port), &length);
-        ::close(sender);
+        ::close(loopbackSocket(SOCK_DGRAM, port)); // a free port, for the board
         const int client = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         QCOMPARE(fw::listenForOsc({ "127.0.0.1", ntohs(port.sin_port), "/board/" }), std::string());
         // The same port again is in use: said in one line.
@@ -228,6 +284,33 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!cues.empty() && cues.back() == "go", 10000);
         fw::endCueLinks();
         ::close(client);
+    }
+
+    // What the broker sends: a payload far longer than any cue becomes its first bytes only,
+    // a retained message is no cue, and the cue after them arrives.
+    void Mqtt_oversizeAndRetainedPayloadsAreNoCues()
+    {
+        std::vector<std::string> cues;
+        fw::Runtime::registerApplication(std::make_unique<CueRecorder>(cues));
+        sockaddr_in address {};
+        const int listener = loopbackSocket(SOCK_STREAM, address);
+        QVERIFY(::listen(listener, 1) == 0);
+        const std::string topic = std::string("\0\x09", 2) + "cue/topic";
+        std::thread broker(fakeBroker, listener, std::vector<std::string> {
+            mqttPacket(0x30, topic + "seed 1" + std::string(8 << 20, 'x')),
+            mqttPacket(0x31, topic + "back-to-one"), // retained
+            mqttPacket(0x30, topic + "go") });
+        fw::MqttCues mqtt;
+        mqtt.host = "127.0.0.1";
+        mqtt.port = ntohs(address.sin_port);
+        mqtt.topic = "cue/topic";
+        QCOMPARE(fw::followMqtt(mqtt), std::string());
+        fw::startCueLinks();
+        QTRY_VERIFY_WITH_TIMEOUT(cues.size() >= 2, 10000);
+        QCOMPARE(cues, (std::vector<std::string> { "seed 1" + std::string(58, 'x') + "...", "go" }));
+        fw::endCueLinks();
+        broker.join();
+        ::close(listener);
     }
 
 private:

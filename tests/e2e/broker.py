@@ -1,0 +1,84 @@
+"""Debian's mosquitto broker, started by a test or a benchmark on a free port of its own."""
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+
+from xsession import LineReader
+
+TOPIC = "bridge/board"
+
+
+def free_port(kind=socket.SOCK_STREAM):
+    with socket.socket(socket.AF_INET, kind) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class Broker:
+    """A mosquitto of the test's own on 127.0.0.1, keeping what is retained across restarts."""
+
+    def __init__(self, user=None, password=None):
+        self.port = free_port()
+        self.folder = tempfile.mkdtemp(prefix="vq-broker-")
+        self.auth = ["-u", user, "-P", password] if user else []
+        lines = ["listener %d 127.0.0.1" % self.port, "persistence true",
+                 "persistence_location %s/" % self.folder]
+        if os.geteuid() == 0:
+            lines.append("user root")  # else it drops to an account that cannot write the folder
+        if user:
+            passwords = os.path.join(self.folder, "passwords")
+            subprocess.run(["mosquitto_passwd", "-b", "-c", passwords, user, password], check=True,
+                           capture_output=True, timeout=10)
+            lines += ["allow_anonymous false", "password_file " + passwords]
+        else:
+            lines.append("allow_anonymous true")
+        self.config = os.path.join(self.folder, "mosquitto.conf")
+        with open(self.config, "w") as config:
+            config.write("\n".join(lines) + "\n")
+        self.proc = None
+        self.watchers = []
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+        for watcher in self.watchers:
+            watcher.kill()
+            watcher.wait()
+            watcher.stdout.close()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def start(self):
+        self.proc = subprocess.Popen(["mosquitto", "-c", self.config], stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.PIPE)
+        end = time.monotonic() + 10
+        while True:
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                return self
+            except OSError:
+                if self.proc.poll() is not None or time.monotonic() > end:
+                    raise AssertionError("the broker did not start: %s" % self.proc.stderr.read().decode())
+                time.sleep(0.05)
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()  # writes what is retained to its folder
+            self.proc.wait(10)
+        if self.proc:
+            self.proc.stderr.close()
+
+    def publish(self, message, retain=False):
+        subprocess.run(["mosquitto_pub", "-h", "127.0.0.1", "-p", str(self.port), "-t", TOPIC, "-m", message,
+                        "-q", "1"] + self.auth + (["-r"] if retain else []), check=True, timeout=10)
+
+    def states(self):
+        """The state the board publishes, line by line, the retained one first."""
+        watcher = subprocess.Popen(["mosquitto_sub", "-h", "127.0.0.1", "-p", str(self.port), "-t",
+                                    TOPIC + "/state"] + self.auth, stdout=subprocess.PIPE)
+        self.watchers.append(watcher)
+        return LineReader(watcher.stdout)
