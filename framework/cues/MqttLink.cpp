@@ -25,6 +25,15 @@ constexpr int LastRetrySeconds = 30;
 constexpr std::size_t LongestCue = 64;
 constexpr auto StopWait = std::chrono::seconds(1);
 
+// The library's words, within a line of the program's own: without their full stop.
+std::string words(const char* said)
+{
+    std::string text = said;
+    if (!text.empty() && text.back() == '.')
+        text.pop_back();
+    return text;
+}
+
 }
 
 struct MqttLink::Connection {
@@ -99,25 +108,30 @@ struct MqttLink::Connection {
     {
         int retry = FirstRetrySeconds;
         while (!stopRequested()) {
-            const int result = mosquitto_connect(client, cues.host.c_str(), cues.port, KeepAliveSeconds);
+            answered = everConnected = false;
+            int result = mosquitto_connect(client, cues.host.c_str(), cues.port, KeepAliveSeconds);
+            int error = errno;
             if (result == MOSQ_ERR_SUCCESS) {
-                answered = everConnected = false;
-                int looped = MOSQ_ERR_SUCCESS;
-                while (looped == MOSQ_ERR_SUCCESS && keepLooping())
-                    looped = mosquitto_loop(client, LoopTimeoutMs, 1);
+                while (result == MOSQ_ERR_SUCCESS && keepLooping()) {
+                    result = mosquitto_loop(client, LoopTimeoutMs, 1);
+                    error = errno;
+                }
                 {
                     const std::lock_guard lock(mutex);
                     connected = false;
                 }
-                if (everConnected)
+                if (everConnected) {
                     retry = FirstRetrySeconds;
-                if (everConnected)
                     tellProblem("lost the connection to the broker at " + where + "; trying again");
-                else if (!answered)
-                    tellProblem("the broker at " + where + " did not answer; trying again");
-            } else {
-                const std::string reason = result == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(result);
-                tellProblem("cannot reach the broker at " + where + ": " + reason + "; trying again");
+                }
+            }
+            // A connection that never got as far as the broker's answer: the handshake that
+            // failed (TLS) or the socket's error says why.
+            if (!answered) {
+                const bool said = result == MOSQ_ERR_ERRNO || result == MOSQ_ERR_TLS || result == MOSQ_ERR_EAI;
+                tellProblem(said ? "cannot reach the broker at " + where + ": "
+                            + words(result == MOSQ_ERR_ERRNO ? std::strerror(error) : mosquitto_strerror(result)) + "; trying again"
+                                 : "the broker at " + where + " did not answer; trying again");
             }
             std::unique_lock lock(mutex);
             wake.wait_for(lock, std::chrono::seconds(retry), [this] { return stopping; });
@@ -134,7 +148,7 @@ struct MqttLink::Connection {
         if (code == 0)
             connectedNow();
         else
-            tellProblem("the broker at " + where + " refused the connection: " + mosquitto_connack_string(code));
+            tellProblem("the broker at " + where + " refused the connection: " + words(mosquitto_connack_string(code)));
     }
 
     void onMessage(const mosquitto_message& message)

@@ -20,12 +20,15 @@ def free_port(kind=socket.SOCK_STREAM):
 class Broker:
     """A mosquitto of the test's own on 127.0.0.1, keeping what is retained across restarts."""
 
-    def __init__(self, user=None, password=None):
+    def __init__(self, user=None, password=None, tls=False):
         self.port = free_port()
         self.folder = tempfile.mkdtemp(prefix="vq-broker-")
         self.auth = ["-u", user, "-P", password] if user else []
         lines = ["listener %d 127.0.0.1" % self.port, "persistence true",
                  "persistence_location %s/" % self.folder]
+        if tls:
+            lines += self.certificates()
+            self.auth += ["--cafile", self.authority]
         if os.geteuid() == 0:
             lines.append("user root")  # else it drops to an account that cannot write the folder
         if user:
@@ -43,6 +46,22 @@ class Broker:
 
     def __enter__(self):
         return self
+
+    def certificates(self):
+        """A certificate authority of the test's own (self.authority), and the broker's
+        certificate for 127.0.0.1 signed by it: the broker's lines for them."""
+        def run(*command):
+            subprocess.run(["openssl", *command], cwd=self.folder, check=True, capture_output=True, timeout=30)
+        key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+        run("req", "-x509", *key, "-keyout", "ca.key", "-out", "ca.pem", "-days", "2", "-subj", "/CN=Stage CA")
+        run("req", *key, "-keyout", "broker.key", "-out", "broker.csr", "-subj", "/CN=127.0.0.1")
+        with open(os.path.join(self.folder, "names"), "w") as names:
+            names.write("subjectAltName=IP:127.0.0.1\n")
+        run("x509", "-req", "-in", "broker.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
+            "-out", "broker.pem", "-days", "2", "-extfile", "names")
+        self.authority = os.path.join(self.folder, "ca.pem")
+        return ["cafile " + self.authority, "certfile " + os.path.join(self.folder, "broker.pem"),
+                "keyfile " + os.path.join(self.folder, "broker.key")]
 
     def __exit__(self, *exc):
         self.stop()

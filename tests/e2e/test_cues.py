@@ -136,7 +136,33 @@ class Cues(BoardChecks, unittest.TestCase):
                 "velquarin-control-board: warning: every user of this machine can read the MQTT password in "
                 "'%s' (chmod o-r)" % credentials,
                 "velquarin-control-board: the broker at 127.0.0.1:%d refused the connection: "
-                "Connection Refused: not authorised." % broker.port])
+                "Connection Refused: not authorised" % broker.port])
+
+    def test_tls_with_the_shows_own_authority(self):
+        with Broker(tls=True) as broker:
+            broker.start()
+            address = "mqtts://127.0.0.1:%d/%s" % (broker.port, TOPIC)
+            with self.subTest(authority="the system's"), XSession("720x450") as session:
+                # Not one the system trusts: the board shows all the same, and says why once.
+                session.start(self.BINARY, arguments=["--go", "--mqtt", address])
+                self.assert_board(session)
+                self.blink_changes(session, 2, 5)
+                session.key("Escape")
+                self.assertEqual(session.exit_status(), 0)
+                self.assertEqual(session.stderr.decode(), "velquarin-control-board: cannot reach the broker at "
+                                 "127.0.0.1:%d: A TLS error occurred; trying again\n" % broker.port)
+            with self.subTest(authority="--mqtt-ca"), XSession("720x450") as session:
+                states = broker.states()
+                session.start(self.BINARY, arguments=["--go", "--mqtt", address, "--mqtt-ca", broker.authority])
+                self.assert_board(session)
+                self.wait_state(states, "board")
+                broker.publish("hold")
+                self.wait_state(states, "held")
+                self.assert_unchanged(session, PERIOD + 0.2)
+                session.key("Escape")
+                self.assertEqual(session.exit_status(), 0)
+                self.wait_state(states, "offline")
+                self.assertEqual(session.stderr.decode(), "")
 
     def test_two_boards_one_cue(self):
         """Two boards with the same seed on two displays, cued by one publish and then by one OSC
