@@ -2,7 +2,7 @@
 
 // The runtime's process-wide state, shared by the files that make up the life cycle. Not for
 // use outside the layer.
-#include "cues/CueLink.h"
+#include "CueLink.h"
 #include "framework/Application.h"
 
 #include <QApplication>
