@@ -1,5 +1,4 @@
 #include "OscLink.h"
-#include "platform/Platform.h"
 
 #include <arpa/inet.h>
 #include <algorithm>
@@ -72,7 +71,7 @@ lo_server readerOnly(std::string& why)
 {
     std::string folder;
     for (const char* parent : { static_cast<const char*>(std::getenv("XDG_RUNTIME_DIR")), "/tmp" }) {
-        folder = std::string(parent ? parent : "/tmp") + "/" + platform::programName() + "-osc-XXXXXX";
+        folder = std::string(parent ? parent : "/tmp") + "/osc-reader-XXXXXX";
         if (::mkdtemp(folder.data()))
             break;
         folder.clear();

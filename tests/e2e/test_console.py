@@ -120,17 +120,11 @@ class Console(BoardChecks, unittest.TestCase):
             self.assertIn("there is no screen named 'HDMI-A-1'; the screens are: Virtual-1", output)
 
             keyboard = vm.shell("kbd_mode -C /dev/tty1")
-            self.start(vm, "%s --console --go --osc 9000" % PROGRAM)
+            self.start(vm, "%s --console --go" % PROGRAM)
             states = self.wait_board(vm)
             shown = time.monotonic()
             self.assertIn("libqlinuxfb.so", self.platform(vm))  # no OpenGL on the card: linuxfb
             self.assert_blinks(vm, states)
-            # Cues from the show, over OSC: hold, then back to one, which lights every block and
-            # stays held.
-            vm.shell("bash -c \"printf '/board/hold\\0,\\0\\0\\0' > /dev/udp/127.0.0.1/9000; "
-                     "printf '/board/back-to-one\\0\\0,\\0\\0\\0' > /dev/udp/127.0.0.1/9000\"")
-            vm.wait_for(lambda: self.block_states(vm.screenshot(), WIDTH, HEIGHT) == [True] * 36, 20,
-                        "every block lit after the cues")
             time.sleep(max(0, shown + 8 - time.monotonic()))
             self.wait_board(vm)  # still there, not blanked
             vm.key("esc")
@@ -250,11 +244,17 @@ class Console(BoardChecks, unittest.TestCase):
             self.assertFalse([line for line in program_lines() if "QStandardPaths" in line])
 
             # The owner's options, from the file the package ships.
-            vm.shell("sed -i 's/^OPTIONS=.*/OPTIONS=\"--seed 42\"/' /etc/default/velquarin-control-board; "
+            vm.shell("sed -i 's/^OPTIONS=.*/OPTIONS=\"--seed 42 --osc 9000\"/' /etc/default/velquarin-control-board; "
                      "systemctl restart " + unit)
             self.assertEqual(vm.shell("tr '\\0' ' ' < /proc/%s/cmdline" % main_pid()).split()[1:],
-                             ["--console", "--go", "--seed", "42"])
+                             ["--console", "--go", "--seed", "42", "--osc", "9000"])
             self.wait_board(vm)
+            # Cues from the show, over OSC: hold, then back to one, which lights every block and
+            # stays held.
+            vm.shell("bash -c \"printf '/board/hold\\0,\\0\\0\\0' > /dev/udp/127.0.0.1/9000; "
+                     "printf '/board/back-to-one\\0\\0,\\0\\0\\0' > /dev/udp/127.0.0.1/9000\"")
+            vm.wait_for(lambda: self.block_states(vm.screenshot(), WIDTH, HEIGHT) == [True] * 36, 20,
+                        "every block lit after the cues")
 
             vm.key("esc")
             pressed = time.monotonic()
