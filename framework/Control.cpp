@@ -157,7 +157,11 @@ void RectControl::place(Integer left, Integer top, Integer width, Integer height
         if (shownOnScreen())
             Refresh();
         m_left = left, m_top = top, m_width = width, m_height = height;
-        if (m_visible)
+        // Shown or hidden by the handler running now: the screen shows nothing of it at its new
+        // place yet, so the end of the handler draws it there if it is to be seen.
+        if (m_refreshQueued)
+            m_shownVisible = false;
+        else if (m_visible)
             Refresh();
         return;
     }

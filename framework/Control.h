@@ -103,7 +103,7 @@ private:
     Integer m_left = 0, m_top = 0, m_width = 0, m_height = 0; // windowless only
     bool m_visible = true;
     bool m_refreshQueued = false;
-    bool m_shownVisible = true; // while queued: whether the screen shows the control
+    bool m_shownVisible = true; // while queued: whether the screen shows the control where it is
     Integer m_tabIndex = 0;
 };
 

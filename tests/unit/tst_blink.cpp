@@ -193,6 +193,21 @@ private slots:
         const QImage image = m_board->widget()->grab().toImage();
         const QPoint centre = blockRect(3).center();
         QCOMPARE(image.pixelColor(centre), QColor(0, 0, 0));
+
+        // Hidden, moved and shown in one handler: drawn at its new place, gone from the old.
+        Block& block = m_board->Rectangle1(4);
+        const QRect before = blockRect(4);
+        spy.painted = QRegion();
+        fw::Runtime::dispatch([&block] {
+            block.setVisible(false);
+            block.setTop(block.Top() + 200);
+            block.setVisible(true);
+        });
+        QTRY_VERIFY(!spy.painted.isEmpty());
+        QApplication::processEvents();
+        const QPoint origin = m_board->contentWidget()->pos();
+        QVERIFY(spy.painted.contains(before.translated(origin)));
+        QVERIFY(spy.painted.contains(blockRect(4).translated(origin)));
     }
 
     // A seed fixes the blink: a new board with the same seed lights the same blocks tick after
