@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Cue to the all-lit frame, and what a broker connection costs while the board blinks.
 
-  python3 bench/cues.py [--runs N] [--idle MINUTES] BINARY
+  python3 bench/cues.py [--runs N] [--idle MINUTES] BINARY      (--runs 0: the idle run alone)
 
 Back to one by SIGUSR1, by an OSC message and by an MQTT publish through a local mosquitto
 (one publisher kept connected, as a game master's panel is), each sent somewhere between two
@@ -154,7 +154,7 @@ def main():
     parser.add_argument("binary")
     options = parser.parse_args()
     binary = os.path.abspath(options.binary)
-    for platform, run in (("X", x_run), ("Wayland", wayland_run)):
+    for platform, run in (("X", x_run), ("Wayland", wayland_run)) if options.runs else ():
         times = run(binary, options.runs)
         print(json.dumps({"platform": platform, "ms": times}))
         print("%-8s cue to the all-lit frame, median of %d (min-max): %s" % (platform, options.runs, ", ".join(
