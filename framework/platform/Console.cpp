@@ -119,7 +119,8 @@ bool quietly(Question question)
 // Only the chosen output shows, on the chosen card; the card's other outputs are switched off.
 bool writeScreenConfig(const DrmCard& card, const std::string& output)
 {
-    s_screenConfig = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/velquarin-kms-XXXXXX.json"));
+    s_screenConfig = std::make_unique<QTemporaryFile>(
+        QDir::tempPath() + "/" + QString::fromStdString(programName()) + QStringLiteral("-kms-XXXXXX.json"));
     if (!s_screenConfig->open())
         return false;
     QByteArray json = "{\"device\": \"" + QByteArray::fromStdString(card.device) + "\", \"hwcursor\": false, \"outputs\": [";

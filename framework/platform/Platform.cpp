@@ -6,6 +6,8 @@
 #include "WaylandIdleInhibit.h"
 #include "XClient.h"
 
+#include <cerrno>
+
 namespace fw::platform {
 
 namespace {
@@ -19,6 +21,9 @@ void setProgramName(const std::string& name)
 
 const std::string& programName()
 {
+    // Before bring-up names it (the console is taken before then): the name it was started by.
+    if (s_programName.empty())
+        s_programName = program_invocation_short_name;
     return s_programName;
 }
 

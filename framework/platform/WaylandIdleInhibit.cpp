@@ -48,7 +48,10 @@ void WaylandIdleInhibit::drop()
         return;
     zwp_idle_inhibitor_v1_destroy(m_inhibitor);
     m_inhibitor = nullptr;
-    WaylandQueue::get()->flush();
+    // Sent at once, on the connection itself: asking for the queue would make a new one after
+    // the layer's has ended.
+    if (wl_display* display = waylandDisplay())
+        wl_display_flush(display);
 }
 
 // Puts the inhibitor on the window's surface as it is now, if it has one and none stands. A
