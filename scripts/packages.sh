@@ -71,3 +71,29 @@ As root:  dpkg --add-architecture $1 && apt-get update"
     # shellcheck disable=SC2046 # one word per package
     need_packages $(cross_packages "$1")
 }
+
+# The sources a package is built from ($root's), as a tar stream; tar's options first.
+sources() {
+    (cd "$root" && tar -c "$@" --exclude=./build --exclude=./.git --exclude='./obj-*' --exclude=__pycache__ .)
+}
+
+# The inputs of a package built for ARCH with those dpkg-buildpackage options, as one hash: its
+# sources; the options, the DEB_* variables and the flags dpkg-buildflags gives for ARCH; and
+# the version of everything that takes part in a build: the compilers, binutils, libc and the
+# C++ library, dpkg's and debhelper's tools, and every development package, of this machine
+# and of ARCH. A point release of any of them builds the package anew.
+# Usage: package_key ARCH [dpkg-buildpackage options]
+package_key() {
+    arch=$1
+    shift
+    {
+        sources --sort=name --mtime=@0 --owner=0 --group=0 --numeric-owner
+        echo "$arch $*"
+        env | grep '^DEB_' | sort
+        DEB_HOST_ARCH=$arch dpkg-buildflags --export=sh 2>&1
+        dpkg-query -W -f='${db:Status-Abbrev}${Package}:${Architecture} ${Version}\n' 2>/dev/null |
+            sed -n 's/^ii *//p' |
+            grep -E '^(gcc|g\+\+|cpp|binutils|libc6|libc-|libstdc\+\+|libgcc|linux-libc-dev|dpkg|debhelper|dh-|dwz|cmake|ninja-build|pkgconf|qemu-user)[^ ]*|^[^ ]*-dev:' |
+            grep -E ":(all|$(dpkg --print-architecture)|$arch) " | sort
+    } | sha256sum | cut -d' ' -f1
+}

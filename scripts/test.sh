@@ -50,28 +50,6 @@ step() {
     return 1
 }
 
-# The sources a package is built from, as a tar stream; tar's options first.
-sources() {
-    (cd "$root" && tar -c "$@" --exclude=./build --exclude=./.git --exclude='./obj-*' --exclude=__pycache__ .)
-}
-
-# The build inputs of a package: its sources, the options, and the versions of the tools and
-# libraries it is built with.
-package_key() {
-    arch=$1
-    shift
-    tools="$BUILD_PACKAGES $PACKAGE_PACKAGES"
-    [ "$arch" = amd64 ] || tools="$tools $(cross_packages "$arch")"
-    {
-        sources --sort=name --mtime=@0 --owner=0 --group=0 --numeric-owner
-        echo "$arch $* $DEB_BUILD_OPTIONS"
-        # Of each, the build's own and this machine's (another architecture's may come meanwhile).
-        # shellcheck disable=SC2086 # one word per package
-        dpkg-query -W -f='${Package}:${Architecture} ${Version}\n' $tools 2>&1 |
-            grep -E ":(all|$(dpkg --print-architecture)|$arch) " | sort
-    } | sha256sum | cut -d' ' -f1
-}
-
 # package ARCH [dpkg-buildpackage options]: builds from a copy of the sources in build/deb/ARCH,
 # where the packages land, unless those there were built from the same inputs; sets $build to
 # the build folder.

@@ -227,7 +227,9 @@ class Integration(BoardChecks, unittest.TestCase):
 
     def test_a_package_of_another_machine_does_not_count_as_installed(self):
         """The install step checks this machine's architecture: a plug-in installed for a cross
-        build only (qt6-wayland:arm64) leaves this machine's to install."""
+        build only (qt6-wayland:arm64) leaves this machine's to install. And a package built
+        before is reused only for the same build: another compiler flag, or a point release of
+        the compiler, builds it anew."""
         source = os.path.join(os.path.dirname(__file__), "..", "..")
         native = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True).stdout.strip()
         other = "arm64" if native != "arm64" else "amd64"
@@ -247,6 +249,18 @@ class Integration(BoardChecks, unittest.TestCase):
             self.assertEqual((result.returncode, result.stdout), (0, "Installing: qt6-wayland\n"), result.stderr)
             with open(os.path.join(stubs, "asked")) as asked:
                 self.assertIn("install -y -qq qt6-wayland", asked.read())
+
+            def key(stub=None, **env):
+                if stub:
+                    with open(os.path.join(stubs, "dpkg-query"), "w") as f:
+                        f.write('#!/bin/sh\n/usr/bin/dpkg-query "$@"\n%s\n' % stub)
+                return subprocess.run(["sh", "-c", '. scripts/packages.sh; root=$PWD; package_key %s -b' % native],
+                                      cwd=source, env=dict(os.environ, PATH=stubs + ":" + os.environ["PATH"], **env),
+                                      capture_output=True, text=True, timeout=120, check=True).stdout
+            same = key(stub="true")
+            self.assertEqual(key(), same)
+            self.assertNotEqual(key(DEB_CXXFLAGS_APPEND="-O1"), same)
+            self.assertNotEqual(key(stub="echo 'ii  g++-12:%s 12.2.0-14+deb12u9'" % native), same)
         finally:
             shutil.rmtree(stubs, ignore_errors=True)
 
