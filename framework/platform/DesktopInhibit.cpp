@@ -53,6 +53,7 @@ struct DesktopInhibit::Request {
     }
     QDBusPendingCall call;
     QString handle; // the portal's request object, known before the answer
+    unsigned ownerChangesAsked = 0; // the owner changes told before it was asked
     bool judged = false;
     QString grantedBy; // the unique bus name of the owner that granted it
     uint cookie = 0;
@@ -107,6 +108,7 @@ void DesktopInhibit::ask()
     }
     auto request = std::make_shared<Request>(connection->asyncCall(call));
     request->handle = handle;
+    request->ownerChangesAsked = m_ownerChanges;
     m_current = request;
     auto* watcher = new QDBusPendingCallWatcher(request->call, this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, request] {
@@ -138,7 +140,19 @@ void DesktopInhibit::judge(const std::shared_ptr<Request>& request)
     request->grantedBy = request->call.reply().service();
     if (m_service == ScreenSaver)
         request->cookie = QDBusPendingReply<uint>(request->call).value();
-    if (request == m_current && m_holding)
+    if (request != m_current)
+        return;
+    // Granted by an owner that gave the name up after it was asked: no hold on the desktop as
+    // it is now. The grant goes back to its owner, and the owner there is now is asked.
+    if (m_ownerChanges != request->ownerChangesAsked && request->grantedBy != m_owner) {
+        m_current.reset();
+        if (auto connection = sessionBus())
+            connection->call(giveBackMessage(*request), QDBus::NoBlock);
+        if (m_holding && !m_owner.isEmpty())
+            ask();
+        return;
+    }
+    if (m_holding)
         m_channel.held();
 }
 
@@ -161,6 +175,8 @@ void DesktopInhibit::ownerChanged(const QString& oldOwner, const QString& newOwn
 {
     if (m_current)
         judge(m_current);
+    m_owner = newOwner;
+    ++m_ownerChanges;
     if (!m_holding)
         return;
     if (!m_current) {
@@ -170,6 +186,10 @@ void DesktopInhibit::ownerChanged(const QString& oldOwner, const QString& newOwn
     }
     if (!m_current->judged || oldOwner.isEmpty() || m_current->grantedBy != oldOwner)
         return; // still to be answered, or granted by the owner there is now
+    // Handed over, or gone: the old owner's grant goes back to it (where it has gone, the bus
+    // says so, and nothing waits for that).
+    if (auto connection = sessionBus())
+        connection->call(giveBackMessage(*m_current), QDBus::NoBlock);
     m_current.reset();
     m_channel.lost(newOwner.isEmpty() ? QStringLiteral("went away") : QStringLiteral("restarted; asking again"));
     if (!newOwner.isEmpty())

@@ -47,6 +47,9 @@ private:
     KeepAwakeChannel m_channel;
     bool m_holding = true;
     std::shared_ptr<Request> m_current; // asked, or granted, for this hold
+    // The name's owner as the watcher last told it, and how many times it has told.
+    QString m_owner;
+    unsigned m_ownerChanges = 0;
 };
 
 }

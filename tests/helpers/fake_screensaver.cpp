@@ -3,6 +3,8 @@
 // With --answer-after MS[,MS...], each Inhibit is answered that long after it came (the
 // first call after the first time, and so on; the last time stays), as a busy desktop may.
 // With --first-cookie N its cookies count from N (42 otherwise): a restarted service's differ.
+// With --leave MS it gives the name up MS ms after the first Inhibit came, and stays on the bus
+// to answer and to take the cookie back, as a service handing over to another does.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -17,9 +19,10 @@ class ScreenSaver : public QObject, protected QDBusContext {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
 
 public:
-    ScreenSaver(QList<int> answerAfterMs, uint firstCookie)
+    ScreenSaver(QList<int> answerAfterMs, uint firstCookie, int leaveAfterMs)
         : m_answerAfterMs(std::move(answerAfterMs))
         , m_next(firstCookie)
+        , m_leaveAfterMs(leaveAfterMs)
     {
     }
 
@@ -29,6 +32,14 @@ public slots:
         const uint cookie = m_next++;
         std::printf("Inhibit %s: %s -> %u\n", qPrintable(application), qPrintable(reason), cookie);
         std::fflush(stdout);
+        if (m_leaveAfterMs >= 0) {
+            QTimer::singleShot(m_leaveAfterMs, [] {
+                QDBusConnection::sessionBus().unregisterService("org.freedesktop.ScreenSaver");
+                std::printf("left\n");
+                std::fflush(stdout);
+            });
+            m_leaveAfterMs = -1;
+        }
         const int delay = m_answerAfterMs.size() > 1 ? m_answerAfterMs.takeFirst() : m_answerAfterMs.value(0);
         if (delay > 0) {
             setDelayedReply(true);
@@ -50,6 +61,7 @@ public slots:
 private:
     QList<int> m_answerAfterMs;
     uint m_next;
+    int m_leaveAfterMs;
 };
 
 int main(int argc, char** argv)
@@ -57,15 +69,18 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QList<int> answerAfterMs;
     uint firstCookie = 42;
+    int leaveAfterMs = -1;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--answer-after") == 0) {
             for (const QString& ms : QString::fromLatin1(argv[i + 1]).split(QLatin1Char(',')))
                 answerAfterMs << ms.toInt();
         } else if (std::strcmp(argv[i], "--first-cookie") == 0) {
             firstCookie = QString::fromLatin1(argv[i + 1]).toUInt();
+        } else if (std::strcmp(argv[i], "--leave") == 0) {
+            leaveAfterMs = QString::fromLatin1(argv[i + 1]).toInt();
         }
     }
-    ScreenSaver saver(answerAfterMs, firstCookie);
+    ScreenSaver saver(answerAfterMs, firstCookie, leaveAfterMs);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.registerObject("/org/freedesktop/ScreenSaver", &saver, QDBusConnection::ExportAllSlots)
         || !bus.registerService("org.freedesktop.ScreenSaver")) {

@@ -228,6 +228,34 @@ private slots:
         QCOMPARE(portal.lines.filter(QRegularExpression("^Close ")).removeDuplicates(), 0);
     }
 
+    // A service that hands its name over: a grant that its old owner answers after leaving,
+    // or one it gave before, goes back to that owner, and the new owner is asked.
+    void DesktopInhibit_aHandedOverServiceGetsItsGrantBackAndTheNewOwnerIsAsked_data()
+    {
+        QTest::addColumn<QString>("answerAfter");
+        QTest::addColumn<QString>("leave");
+        QTest::newRow("answered after leaving") << "200" << "0";
+        QTest::newRow("left after answering") << "0" << "300";
+    }
+    void DesktopInhibit_aHandedOverServiceGetsItsGrantBackAndTheNewOwnerIsAsked()
+    {
+        QFETCH(QString, answerAfter);
+        QFETCH(QString, leave);
+        const QByteArray program = qgetenv("FAKE_SCREENSAVER");
+        Helper first(program.constData(), { "--answer-after", answerAfter.toLatin1().constData(), "--leave", leave.toLatin1().constData() });
+        QVERIFY2(first.waitForLine("ready") == "ready", qPrintable(first.lines.join('\n')));
+        fw::platform::DesktopInhibit hold(fw::platform::DesktopInhibit::ScreenSaver, nullptr, "testing");
+        first.runEvents(3000, "left");
+        Helper second(program.constData(), { "--first-cookie", "100" });
+        QVERIFY2(second.waitForLine("ready") == "ready", qPrintable(second.lines.join('\n')));
+        second.runEvents(3000, "-> 100");
+        first.runEvents(500, "UnInhibit 42");
+        QCOMPARE(first.lines.filter("UnInhibit"), QStringList({ "UnInhibit 42" }));
+        QCOMPARE(second.lines.filter("Inhibit"), QStringList({ "Inhibit tst_platform: testing -> 100" }));
+        fw::platform::DesktopInhibit::giveBack({ &hold });
+        QVERIFY2(!second.waitForLine("UnInhibit 100").isEmpty(), qPrintable(second.lines.join('\n')));
+    }
+
     // Each full-screen window holds the display awake on its own: closing one gives back its
     // grants only, and the other still follows the desktop's services (asked again when the
     // service restarts), until it closes too.
