@@ -290,12 +290,15 @@ private slots:
             draws.push_back(clock.elapsed());
             return 0.0;
         });
-        QTRY_VERIFY_WITH_TIMEOUT(draws.size() >= 9, 6000);
-        QVERIFY2(draws[0] <= 1500, qPrintable(QString("first tick after %1 ms").arg(draws[0])));
+        QTRY_VERIFY_WITH_TIMEOUT(draws.size() >= 9, 8000);
+        // Never early, on the beat; a loaded machine may run a tick late (by up to half a
+        // period here), which does not move the ones after it.
+        QVERIFY2(draws[0] <= 2100, qPrintable(QString("first tick after %1 ms").arg(draws[0])));
         for (std::size_t tick : { 3u, 6u }) {
             const qint64 gap = draws[tick] - draws[tick - 3];
-            QVERIFY2(gap >= 1300 && gap <= 1600, qPrintable(QString("ticks %1 ms apart").arg(gap)));
+            QVERIFY2(gap >= 1390 && gap <= 2100, qPrintable(QString("ticks %1 ms apart").arg(gap)));
         }
+        QVERIFY2(draws[6] - draws[0] <= 2 * 1400 + 700, qPrintable(QString("two periods took %1 ms").arg(draws[6] - draws[0])));
         // Back to one halfway to a tick: the next comes a whole period later.
         QTest::qWait(700);
         const std::size_t before = draws.size();
@@ -303,7 +306,7 @@ private slots:
         m_board->BackToOne();
         QTRY_VERIFY_WITH_TIMEOUT(draws.size() > before, 3000);
         const qint64 gap = draws[before] - backToOne;
-        QVERIFY2(gap >= 1300, qPrintable(QString("the next tick came %1 ms after back to one").arg(gap)));
+        QVERIFY2(gap >= 1390, qPrintable(QString("the next tick came %1 ms after back to one").arg(gap)));
     }
 
     void Keys_escapeFirstQuitsAnythingElseDoesNot_data()
