@@ -49,8 +49,10 @@ int main(int argc, char** argv)
         if (console.result == fw::ConsoleUse::CannotStart)
             return fw::CannotStartStatus;
     }
-    if (options.go)
+    if (options.go) {
         fw::Runtime::startsWithTheSession();
+        fw::Runtime::onlyFullScreen();
+    }
     fw::Random::setSeed(options.seed);
     fw::Runtime::bringUp(argc, argv);
     if (!options.console && !options.screen.empty() && !fw::useScreen(options.screen)) {

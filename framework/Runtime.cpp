@@ -49,7 +49,7 @@ void Runtime::bringUp(int argc, char** argv)
     watchToolkitMessages();
     // Signals are caught from the start; the event loop reads them once the toolkit is up.
     catchTerminationSignals();
-    platform::beforeToolkitStarts();
+    platform::beforeToolkitStarts(s.onlyFullScreen);
     // Only the program name goes to the toolkit: its own options are not taken.
     static std::string programArgument = program;
     s_argv[0] = programArgument.data();
@@ -68,6 +68,11 @@ void Runtime::bringUp(int argc, char** argv)
 void Runtime::adviseWithoutDisplay(const std::string& advice)
 {
     runtimeState().noDisplayAdvice = advice;
+}
+
+void Runtime::onlyFullScreen()
+{
+    runtimeState().onlyFullScreen = true;
 }
 
 void Runtime::startsWithTheSession()

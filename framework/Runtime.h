@@ -28,6 +28,9 @@ public:
     // once (an autostart entry): what the desktop opens over every window at login (GNOME's
     // overview) is left for that window.
     static void startsWithTheSession();
+    // Every window the program will show covers its screen and has no title bar: on Wayland
+    // the toolkit then loads no OpenGL to draw title bars. Before bring-up.
+    static void onlyFullScreen();
     // Closes every window, drops the application object and returns the exit status.
     static int shutDown();
 

@@ -31,6 +31,8 @@ struct RuntimeState {
     std::string failureText;
     // Ended by a termination signal: nothing waits for the user any more.
     bool terminated = false;
+    // Every window the program shows covers its screen (Runtime::onlyFullScreen).
+    bool onlyFullScreen = false;
     // The window list's part (registerWindowList).
     void (*windowsLeaveScreen)() = nullptr;
     void (*destroyWindows)() = nullptr;

@@ -27,10 +27,17 @@ const std::string& programName()
     return s_programName;
 }
 
-void beforeToolkitStarts()
+void beforeToolkitStarts(bool onlyFullScreen)
 {
     useOnlyARunningSessionBus();
     routeWaylandLogThroughToolkit();
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    const bool maybeWayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && (platform.isEmpty() || platform.startsWith("wayland"));
+    const bool userChose = qEnvironmentVariableIsSet("QT_WAYLAND_DISABLE_WINDOWDECORATION")
+        || qEnvironmentVariableIsSet("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION");
+    if (maybeWayland && !userChose && (onlyFullScreen || compositorDrawsTitleBars()))
+        qputenv("QT_WAYLAND_DISABLE_WINDOWDECORATION", "1");
 }
 
 void beforeToolkitDisconnects()

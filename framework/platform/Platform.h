@@ -18,8 +18,11 @@ namespace fw::platform {
 void setProgramName(const std::string& name);
 const std::string& programName();
 
-// Before the toolkit starts: no session bus is asked for unless one runs.
-void beforeToolkitStarts();
+// Before the toolkit starts: no session bus is asked for unless one runs. On Wayland, the
+// toolkit draws no title bars where the compositor draws them, or where every window covers its
+// screen (`onlyFullScreen`): it then loads no OpenGL at all, which it would only to learn
+// whether it may draw them. A user's own choice of either wins.
+void beforeToolkitStarts(bool onlyFullScreen);
 // Right before the toolkit disconnects from the display server.
 void beforeToolkitDisconnects();
 // A full-screen window that the display server has not given the keyboard asks for it.

@@ -8,6 +8,7 @@
 #include <QWindow>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <poll.h>
 #include <qpa/qplatformnativeinterface.h>
 #include <wayland-client.h>
@@ -41,6 +42,45 @@ void logThroughToolkit(const char* format, va_list arguments)
 void routeWaylandLogThroughToolkit()
 {
     wl_log_set_handler_client(logThroughToolkit);
+}
+
+bool compositorDrawsTitleBars()
+{
+    wl_display* display = wl_display_connect(nullptr);
+    if (!display)
+        return false;
+    bool offered = false;
+    bool done = false;
+    bool broken = false;
+    static const wl_registry_listener listener = {
+        [](void* data, wl_registry*, uint32_t, const char* interface, uint32_t) {
+            if (std::strcmp(interface, "zxdg_decoration_manager_v1") == 0)
+                *static_cast<bool*>(data) = true;
+        },
+        [](void*, wl_registry*, uint32_t) {},
+    };
+    wl_registry* registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &listener, &offered);
+    wl_callback* callback = wl_display_sync(display);
+    wl_callback_add_listener(callback, &SyncListener, &done);
+    const auto readAWhile = [&](int msLeft) {
+        if (wl_display_prepare_read(display) != 0) {
+            broken = wl_display_dispatch_pending(display) < 0;
+            return;
+        }
+        wl_display_flush(display);
+        pollfd readable { wl_display_get_fd(display), POLLIN, 0 };
+        if (::poll(&readable, 1, msLeft) > 0)
+            broken = wl_display_read_events(display) < 0;
+        else
+            wl_display_cancel_read(display);
+        broken = broken || wl_display_dispatch_pending(display) < 0;
+    };
+    waitWithin(QDeadlineTimer(RoundTripTimeoutMs), [&] { return done || broken; }, readAWhile);
+    wl_callback_destroy(callback);
+    wl_registry_destroy(registry);
+    wl_display_disconnect(display);
+    return done && offered;
 }
 
 wl_display* waylandDisplay()

@@ -19,6 +19,10 @@ namespace fw::platform {
 // libwayland's own messages go through the toolkit's message handler (the program's), not
 // straight to standard error.
 void routeWaylandLogThroughToolkit();
+// Before the toolkit starts, on a connection of its own: whether the compositor draws the
+// title bars of the windows that want them (it offers xdg-decoration). False where there is
+// no compositor, or it did not answer in time.
+bool compositorDrawsTitleBars();
 // The toolkit's connection, or none off Wayland.
 wl_display* waylandDisplay();
 // The window's surface, or none before it has one.
