@@ -28,6 +28,37 @@ void onSyncDone(void* data, wl_callback*, uint32_t)
 
 const wl_callback_listener SyncListener = { onSyncDone };
 
+// wl_display_roundtrip_queue() without its unbounded wait: asks on `sender` (a wrapper for
+// `queue`, or the connection itself with `queue` null for its default queue) and waits, within
+// the bound, for the answer. Events are read the way libwayland asks of several readers, since
+// the toolkit's own thread may read the same connection.
+bool boundedRoundTrip(wl_display* connection, wl_event_queue* queue, wl_display* sender)
+{
+    bool done = false;
+    bool broken = false;
+    wl_callback* callback = wl_display_sync(sender);
+    wl_callback_add_listener(callback, &SyncListener, &done);
+    const auto dispatch = [&] {
+        return queue ? wl_display_dispatch_queue_pending(connection, queue) : wl_display_dispatch_pending(connection);
+    };
+    const auto readAWhile = [&](int msLeft) {
+        if ((queue ? wl_display_prepare_read_queue(connection, queue) : wl_display_prepare_read(connection)) != 0) {
+            broken = dispatch() < 0;
+            return;
+        }
+        wl_display_flush(connection);
+        pollfd readable { wl_display_get_fd(connection), POLLIN, 0 };
+        if (::poll(&readable, 1, msLeft) > 0)
+            broken = wl_display_read_events(connection) < 0;
+        else
+            wl_display_cancel_read(connection);
+        broken = broken || dispatch() < 0;
+    };
+    waitWithin(QDeadlineTimer(RoundTripTimeoutMs), [&] { return done || broken; }, readAWhile);
+    wl_callback_destroy(callback);
+    return done;
+}
+
 WaylandQueue* s_queue = nullptr;
 
 void logThroughToolkit(const char* format, va_list arguments)
@@ -50,8 +81,6 @@ bool compositorDrawsTitleBars()
     if (!display)
         return false;
     bool offered = false;
-    bool done = false;
-    bool broken = false;
     static const wl_registry_listener listener = {
         [](void* data, wl_registry*, uint32_t, const char* interface, uint32_t) {
             if (std::strcmp(interface, "zxdg_decoration_manager_v1") == 0)
@@ -61,26 +90,10 @@ bool compositorDrawsTitleBars()
     };
     wl_registry* registry = wl_display_get_registry(display);
     wl_registry_add_listener(registry, &listener, &offered);
-    wl_callback* callback = wl_display_sync(display);
-    wl_callback_add_listener(callback, &SyncListener, &done);
-    const auto readAWhile = [&](int msLeft) {
-        if (wl_display_prepare_read(display) != 0) {
-            broken = wl_display_dispatch_pending(display) < 0;
-            return;
-        }
-        wl_display_flush(display);
-        pollfd readable { wl_display_get_fd(display), POLLIN, 0 };
-        if (::poll(&readable, 1, msLeft) > 0)
-            broken = wl_display_read_events(display) < 0;
-        else
-            wl_display_cancel_read(display);
-        broken = broken || wl_display_dispatch_pending(display) < 0;
-    };
-    waitWithin(QDeadlineTimer(RoundTripTimeoutMs), [&] { return done || broken; }, readAWhile);
-    wl_callback_destroy(callback);
+    const bool answered = boundedRoundTrip(display, nullptr, display);
     wl_registry_destroy(registry);
     wl_display_disconnect(display);
-    return done && offered;
+    return answered && offered;
 }
 
 wl_display* waylandDisplay()
@@ -150,31 +163,9 @@ WaylandQueue::~WaylandQueue()
     wl_event_queue_destroy(queue);
 }
 
-// wl_display_roundtrip_queue() without its unbounded wait. The toolkit's own thread reads the
-// same connection, so events are read the way libwayland asks of several readers.
 bool WaylandQueue::roundTrip()
 {
-    bool done = false;
-    bool broken = false;
-    wl_callback* callback = wl_display_sync(sender);
-    wl_callback_add_listener(callback, &SyncListener, &done);
-    // Each pause reads what came, the way libwayland asks of several readers.
-    const auto readAWhile = [&](int msLeft) {
-        if (wl_display_prepare_read_queue(connection, queue) != 0) {
-            broken = wl_display_dispatch_queue_pending(connection, queue) < 0;
-            return;
-        }
-        wl_display_flush(connection);
-        pollfd readable { wl_display_get_fd(connection), POLLIN, 0 };
-        if (::poll(&readable, 1, msLeft) > 0)
-            broken = wl_display_read_events(connection) < 0;
-        else
-            wl_display_cancel_read(connection);
-        broken = broken || wl_display_dispatch_queue_pending(connection, queue) < 0;
-    };
-    waitWithin(QDeadlineTimer(RoundTripTimeoutMs), [&] { return done || broken; }, readAWhile);
-    wl_callback_destroy(callback);
-    return done;
+    return boundedRoundTrip(connection, queue, sender);
 }
 
 void* WaylandQueue::bind(const wl_interface* interface, unsigned version, bool* answered)
