@@ -1,6 +1,7 @@
 // A stand-in for the desktop portal's Inhibit on a private session bus: answers Inhibit with
 // a request object and prints each call, the request's Close, and the caller leaving the bus
-// with its request still open, so a test can read what the program asked. With --answer-after
+// with its request still open, so a test can read what the program asked; "caller gone" once a
+// caller has left the bus, which the bus tells after routing all it sent. With --answer-after
 // MS[,MS...], each Inhibit is answered that long after it came (the first call after the first
 // time, and so on; the last time stays), its request object there at once.
 #include <QCoreApplication>
@@ -10,6 +11,7 @@
 #include <QDBusObjectPath>
 #include <QDBusServiceWatcher>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
@@ -58,6 +60,7 @@ public:
 public slots:
     QDBusObjectPath Inhibit(const QString& window, uint flags, const QVariantMap& options)
     {
+        m_callers.insert(message().service());
         QString sender = message().service();
         sender.remove(0, 1).replace(QLatin1Char('.'), QLatin1Char('_'));
         const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
@@ -78,7 +81,15 @@ public slots:
         return QDBusObjectPath(path);
     }
 
+private slots:
+    void ownerChanged(const QString& name, const QString&, const QString& owner)
+    {
+        if (owner.isEmpty() && m_callers.remove(name))
+            say("caller gone");
+    }
+
 private:
+    QSet<QString> m_callers;
     QList<int> m_answerAfterMs;
 };
 
@@ -93,7 +104,9 @@ int main(int argc, char** argv)
     InhibitPortal inhibit(answerAfterMs);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.registerObject("/org/freedesktop/portal/desktop", &inhibit, QDBusConnection::ExportAllSlots)
-        || !bus.registerService("org.freedesktop.portal.Desktop")) {
+        || !bus.registerService("org.freedesktop.portal.Desktop")
+        || !bus.connect("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+                        &inhibit, SLOT(ownerChanged(QString, QString, QString)))) {
         std::fprintf(stderr, "cannot register on the session bus\n");
         return 1;
     }

@@ -5,11 +5,13 @@
 // With --first-cookie N its cookies count from N (42 otherwise): a restarted service's differ.
 // With --leave MS it gives the name up MS ms after the first Inhibit came, and stays on the bus
 // to answer and to take the cookie back, as a service handing over to another does.
+// "caller gone" says a caller left the bus: the bus tells that after routing all it sent.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
@@ -29,6 +31,7 @@ public:
 public slots:
     uint Inhibit(const QString& application, const QString& reason)
     {
+        m_callers.insert(message().service());
         const uint cookie = m_next++;
         std::printf("Inhibit %s: %s -> %u\n", qPrintable(application), qPrintable(reason), cookie);
         std::fflush(stdout);
@@ -54,11 +57,22 @@ public slots:
     }
     void UnInhibit(uint cookie)
     {
+        m_callers.insert(message().service());
         std::printf("UnInhibit %u\n", cookie);
         std::fflush(stdout);
     }
 
+private slots:
+    void ownerChanged(const QString& name, const QString&, const QString& owner)
+    {
+        if (owner.isEmpty() && m_callers.remove(name)) {
+            std::printf("caller gone\n");
+            std::fflush(stdout);
+        }
+    }
+
 private:
+    QSet<QString> m_callers;
     QList<int> m_answerAfterMs;
     uint m_next;
     int m_leaveAfterMs;
@@ -83,7 +97,9 @@ int main(int argc, char** argv)
     ScreenSaver saver(answerAfterMs, firstCookie, leaveAfterMs);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.registerObject("/org/freedesktop/ScreenSaver", &saver, QDBusConnection::ExportAllSlots)
-        || !bus.registerService("org.freedesktop.ScreenSaver")) {
+        || !bus.registerService("org.freedesktop.ScreenSaver")
+        || !bus.connect("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+                        &saver, SLOT(ownerChanged(QString, QString, QString)))) {
         std::fprintf(stderr, "cannot register on the session bus\n");
         return 1;
     }
