@@ -80,19 +80,23 @@ class Wayland(BoardChecks, unittest.TestCase):
             session.key("Escape")
             self.assertEqual(session.exit_status(), 0)
 
-    def show_board(self, session, output=None, display=None):
-        """The board shown with --go (on the output named, if any), its first frame drawn."""
-        session.start(self.BINARY, extra_env={"WAYLAND_DISPLAY": display} if display else None,
-                      arguments=["--go"] + (["--screen", output] if output else []))
+    def show_board(self, session, output=None, display=None, users_own=None):
+        """The board shown with --go (on the output named, if any), its first frame drawn; with
+        the user's own toolkit variables, if any."""
+        env = dict(users_own or {}, **({"WAYLAND_DISPLAY": display} if display else {}))
+        session.start(self.BINARY, extra_env=env or None, arguments=["--go"] + (["--screen", output] if output else []))
         board = session.wait_for_view(lambda v: v["fullscreen_mode"] == 1, "a full-screen board")
         session.shown_output = output or session.shown_output
         self.wait_first_frame(session, 0, 1920)
-        self.assertEqual(opengl_loaded(session.app.pid), [])  # a board alone never has a title bar
+        if users_own:  # the user's choice stands, and with it the toolkit's OpenGL
+            self.assertNotEqual(opengl_loaded(session.app.pid), [])
+        else:  # a board alone never has a title bar
+            self.assertEqual(opengl_loaded(session.app.pid), [])
         return board
 
     def test_board_follows_its_output_through_mode_changes(self):
         with WaylandSession() as session:
-            self.show_board(session)
+            self.show_board(session, users_own={"QT_WAYLAND_DISABLE_WINDOWDECORATION": "0"})
             before = 1920
             for width, height in ((1280, 720), (2560, 1440)):
                 session.swaymsg("output", "HEADLESS-1", "resolution", "%dx%d" % (width, height))
