@@ -1,5 +1,6 @@
 """What a person sees, checked on screen: the start window, its picture, the board."""
 import os
+import re
 import time
 
 DATA_FOLDER = "org.velquarin.Velquarin Control Board"
@@ -11,6 +12,13 @@ CAPTION = (0x66, 0xFF, 0x66)
 def layout(width):
     q = lambda k: width * k // 1440
     return [(q(59) + (i % 6) * q(232), q(51) + (i // 6) * q(109), q(180), q(60)) for i in range(36)]
+
+
+def opengl_loaded(pid):
+    """The OpenGL libraries in the program's memory: EGL's Mesa driver, a DRI driver, LLVM."""
+    with open("/proc/%d/maps" % pid) as maps:
+        names = {line.rsplit("/", 1)[-1] for line in maps.read().splitlines() if "/" in line}
+    return sorted(n for n in names if n.startswith(("libEGL_mesa", "libLLVM")) or re.match(r".*_dri\.so", n))
 
 
 class BoardChecks:

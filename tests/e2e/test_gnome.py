@@ -7,7 +7,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from checks import CAPTION, BoardChecks  # noqa: E402
+from checks import CAPTION, BoardChecks, opengl_loaded  # noqa: E402
 from gnomesession import GnomeSession  # noqa: E402
 
 
@@ -50,6 +50,8 @@ class Gnome(BoardChecks, unittest.TestCase):
                     return any(image.pixel(x, y) == CAPTION for x in range(0, image.width, 3)
                                for y in range(0, image.height, 3))
                 session.wait_for(start_window_drawn, 20, "the start window")
+                # GNOME draws no title bars: the toolkit draws the start window's, with its OpenGL.
+                self.assertNotEqual(opengl_loaded(session.board()), [])
                 session.key("0xff0d")  # Return: GO
                 session.wait_for(lambda: self.laid_out_for(session, 0, 1920, 1080, 1920), 20, "the board, after GO")
                 time.sleep(3)

@@ -15,7 +15,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 from broker import free_port  # noqa: E402
-from checks import BoardChecks, layout  # noqa: E402
+from checks import BoardChecks, layout, opengl_loaded  # noqa: E402
 from waylandsession import USER, WaylandSession, copy_program  # noqa: E402
 from xsession import as_user, wait_for  # noqa: E402
 
@@ -40,13 +40,6 @@ class Registry:
 
     def output_gone(self, n):
         return struct.pack("=IHHI", self.id, 1, 12, struct.unpack_from("=I", self.outputs[n], 8)[0])
-
-
-def opengl_loaded(pid):
-    """The OpenGL libraries in the program's memory: EGL's Mesa driver, a DRI driver, LLVM."""
-    with open("/proc/%d/maps" % pid) as maps:
-        names = {line.rsplit("/", 1)[-1] for line in maps.read().splitlines() if "/" in line}
-    return sorted(n for n in names if n.startswith(("libEGL_mesa", "libLLVM")) or re.match(r".*_dri\.so", n))
 
 
 class Wayland(BoardChecks, unittest.TestCase):
