@@ -57,6 +57,14 @@ struct DesktopInhibit::Request {
     bool judged = false;
     QString grantedBy; // the unique bus name of the owner that granted it
     uint cookie = 0;
+
+    // Takes in the answer, a grant.
+    void granted(Service service)
+    {
+        grantedBy = call.reply().service();
+        if (service == ScreenSaver)
+            cookie = QDBusPendingReply<uint>(call).value();
+    }
 };
 
 DesktopInhibit::DesktopInhibit(Service service, QWindow* window, const std::string& reason, QObject* parent)
@@ -137,9 +145,7 @@ void DesktopInhibit::judge(const std::shared_ptr<Request>& request)
             m_channel.failed(QStringLiteral("refused: %1").arg(error.message()));
         return;
     }
-    request->grantedBy = request->call.reply().service();
-    if (m_service == ScreenSaver)
-        request->cookie = QDBusPendingReply<uint>(request->call).value();
+    request->granted(m_service);
     if (request != m_current)
         return;
     // Granted by an owner that gave the name up after it was asked: no hold on the desktop as
@@ -147,7 +153,7 @@ void DesktopInhibit::judge(const std::shared_ptr<Request>& request)
     if (m_ownerChanges != request->ownerChangesAsked && request->grantedBy != m_owner) {
         m_current.reset();
         if (auto connection = sessionBus())
-            connection->call(giveBackMessage(*request), QDBus::NoBlock);
+            connection->call(giveBackMessage(m_service, m_name, *request), QDBus::NoBlock);
         if (m_holding && !m_owner.isEmpty())
             ask();
         return;
@@ -158,10 +164,10 @@ void DesktopInhibit::judge(const std::shared_ptr<Request>& request)
 
 // Addressed to the very owner that granted the request: a grant never goes to a later owner,
 // and one to an owner that has gone fails at the bus.
-QDBusMessage DesktopInhibit::giveBackMessage(const Request& request) const
+QDBusMessage DesktopInhibit::giveBackMessage(Service service, const QString& name, const Request& request)
 {
-    const QString to = request.grantedBy.isEmpty() ? m_name : request.grantedBy;
-    if (m_service == Portal)
+    const QString to = request.grantedBy.isEmpty() ? name : request.grantedBy;
+    if (service == Portal)
         return QDBusMessage::createMethodCall(to, request.handle, "org.freedesktop.portal.Request", "Close");
     QDBusMessage call = QDBusMessage::createMethodCall(to, ScreenSaverPath, ScreenSaverName, "UnInhibit");
     call.setArguments({ request.cookie });
@@ -189,7 +195,7 @@ void DesktopInhibit::ownerChanged(const QString& oldOwner, const QString& newOwn
     // Handed over, or gone: the old owner's grant goes back to it (where it has gone, the bus
     // says so, and nothing waits for that).
     if (auto connection = sessionBus())
-        connection->call(giveBackMessage(*m_current), QDBus::NoBlock);
+        connection->call(giveBackMessage(m_service, m_name, *m_current), QDBus::NoBlock);
     m_current.reset();
     m_channel.lost(newOwner.isEmpty() ? QStringLiteral("went away") : QStringLiteral("restarted; asking again"));
     if (!newOwner.isEmpty())
@@ -223,19 +229,17 @@ void DesktopInhibit::giveBack(std::initializer_list<DesktopInhibit*> inhibits)
         if (request->call.isFinished() && request->call.isError())
             continue;
         if (answered) {
-            answers.push_back(connection->asyncCall(inhibit->giveBackMessage(*request), ReleaseTimeoutMs));
+            answers.push_back(connection->asyncCall(giveBackMessage(inhibit->m_service, inhibit->m_name, *request), ReleaseTimeoutMs));
             continue;
         }
         auto* late = new QDBusPendingCallWatcher(request->call, qApp);
-        connect(late, &QDBusPendingCallWatcher::finished, qApp, [late, request] {
+        connect(late, &QDBusPendingCallWatcher::finished, qApp, [late, request, service = inhibit->m_service] {
             late->deleteLater();
             if (request->call.isError())
                 return;
-            QDBusMessage call = QDBusMessage::createMethodCall(request->call.reply().service(), ScreenSaverPath,
-                ScreenSaverName, "UnInhibit");
-            call.setArguments({ QDBusPendingReply<uint>(request->call).value() });
+            request->granted(service);
             if (auto bus = sessionBus())
-                bus->call(call, QDBus::NoBlock);
+                bus->call(giveBackMessage(service, request->grantedBy, *request), QDBus::NoBlock);
         });
     }
     // Everything goes out at once; each answer, or its time-out, ends the wait for it.

@@ -38,7 +38,7 @@ private:
     void ask();
     void judge(const std::shared_ptr<Request>& request);
     void ownerChanged(const QString& oldOwner, const QString& newOwner);
-    QDBusMessage giveBackMessage(const Request& request) const;
+    static QDBusMessage giveBackMessage(Service service, const QString& name, const Request& request);
 
     const Service m_service;
     const QString m_name;
