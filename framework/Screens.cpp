@@ -49,35 +49,18 @@ ConsoleUse useConsole(const std::string& screen, const std::function<void(const 
 {
     // From here on the terminal may be taken: a stop request must give it back.
     catchTerminationSignals();
-    platform::ConsoleStart start = platform::prepareConsole(screen);
-    if (start.result == platform::ConsoleStart::NoScreenYet) {
-        tell(start.problem);
+    ConsoleUse use = platform::prepareConsole(screen);
+    if (use.result == ConsoleUse::NoScreenYet) {
+        tell(use.message);
         // Watched before looking again: nothing that comes in between goes unheard.
         platform::DisplayWatch watch;
-        for (start = platform::prepareConsole(screen); start.result == platform::ConsoleStart::NoScreenYet;
-             start = platform::prepareConsole(screen)) {
-            if (const int stopped = waitUnlessStopped(watch.descriptor(), watch.lookAgainMilliseconds())) {
-                ConsoleUse use;
-                use.result = ConsoleUse::Stopped;
-                use.status = stopped;
-                return use;
-            }
+        for (use = platform::prepareConsole(screen); use.result == ConsoleUse::NoScreenYet;
+             use = platform::prepareConsole(screen)) {
+            if (const int stopped = waitUnlessStopped(watch.descriptor(), watch.lookAgainMilliseconds()))
+                return ConsoleUse { .result = ConsoleUse::Stopped, .message = {}, .screens = {}, .status = stopped };
             watch.take();
         }
     }
-    ConsoleUse use;
-    switch (start.result) {
-    case platform::ConsoleStart::UnknownScreen:
-        use.result = ConsoleUse::UnknownScreen;
-        break;
-    case platform::ConsoleStart::CannotStart:
-        use.result = ConsoleUse::CannotStart;
-        break;
-    default:
-        use.result = ConsoleUse::Ready;
-    }
-    use.message = start.result == platform::ConsoleStart::CannotStart ? start.problem : start.warning;
-    use.screens = start.screens;
     return use;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ConsoleUse.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,12 +20,6 @@ bool useScreen(const std::string& name);
 // names it: HDMI-A-1). Before the runtime is brought up. Where there is no screen yet (its
 // driver still loading, nothing plugged in), it tells so once through `tell` and waits for
 // one; a termination signal ends the wait (Stopped, with the signal's status).
-struct ConsoleUse {
-    enum Result { Ready, UnknownScreen, CannotStart, Stopped } result = Ready;
-    std::string message; // CannotStart: why, in one line; Ready: a warning, or empty
-    std::vector<std::string> screens; // UnknownScreen: the connected ones
-    int status = 0; // Stopped: the status to end with
-};
 ConsoleUse useConsole(const std::string& screen, const std::function<void(const std::string&)>& tell);
 
 // Device pixels per layout pixel on the densest screen: what a picture needs to stay sharp

@@ -195,9 +195,9 @@ void giveBackOnCrash()
 
 }
 
-ConsoleStart prepareConsole(const std::string& screen)
+fw::ConsoleUse prepareConsole(const std::string& screen)
 {
-    ConsoleStart start;
+    fw::ConsoleUse start;
     const bool platformSet = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
     const std::vector<DrmCard> cards = drmCards();
     const DrmCard* card = nullptr;
@@ -215,7 +215,7 @@ ConsoleStart prepareConsole(const std::string& screen)
         }
     }
     if (!screen.empty() && !card && !cards.empty() && !screenKnown) {
-        start.result = ConsoleStart::UnknownScreen;
+        start.result = fw::ConsoleUse::UnknownScreen;
         for (const DrmCard& candidate : cards) {
             for (const DrmOutput& connector : candidate.outputs) {
                 if (connector.connected)
@@ -229,23 +229,23 @@ ConsoleStart prepareConsole(const std::string& screen)
     // platform the user named is left to find its own.
     const bool frameBufferOnly = cards.empty() && QFileInfo::exists(QStringLiteral("/dev/fb0"));
     if (!card && (!screen.empty() || (!platformSet && !frameBufferOnly))) {
-        start.result = ConsoleStart::NoScreenYet;
-        start.problem = screen.empty() ? std::string("waiting for a screen: no display has one connected yet")
+        start.result = fw::ConsoleUse::NoScreenYet;
+        start.message = screen.empty() ? std::string("waiting for a screen: no display has one connected yet")
                                        : "waiting for a screen on " + screen;
         return start;
     }
     if (const std::string groups = missingGroups(card ? card->device : std::string("/dev/fb0"),
             card ? card->renderNode : std::string());
         !groups.empty()) {
-        start.result = ConsoleStart::CannotStart;
-        start.problem = "no permission to use the console's screen and keyboard: the user is not in the group"
+        start.result = fw::ConsoleUse::CannotStart;
+        start.message = "no permission to use the console's screen and keyboard: the user is not in the group"
             + std::string(groups.find(',') == std::string::npos ? " " : "s ") + groups
             + " (as root: usermod -aG " + groups + " USER, then log in again)";
         return start;
     }
     if (card && heldByAnother(card->device)) {
-        start.result = ConsoleStart::CannotStart;
-        start.problem = "the screen is held by another program (a desktop or another board runs on "
+        start.result = fw::ConsoleUse::CannotStart;
+        start.message = "the screen is held by another program (a desktop or another board runs on "
             + card->device + ")";
         return start;
     }
@@ -277,7 +277,7 @@ ConsoleStart prepareConsole(const std::string& screen)
     if (!qEnvironmentVariableIsSet("QT_QPA_NO_SIGNAL_HANDLER"))
         qputenv("QT_QPA_NO_SIGNAL_HANDLER", "1");
     if (!keyboardKnownToUdev())
-        start.warning = "udev names no keyboard (is udev running?): keys may not reach the program; "
+        start.message = "udev names no keyboard (is udev running?): keys may not reach the program; "
                         "end it with a signal (SIGTERM)";
     takeTerminal();
     giveBackOnCrash();

@@ -2,6 +2,8 @@
 
 // The one door to what lies beneath the toolkit: everything the layer asks of the display
 // server, the desktop and the kernel.
+#include "../ConsoleUse.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,15 +43,7 @@ bool displaySystemPlacesWindows();
 // screen named (a connector such as HDMI-A-1) made the only one; the terminal goes into
 // graphics mode until giveConsoleBack(), which a crash, SIGHUP or SIGQUIT calls too before
 // the signal's own action ends the program.
-struct ConsoleStart {
-    // NoScreenYet: nothing to show on yet (a display driver still loading, nothing plugged in,
-    // the screen named not connected): worth waiting for (DisplayWatch).
-    enum Result { Ready, UnknownScreen, CannotStart, NoScreenYet } result = Ready;
-    std::string problem; // CannotStart: why, in one line; NoScreenYet: what is awaited
-    std::string warning; // Ready: what the user should know, in one line
-    std::vector<std::string> screens; // UnknownScreen: the connected ones
-};
-ConsoleStart prepareConsole(const std::string& screen);
+fw::ConsoleUse prepareConsole(const std::string& screen); // never Stopped
 // Hears of the kernel's display devices coming, going and changing (a driver loaded, a screen
 // plugged in or out) through udev, from its making on; where udev does not run, it tells
 // every few seconds instead.
