@@ -1,5 +1,6 @@
 #include "App.h"
 #include "myLib.h"
+#include "framework/Runtime.h"
 
 #include <cstdio>
 
@@ -19,5 +20,5 @@ void App::Event_Cue(const std::string& text)
     if (m_lastIgnored && now - *m_lastIgnored < std::chrono::seconds(1))
         return;
     m_lastIgnored = now;
-    std::fprintf(stderr, "%s: %s\n", ProgramName, ignoredCueLine(text).c_str());
+    std::fprintf(stderr, "%s: %s\n", fw::programName(), ignoredCueLine(text).c_str());
 }

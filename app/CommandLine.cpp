@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "framework/Runtime.h"
 
 #include <QCommandLineParser>
 #include <QStringDecoder>
@@ -8,7 +9,6 @@
 
 namespace {
 
-constexpr const char* Program = ProgramName;
 
 constexpr const char* Usage = R"(Usage: velquarin-control-board [OPTION]...
 Shows a start window with GO and Quit; GO fills the screen with a board of
@@ -59,7 +59,7 @@ CommandLine endWith(int status, std::string text)
 
 CommandLine usageError(const std::string& problem)
 {
-    return endWith(UsageStatus, std::string(Program) + ": " + problem + "; see '" + Program + " --help'\n");
+    return endWith(UsageStatus, std::string(fw::programName()) + ": " + problem + "; see '" + fw::programName() + " --help'\n");
 }
 
 // An option as the user would have typed it.
@@ -266,7 +266,7 @@ CommandLine readCommandLine(int argc, char** argv)
     if (parser.isSet(help))
         return endWith(0, Usage);
     if (parser.isSet(version))
-        return endWith(0, std::string(Program) + " " + PROGRAM_VERSION + "\n");
+        return endWith(0, std::string(fw::programName()) + " " + PROGRAM_VERSION + "\n");
     if (!parsed) {
         const QStringList unknown = parser.unknownOptionNames();
         if (!unknown.isEmpty())

@@ -6,8 +6,6 @@
 
 // Exit status for a command line the program does not understand (EX_USAGE).
 inline constexpr int UsageStatus = 64;
-// The program's name in its messages.
-inline constexpr const char* ProgramName = "velquarin-control-board";
 
 // What the command line asks for. Read before anything connects to a display, so that help,
 // version and usage errors work without one.

@@ -1,5 +1,6 @@
 #include "Cues.h"
 #include "framework/Cues.h"
+#include "framework/Runtime.h"
 
 #include <cstdio>
 #include <fstream>
@@ -13,7 +14,7 @@ constexpr std::streamsize LargestCredentials = 4096;
 
 void sayLine(const std::string& line)
 {
-    std::fprintf(stderr, "%s: %s\n", ProgramName, line.c_str());
+    std::fprintf(stderr, "%s: %s\n", fw::programName(), line.c_str());
 }
 
 // The user name and password in the file, or the problem in `why`.

@@ -11,14 +11,12 @@
 
 namespace {
 
-constexpr const char* Program = ProgramName;
-
 int noSuchScreen(const std::string& screen, const std::vector<std::string>& screens)
 {
     std::string names;
     for (const std::string& name : screens)
         names += (names.empty() ? "" : ", ") + escapedForTerminal(name);
-    std::fprintf(stderr, "%s: there is no screen named '%s'; the screens are: %s\n", Program,
+    std::fprintf(stderr, "%s: there is no screen named '%s'; the screens are: %s\n", fw::programName(),
         escapedForTerminal(screen).c_str(), names.c_str());
     return UsageStatus;
 }
@@ -38,14 +36,14 @@ int main(int argc, char** argv)
     fw::Runtime::adviseWithoutDisplay("start it inside a desktop session, or on a Linux console with --console");
     if (options.console) {
         const fw::ConsoleUse console = fw::useConsole(options.screen, [](const std::string& line) {
-            std::fprintf(stderr, "%s: %s\n", Program, line.c_str());
+            std::fprintf(stderr, "%s: %s\n", fw::programName(), line.c_str());
         });
         if (console.result == fw::ConsoleUse::Stopped)
             return console.status;
         if (console.result == fw::ConsoleUse::UnknownScreen)
             return noSuchScreen(options.screen, console.screens);
         if (!console.message.empty())
-            std::fprintf(stderr, "%s: %s\n", Program, console.message.c_str());
+            std::fprintf(stderr, "%s: %s\n", fw::programName(), console.message.c_str());
         if (console.result == fw::ConsoleUse::CannotStart)
             return fw::CannotStartStatus;
     }

@@ -39,13 +39,17 @@ int s_argc = 1;
 char* s_argv[] = { nullptr, nullptr };
 }
 
+const char* programName()
+{
+    return platform::programName();
+}
+
 void Runtime::bringUp(int argc, char** argv)
 {
     if (QApplication::instance())
         return;
     RuntimeState& s = runtimeState();
     const std::string program = argc > 0 && argv[0] ? argv[0] : "";
-    platform::setProgramName(std::filesystem::path(program).filename().string());
     watchToolkitMessages();
     // Signals are caught from the start; the event loop reads them once the toolkit is up.
     catchTerminationSignals();
@@ -257,7 +261,7 @@ void Runtime::handleUnhandledFailure(const RuntimeException& failure) noexcept
 {
     RuntimeState& s = runtimeState();
     const std::string text = std::string(failure.className()) + ": " + failure.what();
-    const std::string& named = platform::programName();
+    const std::string named = programName();
     const std::string program = named.empty() ? QApplication::applicationName().toStdString() : named;
     std::fprintf(stderr, "%s: %s\n", program.c_str(), text.c_str());
     std::fflush(stderr);

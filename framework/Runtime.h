@@ -68,6 +68,9 @@ public:
     static void resetForTesting();
 };
 
+// The name the program was started by (its file's), for its lines on standard error.
+const char* programName();
+
 // The application's quit operation.
 inline void Quit(int status) { Runtime::quit(status); }
 

@@ -47,7 +47,7 @@ bool noDisplay()
 
 void onToolkitMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    const char* program = platform::programName().c_str();
+    const char* program = platform::programName();
     if (type == QtFatalMsg) {
         if (s_startingUp && noDisplay()) {
             // The toolkit's own lines would only say the same.

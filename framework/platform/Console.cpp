@@ -120,7 +120,7 @@ bool quietly(Question question)
 bool writeScreenConfig(const DrmCard& card, const std::string& output)
 {
     s_screenConfig = std::make_unique<QTemporaryFile>(
-        QDir::tempPath() + "/" + QString::fromStdString(programName()) + QStringLiteral("-kms-XXXXXX.json"));
+        QDir::tempPath() + "/" + QString::fromLocal8Bit(programName()) + QStringLiteral("-kms-XXXXXX.json"));
     if (!s_screenConfig->open())
         return false;
     QByteArray json = "{\"device\": \"" + QByteArray::fromStdString(card.device) + "\", \"hwcursor\": false, \"outputs\": [";

@@ -54,7 +54,7 @@ void KeepAwakeChannel::stop()
 
 void KeepAwakeChannel::say(const QString& line)
 {
-    std::fprintf(stderr, "%s: %s\n", programName().c_str(), qPrintable(line));
+    std::fprintf(stderr, "%s: %s\n", programName(), qPrintable(line));
     std::fflush(stderr);
 }
 

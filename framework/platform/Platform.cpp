@@ -10,21 +10,9 @@
 
 namespace fw::platform {
 
-namespace {
-std::string s_programName;
-}
-
-void setProgramName(const std::string& name)
+const char* programName()
 {
-    s_programName = name;
-}
-
-const std::string& programName()
-{
-    // Before bring-up names it (the console is taken before then): the name it was started by.
-    if (s_programName.empty())
-        s_programName = program_invocation_short_name;
-    return s_programName;
+    return program_invocation_short_name;
 }
 
 void beforeToolkitStarts(bool onlyFullScreen)

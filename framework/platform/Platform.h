@@ -17,8 +17,7 @@ struct udev_monitor;
 namespace fw::platform {
 
 // The program's name in its lines on standard error: the file it was started from.
-void setProgramName(const std::string& name);
-const std::string& programName();
+const char* programName();
 
 // Before the toolkit starts: no session bus is asked for unless one runs. On Wayland, the
 // toolkit draws no title bars where the compositor draws them, or where every window covers its
