@@ -81,7 +81,7 @@ void Runtime::onlyFullScreen()
 
 void Runtime::startsWithTheSession()
 {
-    platform::startingWithTheSession();
+    runtimeState().startsWithTheSession = true;
 }
 
 int Runtime::shutDown()
@@ -119,7 +119,7 @@ void Runtime::describeApplication(const std::string& name, const std::string& de
     QApplication::setApplicationName(QString::fromStdString(name));
     // Taskbars and switchers match windows to the desktop entry by this name.
     QGuiApplication::setDesktopFileName(QString::fromStdString(desktopId));
-    platform::DisplayKeeper::setReason(keepAwakeReason);
+    runtimeState().keepAwakeReason = keepAwakeReason;
     // The icon ships in the resource folder too: read from there it needs no theme lookup. It
     // is set once the event loop runs, so that reading it (and the toolkit's image plug-ins)
     // does not delay the first window. Only an X window manager shows a window's own icon:

@@ -20,6 +20,7 @@ struct RuntimeState {
     std::vector<std::function<void()>> cleanups;
     std::vector<std::unique_ptr<CueLink>> cueLinks; // opened by the command line, until shut-down
     std::string applicationName; // the name users see
+    std::string keepAwakeReason; // what the desktop is told while the display is kept awake
     std::string noDisplayAdvice = "start it inside a desktop session";
     bool quit = false;
     int status = 0;
@@ -33,6 +34,8 @@ struct RuntimeState {
     bool terminated = false;
     // Every window the program shows covers its screen (Runtime::onlyFullScreen).
     bool onlyFullScreen = false;
+    // Started with the desktop session, until its first full-screen window shows.
+    bool startsWithTheSession = false;
     // The window list's part (registerWindowList).
     void (*windowsLeaveScreen)() = nullptr;
     void (*destroyWindows)() = nullptr;

@@ -3,10 +3,12 @@
 #include "WindowWidget.h"
 #include "framework/MenuBar.h"
 #include "framework/Runtime.h"
+#include "RuntimeState.h"
 #include "framework/Timer.h"
 #include "platform/Platform.h"
 
 #include <QApplication>
+#include <utility>
 
 namespace fw {
 
@@ -59,7 +61,7 @@ Window::~Window()
 
 void Window::letDisplaySleep()
 {
-    platform::DisplayKeeper::release(m_widget->windowHandle());
+    platform::releaseDisplay(m_widget->windowHandle());
 }
 
 bool Window::Event_KeyDown(const std::string&)
@@ -172,8 +174,8 @@ void Window::Show()
         m_widget->showFullScreen();
         m_widget->followScreens();
         m_widget->prepareFirstFrame();
-        platform::DisplayKeeper::hold(m_widget->windowHandle());
-        platform::fullScreenShown(m_widget->windowHandle());
+        platform::keepDisplayAwake(m_widget->windowHandle(), runtimeState().keepAwakeReason);
+        platform::fullScreenShown(m_widget->windowHandle(), std::exchange(runtimeState().startsWithTheSession, false));
         // Raising and activating a full-screen window before its first frame holds that
         // frame up while the window manager restacks and refocuses: asked for once drawn.
         m_widget->raiseAndActivateWhenDrawn();

@@ -16,30 +16,21 @@ namespace fw::platform {
 
 namespace {
 
-std::string& reasonText()
-{
-    static std::string text;
-    return text;
-}
-
 enum class Extension { Unanswered, Absent, Present };
 
 // The server's screen-saver extension, asked without a wait that has no end: a server that
-// does not answer in time is asked again later.
+// does not answer in time is asked again later. The connection keeps the answer: asked again,
+// only the probe goes to the server.
 Extension screenSaverExtension(xcb_connection_t* connection)
 {
-    static bool known = false;
-    if (!known) {
-        xcb_prefetch_extension_data(connection, &xcb_screensaver_id);
-        // Answered after the extension query, since the server answers in order.
-        const xcb_get_input_focus_cookie_t probe = xcb_get_input_focus(connection);
-        xcb_flush(connection);
-        void* answer = xReply(connection, probe.sequence);
-        if (!answer)
-            return Extension::Unanswered;
-        std::free(answer);
-        known = true;
-    }
+    xcb_prefetch_extension_data(connection, &xcb_screensaver_id);
+    // Answered after the extension query, since the server answers in order.
+    const xcb_get_input_focus_cookie_t probe = xcb_get_input_focus(connection);
+    xcb_flush(connection);
+    void* answer = xReply(connection, probe.sequence);
+    if (!answer)
+        return Extension::Unanswered;
+    std::free(answer);
     const xcb_query_extension_reply_t* extension = xcb_get_extension_data(connection, &xcb_screensaver_id);
     return extension && extension->present ? Extension::Present : Extension::Absent;
 }
@@ -96,9 +87,10 @@ class DisplayHold : public QObject {
     Q_OBJECT
 
 public:
-    explicit DisplayHold(QWindow* window)
+    DisplayHold(QWindow* window, const std::string& reason)
         : QObject(window)
         , m_window(window)
+        , m_reason(reason)
     {
         window->installEventFilter(this);
         if (window->isVisible() && window->isExposed())
@@ -135,11 +127,11 @@ private:
         if (m_screenSaver)
             return;
         m_wayland = std::make_unique<WaylandIdleInhibit>(m_window);
-        m_screenSaver = std::make_unique<DesktopInhibit>(DesktopInhibit::ScreenSaver, m_window, reasonText());
+        m_screenSaver = std::make_unique<DesktopInhibit>(DesktopInhibit::ScreenSaver, m_window, m_reason);
         // Both are asked, not only the first that grants: the portal answers success also where
         // its backend's request was refused (GNOME's session manager refuses one from a program
         // outside a sandbox), while GNOME's own ScreenSaver service passes the hold on.
-        m_portal = std::make_unique<DesktopInhibit>(DesktopInhibit::Portal, m_window, reasonText());
+        m_portal = std::make_unique<DesktopInhibit>(DesktopInhibit::Portal, m_window, m_reason);
         m_x = std::make_unique<XScreenSaverSuspension>();
     }
     void end()
@@ -154,6 +146,7 @@ private:
     }
 
     QWindow* const m_window;
+    const std::string m_reason;
     bool m_beginPosted = false;
     std::unique_ptr<WaylandIdleInhibit> m_wayland;
     std::unique_ptr<DesktopInhibit> m_screenSaver;
@@ -163,23 +156,13 @@ private:
 
 }
 
-void DisplayKeeper::setReason(const std::string& reason)
-{
-    reasonText() = reason;
-}
-
-const std::string& DisplayKeeper::reason()
-{
-    return reasonText();
-}
-
-void DisplayKeeper::hold(QWindow* window)
+void keepDisplayAwake(QWindow* window, const std::string& reason)
 {
     if (window && !window->findChild<DisplayHold*>(QString(), Qt::FindDirectChildrenOnly))
-        new DisplayHold(window);
+        new DisplayHold(window, reason);
 }
 
-void DisplayKeeper::release(QWindow* window)
+void releaseDisplay(QWindow* window)
 {
     if (window)
         delete window->findChild<DisplayHold*>(QString(), Qt::FindDirectChildrenOnly);

@@ -20,8 +20,6 @@ constexpr auto Properties = "org.freedesktop.DBus.Properties";
 // An overview the session's start opens comes within this long of the window's showing.
 constexpr int WatchMs = 10000;
 
-bool s_startingWithTheSession = false;
-
 bool inGnome()
 {
     const QStringList desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(QLatin1Char(':'));
@@ -85,14 +83,9 @@ private:
     bool m_closed = false;
 };
 
-void GnomeOverview::startingWithTheSession()
+void closeSessionStartOverview(QWindow* window)
 {
-    s_startingWithTheSession = true;
-}
-
-void GnomeOverview::shown(QWindow* window)
-{
-    if (!std::exchange(s_startingWithTheSession, false) || !window || !inGnome())
+    if (!window || !inGnome())
         return;
     if (auto connection = sessionBus())
         new OverviewWatch(*connection, window); // it ends itself, or with the window

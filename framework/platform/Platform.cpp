@@ -48,14 +48,10 @@ void askForKeyboard(QWindow* window)
     WaylandActivation::activate(window);
 }
 
-void startingWithTheSession()
+void fullScreenShown(QWindow* window, bool firstOfASessionStart)
 {
-    GnomeOverview::startingWithTheSession();
-}
-
-void fullScreenShown(QWindow* window)
-{
-    GnomeOverview::shown(window);
+    if (firstOfASessionStart)
+        closeSessionStartOverview(window);
 }
 
 bool displaySystemPlacesWindows()

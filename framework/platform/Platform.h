@@ -28,11 +28,10 @@ void beforeToolkitStarts(bool onlyFullScreen);
 void beforeToolkitDisconnects();
 // A full-screen window that the display server has not given the keyboard asks for it.
 void askForKeyboard(QWindow* window);
-// The program starts with the desktop session (its autostart entry shows the board at once):
-// what the desktop opens at login over every window is left for its first full-screen one.
-void startingWithTheSession();
-// A full-screen window has been shown: nothing of the desktop's own stays over it.
-void fullScreenShown(QWindow* window);
+// A full-screen window has been shown: nothing of the desktop's own stays over it. The first
+// one of a program started with the desktop session (its autostart entry shows the board at
+// once) also gets what the desktop opens at login over every window out of its way.
+void fullScreenShown(QWindow* window, bool firstOfASessionStart);
 // Whether the display system places full-screen windows itself when screens change: a
 // compositor always does, an X server only through a window manager.
 bool displaySystemPlacesWindows();
@@ -76,15 +75,10 @@ void giveConsoleBack() noexcept;
 // power saving, suspended. A channel the system does not offer is skipped silently; one that
 // does not answer in time, or is lost (a desktop service restarted), is asked again for as
 // long as the hold lasts, and standard error tells its story. Each window has a hold of its
-// own, in force while it shows; it ends with the window, or when released.
-class DisplayKeeper {
-public:
-    // What the desktop is told while the display is kept awake: the application's words.
-    static void setReason(const std::string& reason);
-    static const std::string& reason();
-    static void hold(QWindow* window);
-    static void release(QWindow* window);
-};
+// own, in force while it shows; it ends with the window, or when released. The desktop is
+// told `reason`, the application's words.
+void keepDisplayAwake(QWindow* window, const std::string& reason);
+void releaseDisplay(QWindow* window);
 
 // A full-screen window's first frame goes into a buffer of several megabytes (8 MB at
 // 1920x1080, 33 MB at 3840x2160) that the kernel hands over page by page as it is first
