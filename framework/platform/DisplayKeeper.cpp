@@ -69,6 +69,9 @@ private:
             return m_channel.absent();
         case Extension::Present:
             xcb_screensaver_suspend(connection, 1);
+            // Suspending only stops the saver's timer: one that came on first (the server slow
+            // to answer, or the board shown over a blank screen at boot) goes off too.
+            xcb_force_screen_saver(connection, XCB_SCREEN_SAVER_RESET);
             xcb_flush(connection);
             m_suspended = true;
             return m_channel.held();

@@ -151,9 +151,10 @@ class Integration(BoardChecks, unittest.TestCase):
 
     def test_x_screen_saver_is_suspended_once_a_paused_server_answers(self):
         """The X server stops for 1.5 s as the board shows, past the program's wait for it:
-        once it answers again, the program asks again and the saver stays off."""
+        once it answers again, the program asks again, and the saver, on by then, goes off."""
         with XSession("1440x900") as session:
             session.x("xset", "s", "2", "0")
+            session.x("xset", "s", "activate")
             proxy, display = session.stopping_display(lambda message, *_: b"MIT-SCREEN-SAVER" in message, 1.5)
             session.start(self.BINARY, extra_env={"DISPLAY": display}, arguments=["--go"])
             errors = LineReader(session.app.stderr)
