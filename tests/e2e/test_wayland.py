@@ -51,10 +51,13 @@ class Wayland(BoardChecks, unittest.TestCase):
         with WaylandSession(outputs=2) as session:
             session.swaymsg("focus", "output", "HEADLESS-2")
             osc = free_port(socket.SOCK_DGRAM)
-            window = self.start_window(session, ["--osc", str(osc)])
-            self.assertEqual(window["shell"], "xdg_shell")
+            self.start_window(session, ["--osc", str(osc)])
             # sway draws its title bar (it offers xdg-decoration): the toolkit loads no OpenGL.
-            self.assertEqual(window["border"], "normal")
+            # (A view just mapped can show no border until sway has taken in its decoration.)
+            window = session.wait_for_view(lambda v: v["app_id"] == APP_ID and v["border"] != "none",
+                                           "the start window's border")
+            self.assertEqual(window["shell"], "xdg_shell")
+            self.assertEqual(window["border"], "normal", window)
             self.assertEqual(opengl_loaded(session.app.pid), [])
             self.assertGreaterEqual(window["rect"]["x"], 1920, window["rect"])
             self.assertEqual(window["idle_inhibitors"]["application"], "none")
