@@ -3,7 +3,6 @@
 #include "SessionBus.h"
 #include "WaylandActivation.h"
 #include "WaylandClient.h"
-#include "WaylandIdleInhibit.h"
 #include "XClient.h"
 
 #include <cerrno>
@@ -39,13 +38,12 @@ void beforeToolkitDisconnects()
     // and its frame thread waits for it for ever, and so does the program at exit. A round trip
     // of our own reads alongside it: once it is over, no read is left waiting for that thread.
     queue->roundTrip();
-    WaylandIdleInhibit::end();
     WaylandQueue::end();
 }
 
 void askForKeyboard(QWindow* window)
 {
-    WaylandActivation::activate(window);
+    activateOnWayland(window);
 }
 
 void fullScreenShown(QWindow* window, bool firstOfASessionStart)

@@ -20,7 +20,7 @@ const xdg_activation_token_v1_listener TokenListener = { onToken };
 
 }
 
-void WaylandActivation::activate(QWindow* window)
+void activateOnWayland(QWindow* window)
 {
     wl_surface* surface = waylandSurface(window);
     if (!surface || !qEnvironmentVariableIsEmpty("XDG_ACTIVATION_TOKEN"))

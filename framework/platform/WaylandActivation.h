@@ -10,9 +10,6 @@ namespace fw::platform {
 // when the window is activated; without one, a token is asked for here. Whether the window
 // gets the focus is the compositor's choice (sway: focus_on_window_activation). Nothing
 // happens off Wayland or where the compositor does not offer the protocol.
-class WaylandActivation {
-public:
-    static void activate(QWindow* window);
-};
+void activateOnWayland(QWindow* window);
 
 }

@@ -157,6 +157,10 @@ WaylandQueue::WaylandQueue(wl_display* display)
 
 WaylandQueue::~WaylandQueue()
 {
+    for (const Kept& kept : m_kept) {
+        if (kept.object)
+            kept.destroy(kept.object);
+    }
     wl_registry_destroy(m_registry);
     wl_proxy_wrapper_destroy(sender);
     wl_display_flush(connection);
@@ -182,6 +186,24 @@ void* WaylandQueue::bind(const wl_interface* interface, unsigned version, bool* 
             return wl_registry_bind(m_registry, global.name, interface, version);
     }
     return nullptr;
+}
+
+void* WaylandQueue::bindOnce(const wl_interface* interface, unsigned version, void (*destroy)(void*), bool* answered)
+{
+    for (const Kept& kept : m_kept) {
+        if (kept.interface == interface) {
+            if (answered)
+                *answered = true;
+            return kept.object;
+        }
+    }
+    bool inTime = false;
+    void* object = bind(interface, version, &inTime);
+    if (answered)
+        *answered = inTime;
+    if (inTime)
+        m_kept.push_back({ interface, object, destroy });
+    return object;
 }
 
 void WaylandQueue::flush()

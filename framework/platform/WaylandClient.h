@@ -48,6 +48,9 @@ public:
     // answered a round trip; none where it has none or did not answer in time (`answered`
     // tells which).
     void* bind(const wl_interface* interface, unsigned version, bool* answered = nullptr);
+    // As bind, but bound once for the queue's life, and let go with it (`destroy` sends the
+    // object's destructor request); the compositor's answer that it has none is kept too.
+    void* bindOnce(const wl_interface* interface, unsigned version, void (*destroy)(void*), bool* answered = nullptr);
     // Sends what was asked so far without waiting.
     void flush();
 
@@ -60,11 +63,17 @@ private:
     ~WaylandQueue();
 
     struct Global;
+    struct Kept {
+        const wl_interface* interface;
+        void* object; // none: the compositor has none
+        void (*destroy)(void*);
+    };
     static void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t version);
     static void onGlobalRemove(void* data, wl_registry* registry, uint32_t name);
 
     wl_registry* m_registry = nullptr;
     std::vector<Global> m_globals;
+    std::vector<Kept> m_kept;
 };
 
 }

@@ -10,14 +10,6 @@
 
 namespace fw::platform {
 
-namespace {
-
-// The compositor's idle-inhibit manager, bound once for the program.
-zwp_idle_inhibit_manager_v1* s_manager = nullptr;
-bool s_managerAbsent = false; // the compositor answered, without the protocol
-
-}
-
 WaylandIdleInhibit::WaylandIdleInhibit(QWindow* window, QObject* parent)
     : QObject(parent)
     , m_window(window)
@@ -32,14 +24,6 @@ WaylandIdleInhibit::WaylandIdleInhibit(QWindow* window, QObject* parent)
 WaylandIdleInhibit::~WaylandIdleInhibit()
 {
     drop();
-}
-
-void WaylandIdleInhibit::end()
-{
-    if (s_manager)
-        zwp_idle_inhibit_manager_v1_destroy(s_manager);
-    s_manager = nullptr;
-    s_managerAbsent = false;
 }
 
 void WaylandIdleInhibit::drop()
@@ -61,19 +45,16 @@ void WaylandIdleInhibit::standOnSurface()
 {
     wl_surface* surface = m_window && m_window->isVisible() ? waylandSurface(m_window) : nullptr;
     WaylandQueue* queue = WaylandQueue::get();
-    if (!surface || m_inhibitor || !queue || s_managerAbsent)
+    if (!surface || m_inhibitor || !queue)
         return;
-    if (!s_manager) {
-        bool answered = false;
-        s_manager = static_cast<zwp_idle_inhibit_manager_v1*>(queue->bind(&zwp_idle_inhibit_manager_v1_interface, 1, &answered));
-        if (!answered)
-            return m_channel.failed(QStringLiteral("did not answer in time"));
-        if (!s_manager) {
-            s_managerAbsent = true;
-            return m_channel.absent();
-        }
-    }
-    m_inhibitor = zwp_idle_inhibit_manager_v1_create_inhibitor(s_manager, surface);
+    bool answered = false;
+    auto* manager = static_cast<zwp_idle_inhibit_manager_v1*>(queue->bindOnce(&zwp_idle_inhibit_manager_v1_interface, 1,
+        [](void* kept) { zwp_idle_inhibit_manager_v1_destroy(static_cast<zwp_idle_inhibit_manager_v1*>(kept)); }, &answered));
+    if (!answered)
+        return m_channel.failed(QStringLiteral("did not answer in time"));
+    if (!manager)
+        return m_channel.absent();
+    m_inhibitor = zwp_idle_inhibit_manager_v1_create_inhibitor(manager, surface);
     queue->flush();
     m_channel.held();
 }

@@ -19,9 +19,6 @@ class WaylandIdleInhibit : public QObject {
 public:
     WaylandIdleInhibit(QWindow* window, QObject* parent = nullptr);
     ~WaylandIdleInhibit() override;
-    // Before the toolkit disconnects: the compositor's manager, bound once for the program,
-    // is let go.
-    static void end();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
