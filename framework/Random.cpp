@@ -1,4 +1,5 @@
 #include "framework/Random.h"
+#include "RuntimeState.h"
 #include "framework/Types.h"
 
 #include <QRandomGenerator>
@@ -9,12 +10,6 @@
 namespace fw {
 
 namespace {
-
-struct Seeded {
-    std::uint32_t seed;
-    std::mt19937 engine;
-};
-std::optional<Seeded> s_seeded;
 
 // 53 random bits from two draws, spread evenly over [0, 1): the same double on every
 // machine for the same two draws.
@@ -27,29 +22,36 @@ double nextDouble(std::mt19937& engine)
 
 }
 
+void Random::setSource(Source source)
+{
+    runtimeState().random.scripted = std::move(source);
+}
+
 void Random::setSeed(std::optional<std::uint32_t> seed)
 {
-    s_seeded.reset();
-    if (seed)
-        s_seeded = Seeded { *seed, std::mt19937(*seed) };
+    RandomState& random = runtimeState().random;
+    random.seed = seed;
+    random.engine.seed(seed.value_or(std::mt19937::default_seed));
 }
 
 void Random::startOver()
 {
-    if (s_seeded)
-        s_seeded->engine.seed(s_seeded->seed);
+    RandomState& random = runtimeState().random;
+    if (random.seed)
+        random.engine.seed(*random.seed);
 }
 
 double Rnd()
 {
-    if (Random::s_source) {
+    RandomState& random = runtimeState().random;
+    if (random.scripted) {
         // Whatever a replacement source returns, callers get a value in [0, 1).
-        const double r = Random::s_source();
+        const double r = random.scripted();
         constexpr double largestBelowOne = 1.0 - std::numeric_limits<double>::epsilon() / 2;
         return r >= 0.0 ? std::min(r, largestBelowOne) : 0.0;
     }
-    if (s_seeded)
-        return nextDouble(s_seeded->engine);
+    if (random.seed)
+        return nextDouble(random.engine);
     return QRandomGenerator::global()->generateDouble();
 }
 

@@ -4,14 +4,25 @@
 // use outside the layer.
 #include "CueLink.h"
 #include "framework/Application.h"
+#include "framework/Random.h"
 
 #include <QApplication>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
 namespace fw {
+
+// Rnd()'s source (Random.cpp): a test's scripted one, or else the sequence of the seed, if one
+// is set, or else the system's generator.
+struct RandomState {
+    Random::Source scripted;
+    std::optional<std::uint32_t> seed;
+    std::mt19937 engine; // the seed's sequence
+};
 
 struct RuntimeState {
     std::unique_ptr<QApplication> ownApplication;
@@ -19,6 +30,7 @@ struct RuntimeState {
     std::unique_ptr<QObject> consoleBackdrop; // on the Linux console, what lies under every window
     std::vector<std::function<void()>> cleanups;
     std::vector<std::unique_ptr<CueLink>> cueLinks; // opened by the command line, until shut-down
+    RandomState random;
     std::string applicationName; // the name users see
     std::string keepAwakeReason; // what the desktop is told while the display is kept awake
     std::string noDisplayAdvice = "start it inside a desktop session";
