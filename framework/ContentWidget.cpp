@@ -27,11 +27,11 @@ void ContentWidget::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
     // Only an opaque background is known to be what every control's area shows beneath it.
-    std::optional<Color> plain;
+    std::optional<Color> beneathEveryControl;
     if (m_background) {
         painter.fillRect(event->rect(), toQColor(*m_background));
         if (m_background->alpha == 0)
-            plain = m_background;
+            beneathEveryControl = m_background;
     }
     m_drawnAreas.clear();
     for (RectControl* rect : m_controls.windowlessControls()) {
@@ -41,9 +41,9 @@ void ContentWidget::paintEvent(QPaintEvent* event)
             static_cast<int>(rect->Width()), static_cast<int>(rect->Height()));
         if (!event->region().intersects(area))
             continue;
-        const bool onBackground = plain
+        const bool onBackground = beneathEveryControl
             && std::none_of(m_drawnAreas.begin(), m_drawnAreas.end(), [&](const QRect& drawn) { return drawn.intersects(area); });
-        Runtime::dispatch([&] { rect->paint(painter, onBackground ? plain : std::nullopt); });
+        Runtime::dispatch([&] { rect->paint(painter, onBackground ? beneathEveryControl : std::nullopt); });
         m_drawnAreas.push_back(area);
     }
     m_drawn();

@@ -67,7 +67,7 @@ RefreshBatch::~RefreshBatch()
     RectControl::refreshQueued();
 }
 
-RefreshBatch::EventLoop::EventLoop()
+RefreshBatch::NestedLoopGuard::NestedLoopGuard()
     : m_handlersOutside(s_handlersRunning)
 {
     // What the handler changed before it runs a loop is on the screen while the loop runs.
@@ -75,7 +75,7 @@ RefreshBatch::EventLoop::EventLoop()
     s_handlersRunning = 0;
 }
 
-RefreshBatch::EventLoop::~EventLoop()
+RefreshBatch::NestedLoopGuard::~NestedLoopGuard()
 {
     s_handlersRunning = m_handlersOutside;
 }

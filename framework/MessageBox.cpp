@@ -19,7 +19,7 @@ void MsgBox(const std::string& text)
     box.setStandardButtons(QMessageBox::Ok);
     // A message from the layer may come while a full-screen window covers the screen.
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
-    const RefreshBatch::EventLoop loop;
+    const RefreshBatch::NestedLoopGuard guard;
     box.exec();
 }
 

@@ -16,12 +16,12 @@ public:
     // Around an event loop, which may run inside a handler (start-up runs the main loop in
     // one; a message box runs its own): the handlers it dispatches batch their own changes,
     // and anything else it runs draws its changes at once.
-    class EventLoop {
+    class NestedLoopGuard {
     public:
-        EventLoop();
-        ~EventLoop();
-        EventLoop(const EventLoop&) = delete;
-        EventLoop& operator=(const EventLoop&) = delete;
+        NestedLoopGuard();
+        ~NestedLoopGuard();
+        NestedLoopGuard(const NestedLoopGuard&) = delete;
+        NestedLoopGuard& operator=(const NestedLoopGuard&) = delete;
 
     private:
         int m_handlersOutside;

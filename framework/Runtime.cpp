@@ -171,7 +171,7 @@ void Runtime::runEventLoop()
         return;
     }
     s.inEventLoop = true;
-    const RefreshBatch::EventLoop loop;
+    const RefreshBatch::NestedLoopGuard guard;
     const int status = QApplication::exec();
     s.inEventLoop = false;
     if (!s.quit)

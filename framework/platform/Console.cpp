@@ -26,6 +26,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+// The kernel takes it, but its headers for programs leave it out.
+#ifndef KDSKBMUTE
+#define KDSKBMUTE 0x4B51
+#endif
+
 namespace fw::platform {
 
 namespace {
@@ -35,7 +40,7 @@ namespace {
 // off, which this one then gives back as a console's own.
 int s_tty = -1;
 long s_keyboardMode = K_UNICODE;
-volatile sig_atomic_t s_taken = 0;
+volatile sig_atomic_t s_terminalInGraphics = 0;
 bool s_onConsole = false;
 std::unique_ptr<QTemporaryFile> s_screenConfig;
 
@@ -99,7 +104,7 @@ bool eglRendersOnCard(const std::string& card)
 // naming the drivers it did not find): the answer is the program's to give. Before the
 // toolkit starts, nothing else writes there.
 template <class Question>
-bool quietly(Question question)
+bool withStandardErrorSilenced(Question question)
 {
     std::fflush(stderr);
     const int saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
@@ -152,7 +157,7 @@ void takeTerminal()
     }
     s_tty = tty;
     s_keyboardMode = keyboard == K_XLATE ? K_XLATE : K_UNICODE;
-    s_taken = 1;
+    s_terminalInGraphics = 1;
     ::ioctl(s_tty, KDSETMODE, KD_GRAPHICS);
 }
 
@@ -258,7 +263,7 @@ fw::ConsoleUse prepareConsole(const std::string& screen)
             // Without a render node the card has no engine of its own to render on.
             if (!card->renderNode.empty() && pluginInstalled(QStringLiteral("platforms/libqeglfs.so"))
                 && pluginInstalled(QStringLiteral("egldeviceintegrations/libqeglfs-kms-integration.so"))
-                && quietly([card] { return eglRendersOnCard(card->device); })) {
+                && withStandardErrorSilenced([card] { return eglRendersOnCard(card->device); })) {
                 qputenv("QT_QPA_PLATFORM", "eglfs");
                 qputenv("QT_QPA_EGLFS_INTEGRATION", "eglfs_kms");
             } else {
@@ -287,7 +292,7 @@ fw::ConsoleUse prepareConsole(const std::string& screen)
 
 std::unique_ptr<QObject> consoleToolkitStarted()
 {
-    // The toolkit has read its screen configuration.
+    // The toolkit has read its screen configuration: the file is no longer needed.
     s_screenConfig.reset();
     if (QGuiApplication::platformName() != QLatin1String("eglfs"))
         return nullptr;
@@ -312,14 +317,12 @@ bool onConsole()
 
 void giveConsoleBack() noexcept
 {
-    if (!s_taken)
+    if (!s_terminalInGraphics)
         return;
-    s_taken = 0;
+    s_terminalInGraphics = 0;
     ::ioctl(s_tty, KDSETMODE, KD_TEXT);
-    constexpr unsigned long MuteKeyboard = 0x4B51; // KDSKBMUTE
-    ::ioctl(s_tty, MuteKeyboard, 0);
+    ::ioctl(s_tty, KDSKBMUTE, 0);
     ::ioctl(s_tty, KDSKBMODE, s_keyboardMode);
-    // The cursor shown again.
     constexpr char ShowCursor[] = "\033[?25h";
     [[maybe_unused]] const auto written = ::write(s_tty, ShowCursor, sizeof ShowCursor - 1);
 }
