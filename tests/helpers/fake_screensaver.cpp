@@ -16,6 +16,14 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+void say(const QString& line)
+{
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+}
+
 class ScreenSaver : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
@@ -33,13 +41,11 @@ public slots:
     {
         m_callers.insert(message().service());
         const uint cookie = m_next++;
-        std::printf("Inhibit %s: %s -> %u\n", qPrintable(application), qPrintable(reason), cookie);
-        std::fflush(stdout);
+        say(QStringLiteral("Inhibit %1: %2 -> %3").arg(application, reason).arg(cookie));
         if (m_leaveAfterMs >= 0) {
             QTimer::singleShot(m_leaveAfterMs, [] {
                 QDBusConnection::sessionBus().unregisterService("org.freedesktop.ScreenSaver");
-                std::printf("left\n");
-                std::fflush(stdout);
+                say(QStringLiteral("left"));
             });
             m_leaveAfterMs = -1;
         }
@@ -49,8 +55,7 @@ public slots:
             const QDBusMessage answer = message().createReply(cookie);
             QTimer::singleShot(delay, this, [answer, cookie] {
                 QDBusConnection::sessionBus().send(answer);
-                std::printf("answered %u\n", cookie);
-                std::fflush(stdout);
+                say(QStringLiteral("answered %1").arg(cookie));
             });
         }
         return cookie;
@@ -58,17 +63,14 @@ public slots:
     void UnInhibit(uint cookie)
     {
         m_callers.insert(message().service());
-        std::printf("UnInhibit %u\n", cookie);
-        std::fflush(stdout);
+        say(QStringLiteral("UnInhibit %1").arg(cookie));
     }
 
 private slots:
     void ownerChanged(const QString& name, const QString&, const QString& owner)
     {
-        if (owner.isEmpty() && m_callers.remove(name)) {
-            std::printf("caller gone\n");
-            std::fflush(stdout);
-        }
+        if (owner.isEmpty() && m_callers.remove(name))
+            say(QStringLiteral("caller gone"));
     }
 
 private:
@@ -103,8 +105,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot register on the session bus\n");
         return 1;
     }
-    std::printf("ready\n");
-    std::fflush(stdout);
+    say(QStringLiteral("ready"));
     return app.exec();
 }
 
