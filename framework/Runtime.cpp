@@ -60,8 +60,8 @@ void Runtime::bringUp(int argc, char** argv)
     s_argc = 1;
     s.ownApplication = std::make_unique<QApplication>(s_argc, s_argv);
     toolkitStarted();
-    if (platform::onConsole())
-        s.consoleBackdrop = platform::consoleToolkitStarted();
+    if (s.console)
+        s.console->toolkitStarted();
     // Windows come and go under the program's control; the last one closing is no reason
     // to end (a failure ends the run through its own path).
     QApplication::setQuitOnLastWindowClosed(false);
@@ -95,12 +95,13 @@ int Runtime::shutDown()
     for (auto it = s.cleanups.rbegin(); it != s.cleanups.rend(); ++it)
         (*it)();
     s.cleanups.clear();
-    s.consoleBackdrop.reset();
+    if (s.console)
+        s.console->toolkitEnds();
     if (s.ownApplication)
         platform::beforeToolkitDisconnects();
     s.ownApplication.reset();
     // In this order: a stop request in between still finds the console given back.
-    platform::giveConsoleBack();
+    s.console.reset();
     releaseTerminationSignals();
     return s.status;
 }

@@ -5,6 +5,7 @@
 #include "CueLink.h"
 #include "framework/Application.h"
 #include "framework/Random.h"
+#include "platform/Platform.h"
 
 #include <QApplication>
 #include <functional>
@@ -27,7 +28,7 @@ struct RandomState {
 struct RuntimeState {
     std::unique_ptr<QApplication> ownApplication;
     std::unique_ptr<Application> application;
-    std::unique_ptr<QObject> consoleBackdrop; // on the Linux console, what lies under every window
+    std::unique_ptr<platform::ConsoleRun> console; // on the Linux console, the run there
     std::vector<std::function<void()>> cleanups;
     std::vector<std::unique_ptr<CueLink>> cueLinks; // opened by the command line, until shut-down
     RandomState random;

@@ -49,13 +49,14 @@ ConsoleUse useConsole(const std::string& screen, const std::function<void(const 
 {
     // From here on the terminal may be taken: a stop request must give it back.
     catchTerminationSignals();
-    ConsoleUse use = platform::prepareConsole(screen);
+    std::unique_ptr<platform::ConsoleRun>& run = runtimeState().console;
+    ConsoleUse use = platform::prepareConsole(screen, run);
     if (use.result == ConsoleUse::NoScreenYet) {
         tell(use.message);
         // Watched before looking again: nothing that comes in between goes unheard.
         platform::DisplayWatch watch;
-        for (use = platform::prepareConsole(screen); use.result == ConsoleUse::NoScreenYet;
-             use = platform::prepareConsole(screen)) {
+        for (use = platform::prepareConsole(screen, run); use.result == ConsoleUse::NoScreenYet;
+             use = platform::prepareConsole(screen, run)) {
             if (const int stopped = waitUnlessStopped(watch.descriptor(), watch.lookAgainMilliseconds()))
                 return ConsoleUse { .result = ConsoleUse::Stopped, .message = {}, .screens = {}, .status = stopped };
             watch.take();

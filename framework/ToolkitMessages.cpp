@@ -33,7 +33,7 @@ std::vector<HeldMessage> s_held;
 // platform said it could not reach it.
 bool noDisplay()
 {
-    if (platform::onConsole())
+    if (runtimeState().console)
         return false;
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return true;

@@ -41,8 +41,6 @@ namespace {
 int s_tty = -1;
 long s_keyboardMode = K_UNICODE;
 volatile sig_atomic_t s_terminalInGraphics = 0;
-bool s_onConsole = false;
-std::unique_ptr<QTemporaryFile> s_screenConfig;
 
 bool pluginInstalled(const QString& relative)
 {
@@ -122,12 +120,12 @@ bool withStandardErrorSilenced(Question question)
 }
 
 // Only the chosen output shows, on the chosen card; the card's other outputs are switched off.
-bool writeScreenConfig(const DrmCard& card, const std::string& output)
+std::unique_ptr<QTemporaryFile> writeScreenConfig(const DrmCard& card, const std::string& output)
 {
-    s_screenConfig = std::make_unique<QTemporaryFile>(
+    auto config = std::make_unique<QTemporaryFile>(
         QDir::tempPath() + "/" + QString::fromLocal8Bit(programName()) + QStringLiteral("-kms-XXXXXX.json"));
-    if (!s_screenConfig->open())
-        return false;
+    if (!config->open())
+        return nullptr;
     QByteArray json = "{\"device\": \"" + QByteArray::fromStdString(card.device) + "\", \"hwcursor\": false, \"outputs\": [";
     bool first = true;
     for (const DrmOutput& other : card.outputs) {
@@ -137,10 +135,10 @@ bool writeScreenConfig(const DrmCard& card, const std::string& output)
         first = false;
     }
     json += "]}\n";
-    if (s_screenConfig->write(json) != json.size() || !s_screenConfig->flush())
-        return false;
-    qputenv("QT_QPA_EGLFS_KMS_CONFIG", s_screenConfig->fileName().toLocal8Bit());
-    return true;
+    if (config->write(json) != json.size() || !config->flush())
+        return nullptr;
+    qputenv("QT_QPA_EGLFS_KMS_CONFIG", config->fileName().toLocal8Bit());
+    return config;
 }
 
 // The console's terminal, in graphics mode while the program draws: the kernel neither draws
@@ -200,7 +198,7 @@ void giveBackOnCrash()
 
 }
 
-fw::ConsoleUse prepareConsole(const std::string& screen)
+fw::ConsoleUse prepareConsole(const std::string& screen, std::unique_ptr<ConsoleRun>& run)
 {
     fw::ConsoleUse start;
     const bool platformSet = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
@@ -256,8 +254,9 @@ fw::ConsoleUse prepareConsole(const std::string& screen)
     }
     const bool configSet = !qEnvironmentVariableIsEmpty("QT_QPA_EGLFS_KMS_CONFIG")
         || !qEnvironmentVariableIsEmpty("QT_QPA_KMS_CONFIG");
+    auto ready = std::make_unique<ConsoleRun>();
     if (card && !configSet)
-        writeScreenConfig(*card, output);
+        ready->m_screenConfig = writeScreenConfig(*card, output);
     if (!platformSet) {
         if (card) {
             // Without a render node the card has no engine of its own to render on.
@@ -286,33 +285,38 @@ fw::ConsoleUse prepareConsole(const std::string& screen)
                         "end it with a signal (SIGTERM)";
     takeTerminal();
     giveBackOnCrash();
-    s_onConsole = true;
+    run = std::move(ready);
     return start;
 }
 
-std::unique_ptr<QObject> consoleToolkitStarted()
+ConsoleRun::ConsoleRun() = default;
+
+ConsoleRun::~ConsoleRun()
 {
-    // The toolkit has read its screen configuration: the file is no longer needed.
-    s_screenConfig.reset();
+    giveConsoleBack();
+}
+
+void ConsoleRun::toolkitStarted()
+{
+    m_screenConfig.reset(); // read by now
     if (QGuiApplication::platformName() != QLatin1String("eglfs"))
-        return nullptr;
+        return;
     // eglfs draws every window into the surface of the first one it shows, and takes that
     // surface down with it: a board opened while the start window still shows, which then
     // closes, would never be seen. A black window under all others holds the surface for the
     // whole run.
-    auto backdrop = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint);
-    QPalette black = backdrop->palette();
+    m_backdrop = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint);
+    QPalette black = m_backdrop->palette();
     black.setColor(QPalette::Window, Qt::black);
-    backdrop->setPalette(black);
-    backdrop->setAutoFillBackground(true);
-    backdrop->setAttribute(Qt::WA_ShowWithoutActivating);
-    backdrop->showFullScreen();
-    return backdrop;
+    m_backdrop->setPalette(black);
+    m_backdrop->setAutoFillBackground(true);
+    m_backdrop->setAttribute(Qt::WA_ShowWithoutActivating);
+    m_backdrop->showFullScreen();
 }
 
-bool onConsole()
+void ConsoleRun::toolkitEnds()
 {
-    return s_onConsole;
+    m_backdrop.reset();
 }
 
 void giveConsoleBack() noexcept

@@ -9,6 +9,7 @@
 #include <vector>
 
 class QObject;
+class QTemporaryFile;
 class QWidget;
 class QWindow;
 struct udev;
@@ -39,9 +40,26 @@ bool displaySystemPlacesWindows();
 // The Linux console the program was started from, with no display server: before the toolkit
 // starts, its platform for the console is chosen (unless QT_QPA_PLATFORM names one) and the
 // screen named (a connector such as HDMI-A-1) made the only one; the terminal goes into
-// graphics mode until giveConsoleBack(), which a crash, SIGHUP or SIGQUIT calls too before
-// the signal's own action ends the program.
-fw::ConsoleUse prepareConsole(const std::string& screen); // never Stopped
+// graphics mode until the run there ends, or giveConsoleBack(), which a crash, SIGHUP or
+// SIGQUIT calls too before the signal's own action ends the program. Ready, it gives `run`.
+class ConsoleRun;
+fw::ConsoleUse prepareConsole(const std::string& screen, std::unique_ptr<ConsoleRun>& run); // never Stopped
+// The run on the console: what the platform keeps there for the toolkit.
+class ConsoleRun {
+public:
+    ConsoleRun();
+    ~ConsoleRun(); // gives the console back
+    ConsoleRun(const ConsoleRun&) = delete;
+    ConsoleRun& operator=(const ConsoleRun&) = delete;
+    // Once the toolkit has started, and before it ends.
+    void toolkitStarted();
+    void toolkitEnds();
+
+private:
+    friend fw::ConsoleUse prepareConsole(const std::string& screen, std::unique_ptr<ConsoleRun>& run);
+    std::unique_ptr<QTemporaryFile> m_screenConfig; // until the toolkit has read it
+    std::unique_ptr<QWidget> m_backdrop; // on eglfs, under every window
+};
 // Hears of the kernel's display devices coming, going and changing (a driver loaded, a screen
 // plugged in or out) through udev, from its making on; where udev does not run, it tells
 // every few seconds instead.
@@ -62,10 +80,6 @@ private:
     udev* m_udev = nullptr;
     udev_monitor* m_monitor = nullptr;
 };
-bool onConsole();
-// Once the toolkit has started on the console: what the platform needs there for the whole
-// run, to be destroyed before the toolkit.
-std::unique_ptr<QObject> consoleToolkitStarted();
 // The terminal back in the mode it had, with its keyboard as it was. Safe in a signal handler.
 void giveConsoleBack() noexcept;
 
