@@ -37,7 +37,8 @@ namespace {
 
 // The console's terminal, given back at every exit in text mode with the keyboard mode it had:
 // a program that could not give it back (killed, crashed) left graphics mode and the keyboard
-// off, which this one then gives back as a console's own.
+// off, which this one then gives back as a console's own. In file scope, not in the run's
+// object: the crash and stop signals' handlers give it back too, and reach nothing else.
 int s_tty = -1;
 long s_keyboardMode = K_UNICODE;
 volatile sig_atomic_t s_terminalInGraphics = 0;
