@@ -20,7 +20,10 @@ void sayLine(const std::string& line)
 // The user name and password in the file, or the problem in `why`.
 bool readCredentials(const std::string& file, fw::MqttCues& cues, std::string& why)
 {
-    const std::string shown = "'" + escapedForTerminal(file) + "'";
+    // Built up in steps: GCC 12 warns, wrongly, of overlapping copies in "'" + std::string.
+    std::string shown = "'";
+    shown += escapedForTerminal(file);
+    shown += "'";
     std::ifstream in(file, std::ios::binary);
     struct stat status {};
     if (!in || ::stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
