@@ -4,7 +4,10 @@ the same start window and board, no layer between it and the toolkit), in interl
 on X (Xvfb and openbox, bench/run.py) and on Wayland (a headless sway, bench/wayland.py), and
 prints each figure's median with its spread and the program's ratio to the reference.
 
-  python3 bench/compare.py [--rounds 6] [--blink 15] [--only x11|wayland] [--seed 1] BINARY REFERENCE
+  python3 bench/compare.py [--rounds 6] [--blink 15] [--only x11|wayland] [--seed 1]
+                           [--beside LABEL=BINARY]... BINARY REFERENCE
+
+--beside measures another build of the program (an older one, say) in the same rounds.
 
 Figures: launch to the start window shown (X: its picture painted; Wayland: its first committed
 buffer), Return to the board (X: its pixels right; Wayland: the first committed buffer of the
@@ -60,10 +63,14 @@ def main():
     parser.add_argument("--blink", type=float, default=15.0, help="seconds of blinking measured per run")
     parser.add_argument("--only", choices=("x11", "wayland"))
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--beside", action="append", default=[], metavar="LABEL=BINARY")
     args = parser.parse_args()
     seed = ["--seed", str(args.seed)]
-    programs = {"program": [os.path.abspath(args.binary)] + seed,
-                "reference": [os.path.abspath(args.reference), PICTURE] + seed}
+    programs = {"program": [os.path.abspath(args.binary)] + seed}
+    for beside in args.beside:
+        label, _, binary = beside.partition("=")
+        programs[label] = [os.path.abspath(binary)] + seed
+    programs["reference"] = [os.path.abspath(args.reference), PICTURE] + seed
     raw = tempfile.mkdtemp(prefix="vq-compare-")
     for platform in [args.only] if args.only else ["x11", "wayland"]:
         runs = {label: [] for label in programs}
