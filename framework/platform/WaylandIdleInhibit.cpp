@@ -59,10 +59,10 @@ void WaylandIdleInhibit::standOnSurface()
     m_channel.held();
 }
 
-// The toolkit makes a window's surface when the window shows, and can free it when the window
-// hides, even without saying so first; a surface made later may have the old one's address.
-// The inhibitor stands on one surface only: it goes with the window's hiding and comes back
-// once the window shows again and has its new surface.
+// The toolkit can make the window a new surface while it shows (its output gone and back); a
+// surface made later may have the old one's address. The inhibitor stands on one surface
+// only: it goes with the old one and comes back once the window has its new one. (The window's
+// hiding, when the toolkit may free the surface without saying so first, ends the object.)
 bool WaylandIdleInhibit::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
@@ -70,9 +70,6 @@ bool WaylandIdleInhibit::eventFilter(QObject* watched, QEvent* event)
     case QEvent::Show:
         if (!m_channel.waiting())
             standOnSurface();
-        break;
-    case QEvent::Hide:
-        drop();
         break;
     case QEvent::PlatformSurface:
         if (static_cast<QPlatformSurfaceEvent*>(event)->surfaceEventType() == QPlatformSurfaceEvent::SurfaceAboutToBeDestroyed)
