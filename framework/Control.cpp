@@ -1,5 +1,6 @@
 #include "framework/Control.h"
 #include "RefreshBatch.h"
+#include "RuntimeState.h"
 #include "framework/RuntimeException.h"
 
 #include <QWidget>
@@ -27,26 +28,9 @@ RectControl::RectControl(ControlHost& owner)
 {
 }
 
-namespace {
-
-// The windowless controls shown or hidden by the handlers running now, and how deep they nest.
-// The list keeps its room from one handler to the next: a tick allocates nothing.
-std::vector<RectControl*>& refreshQueue()
-{
-    static auto* queue = [] {
-        auto* controls = new std::vector<RectControl*>;
-        controls->reserve(64);
-        return controls;
-    }();
-    return *queue;
-}
-int s_handlersRunning = 0;
-
-}
-
 void RectControl::refreshQueued()
 {
-    auto& queue = refreshQueue();
+    auto& queue = runtimeState().refresh.queue;
     for (std::size_t i = 0; i < queue.size(); ++i) {
         RectControl* control = queue[i];
         control->m_refreshQueued = false;
@@ -58,32 +42,32 @@ void RectControl::refreshQueued()
 
 RefreshBatch::RefreshBatch()
 {
-    ++s_handlersRunning;
+    ++runtimeState().refresh.handlersRunning;
 }
 
 RefreshBatch::~RefreshBatch()
 {
-    --s_handlersRunning;
+    --runtimeState().refresh.handlersRunning;
     RectControl::refreshQueued();
 }
 
 RefreshBatch::NestedLoopGuard::NestedLoopGuard()
-    : m_handlersOutside(s_handlersRunning)
+    : m_handlersOutside(runtimeState().refresh.handlersRunning)
 {
     // What the handler changed before it runs a loop is on the screen while the loop runs.
     RectControl::refreshQueued();
-    s_handlersRunning = 0;
+    runtimeState().refresh.handlersRunning = 0;
 }
 
 RefreshBatch::NestedLoopGuard::~NestedLoopGuard()
 {
-    s_handlersRunning = m_handlersOutside;
+    runtimeState().refresh.handlersRunning = m_handlersOutside;
 }
 
 RectControl::~RectControl()
 {
     if (m_refreshQueued) {
-        auto& queue = refreshQueue();
+        auto& queue = runtimeState().refresh.queue;
         queue.erase(std::find(queue.begin(), queue.end(), this));
     }
     if (m_windowless && shownOnScreen())
@@ -93,7 +77,7 @@ RectControl::~RectControl()
 
 void RectControl::refreshWhenHandled()
 {
-    if (s_handlersRunning == 0) {
+    if (runtimeState().refresh.handlersRunning == 0) {
         Refresh();
         return;
     }
@@ -101,7 +85,7 @@ void RectControl::refreshWhenHandled()
         return;
     m_refreshQueued = true;
     m_shownVisible = !m_visible;
-    refreshQueue().push_back(this);
+    runtimeState().refresh.queue.push_back(this);
 }
 
 void RectControl::Refresh()

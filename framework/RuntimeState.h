@@ -17,12 +17,22 @@
 
 namespace fw {
 
+class RectControl;
+
 // Rnd()'s source (Random.cpp): a test's scripted one, or else the sequence of the seed, if one
 // is set, or else the system's generator.
 struct RandomState {
     Random::Source scripted;
     std::optional<std::uint32_t> seed;
     std::mt19937 engine; // the seed's sequence
+};
+
+// The windowless controls shown or hidden by the handlers running now, and how deep they nest
+// (RefreshBatch). The list keeps its room from one handler to the next: a tick allocates nothing.
+struct RefreshState {
+    RefreshState() { queue.reserve(64); }
+    std::vector<RectControl*> queue;
+    int handlersRunning = 0;
 };
 
 struct RuntimeState {
@@ -32,8 +42,10 @@ struct RuntimeState {
     std::vector<std::function<void()>> cleanups;
     std::vector<std::unique_ptr<CueLink>> cueLinks; // opened by the command line, until shut-down
     RandomState random;
+    RefreshState refresh;
     std::string applicationName; // the name users see
     std::string keepAwakeReason; // what the desktop is told while the display is kept awake
+    std::string chosenScreen; // where windows show (useScreen); none: where the system puts them
     std::string noDisplayAdvice = "start it inside a desktop session";
     bool quit = false;
     int status = 0;

@@ -9,10 +9,6 @@
 
 namespace fw {
 
-namespace {
-QString s_chosen;
-}
-
 std::vector<std::string> screenNames()
 {
     std::vector<std::string> names;
@@ -26,7 +22,7 @@ bool useScreen(const std::string& name)
     const QString wanted = QString::fromStdString(name);
     if (!screenNamed(wanted))
         return false;
-    s_chosen = wanted;
+    runtimeState().chosenScreen = name;
     return true;
 }
 
@@ -42,7 +38,8 @@ QScreen* screenNamed(const QString& name)
 QScreen* chosenScreen()
 {
     // Looked up by name each time: screens come and go while the program runs.
-    return s_chosen.isEmpty() ? nullptr : screenNamed(s_chosen);
+    const std::string& chosen = runtimeState().chosenScreen;
+    return chosen.empty() ? nullptr : screenNamed(QString::fromStdString(chosen));
 }
 
 ConsoleUse useConsole(const std::string& screen, const std::function<void(const std::string&)>& tell)
