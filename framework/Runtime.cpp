@@ -33,10 +33,6 @@ void destroyWindows()
     if (runtimeState().destroyWindows)
         runtimeState().destroyWindows();
 }
-
-// QApplication keeps the argc it is given by reference: it must outlive the application.
-int s_argc = 1;
-char* s_argv[] = { nullptr, nullptr };
 }
 
 const char* programName()
@@ -55,10 +51,11 @@ void Runtime::bringUp(int argc, char** argv)
     catchTerminationSignals();
     platform::beforeToolkitStarts(s.onlyFullScreen);
     // Only the program name goes to the toolkit: its own options are not taken.
-    static std::string programArgument = program;
-    s_argv[0] = programArgument.data();
-    s_argc = 1;
-    s.ownApplication = std::make_unique<QApplication>(s_argc, s_argv);
+    ToolkitArguments& arguments = s.toolkitArguments;
+    arguments.program = program;
+    arguments.argv[0] = arguments.program.data();
+    arguments.argc = 1;
+    s.ownApplication = std::make_unique<QApplication>(arguments.argc, arguments.argv);
     toolkitStarted();
     if (s.console)
         s.console->toolkitStarted();

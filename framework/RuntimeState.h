@@ -35,7 +35,16 @@ struct RefreshState {
     int handlersRunning = 0;
 };
 
+// What the toolkit is started with. It keeps argc by reference, and argv's strings: both
+// outlive it.
+struct ToolkitArguments {
+    std::string program;
+    int argc = 1;
+    char* argv[2] = { nullptr, nullptr };
+};
+
 struct RuntimeState {
+    ToolkitArguments toolkitArguments; // before the application, which it outlives
     std::unique_ptr<QApplication> ownApplication;
     std::unique_ptr<Application> application;
     std::unique_ptr<platform::ConsoleRun> console; // on the Linux console, the run there
