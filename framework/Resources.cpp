@@ -1,48 +1,31 @@
 #include "framework/Resources.h"
 #include "JpegFile.h"
+#include "RuntimeState.h"
 
 #include <QCoreApplication>
 #include <system_error>
 
 namespace fw {
 
-namespace {
-
-std::filesystem::path& overrideFolder()
-{
-    static std::filesystem::path folder;
-    return folder;
-}
-
-struct Layout {
-    std::filesystem::path installedFromProgram;
-    std::string requiredFile;
-};
-
-Layout& layout()
-{
-    static Layout instance;
-    return instance;
-}
-
-}
-
 void Resources::locate(const std::filesystem::path& installedFromProgram, const std::string& requiredFile)
 {
-    layout() = { installedFromProgram, requiredFile };
+    ResourceLayout& layout = runtimeState().resources;
+    layout.installedFromProgram = installedFromProgram;
+    layout.requiredFile = requiredFile;
 }
 
 std::filesystem::path Resources::folder()
 {
-    if (!overrideFolder().empty())
-        return overrideFolder();
+    const ResourceLayout& layout = runtimeState().resources;
+    if (!layout.testFolder.empty())
+        return layout.testFolder;
     // The program's own folder, with links resolved: a renamed program, or a prefix moved as
     // a whole, still finds its resources.
     const std::filesystem::path programFolder = QCoreApplication::applicationDirPath().toStdString();
-    const std::filesystem::path installed = (programFolder / layout().installedFromProgram).lexically_normal();
+    const std::filesystem::path installed = (programFolder / layout.installedFromProgram).lexically_normal();
     for (const auto& candidate : { programFolder / "resources", installed }) {
         std::error_code error; // a folder that cannot be looked into is just not the one
-        if (!layout().requiredFile.empty() && std::filesystem::exists(candidate / layout().requiredFile, error))
+        if (!layout.requiredFile.empty() && std::filesystem::exists(candidate / layout.requiredFile, error))
             return candidate;
     }
     return installed;
@@ -50,7 +33,7 @@ std::filesystem::path Resources::folder()
 
 void Resources::setFolder(const std::filesystem::path& folder)
 {
-    overrideFolder() = folder;
+    runtimeState().resources.testFolder = folder;
 }
 
 PictureRef PictureOpenFromApp(const std::string& name, Integer drawnWidth, Integer drawnHeight)

@@ -8,6 +8,7 @@
 #include "platform/Platform.h"
 
 #include <QApplication>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -43,6 +44,13 @@ struct ToolkitArguments {
     char* argv[2] = { nullptr, nullptr };
 };
 
+// Where the application's resources are (Resources).
+struct ResourceLayout {
+    std::filesystem::path installedFromProgram;
+    std::string requiredFile; // a folder counts only if it holds this
+    std::filesystem::path testFolder; // a test's own, over the others
+};
+
 struct RuntimeState {
     ToolkitArguments toolkitArguments; // before the application, which it outlives
     std::unique_ptr<QApplication> ownApplication;
@@ -52,6 +60,7 @@ struct RuntimeState {
     std::vector<std::unique_ptr<CueLink>> cueLinks; // opened by the command line, until shut-down
     RandomState random;
     RefreshState refresh;
+    ResourceLayout resources;
     std::string applicationName; // the name users see
     std::string keepAwakeReason; // what the desktop is told while the display is kept awake
     std::string chosenScreen; // where windows show (useScreen); none: where the system puts them
