@@ -24,6 +24,8 @@ struct HeldMessage {
     QString text;
 };
 
+// In file scope, not in the runtime's state: the toolkit's message handler is its own global
+// hook, called from any of its threads, from before the runtime is up until the process ends.
 QtMessageHandler s_defaultHandler = nullptr; // set before the toolkit has threads
 std::atomic<bool> s_startingUp = false;
 std::mutex s_heldLock;
