@@ -1,15 +1,22 @@
 #include "framework/MessageBox.h"
 #include "RefreshBatch.h"
+#include "RuntimeState.h"
 
 #include <QApplication>
 #include <QMessageBox>
+#include <utility>
 
 namespace fw {
 
+void MessageBox::setInterceptor(Interceptor interceptor)
+{
+    runtimeState().messageInterceptor = std::move(interceptor);
+}
+
 void MsgBox(const std::string& text)
 {
-    if (MessageBox::s_interceptor) {
-        MessageBox::s_interceptor(text);
+    if (const MessageBox::Interceptor& interceptor = runtimeState().messageInterceptor) {
+        interceptor(text);
         return;
     }
     QMessageBox box;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <functional>
-#include <utility>
 #include <string>
 
 namespace fw {
@@ -13,11 +12,7 @@ class MessageBox {
 public:
     // Tests see the texts instead of a modal box; an empty function restores the real box.
     using Interceptor = std::function<void(const std::string&)>;
-    static void setInterceptor(Interceptor interceptor) { s_interceptor = std::move(interceptor); }
-
-private:
-    friend void MsgBox(const std::string& text);
-    static inline Interceptor s_interceptor;
+    static void setInterceptor(Interceptor interceptor); // kept in the runtime's state
 };
 
 }

@@ -4,6 +4,7 @@
 // use outside the layer.
 #include "CueLink.h"
 #include "framework/Application.h"
+#include "framework/MessageBox.h"
 #include "framework/Random.h"
 #include "platform/Platform.h"
 
@@ -61,6 +62,7 @@ struct RuntimeState {
     RandomState random;
     RefreshState refresh;
     ResourceLayout resources;
+    MessageBox::Interceptor messageInterceptor; // a test's, in place of the message box
     std::string applicationName; // the name users see
     std::string keepAwakeReason; // what the desktop is told while the display is kept awake
     std::string chosenScreen; // where windows show (useScreen); none: where the system puts them
