@@ -1,4 +1,5 @@
 #include "framework/MenuBar.h"
+#include "RuntimeState.h"
 #include "framework/Runtime.h"
 
 namespace fw {
@@ -28,28 +29,17 @@ MenuItem* MenuBar::findByName(const std::string& name) const
     return nullptr;
 }
 
-namespace {
-// Like the windows, the menu bars outlive static destruction; shut-down deletes them.
-std::vector<std::unique_ptr<MenuBar>>& menuBars()
-{
-    static auto* bars = new std::vector<std::unique_ptr<MenuBar>>;
-    return *bars;
-}
-}
-
 std::vector<MenuBar*> MenuBar::instances()
 {
     std::vector<MenuBar*> bars;
-    for (const auto& bar : menuBars())
+    for (const auto& bar : runtimeState().menuBars)
         bars.push_back(bar.get());
     return bars;
 }
 
 void MenuBar::adopt(std::unique_ptr<MenuBar> bar)
 {
-    if (menuBars().empty())
-        Runtime::atShutDown([] { menuBars().clear(); });
-    menuBars().push_back(std::move(bar));
+    runtimeState().menuBars.push_back(std::move(bar));
 }
 
 }

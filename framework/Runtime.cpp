@@ -20,21 +20,6 @@ RuntimeState& runtimeState()
     return *s;
 }
 
-void registerWindowList(void (*leaveScreen)(), void (*destroyAll)(), void (*userSignal)())
-{
-    runtimeState().windowsLeaveScreen = leaveScreen;
-    runtimeState().destroyWindows = destroyAll;
-    runtimeState().windowsUserSignal = userSignal;
-}
-
-namespace {
-void destroyWindows()
-{
-    if (runtimeState().destroyWindows)
-        runtimeState().destroyWindows();
-}
-}
-
 const char* programName()
 {
     return platform::programName();
@@ -87,8 +72,9 @@ int Runtime::shutDown()
     showFailure();
     boundTheLeaving();
     endCueLinks();
-    destroyWindows();
+    Window::destroyAll();
     s.application.reset();
+    s.menuBars.clear();
     for (auto it = s.cleanups.rbegin(); it != s.cleanups.rend(); ++it)
         (*it)();
     s.cleanups.clear();
@@ -221,7 +207,7 @@ void Runtime::atShutDown(std::function<void()> cleanup)
 
 void Runtime::resetForTesting()
 {
-    destroyWindows();
+    Window::destroyAll();
     RuntimeState& s = runtimeState();
     s.application.reset();
     s.quit = false;
@@ -273,8 +259,7 @@ void Runtime::handleUnhandledFailure(const RuntimeException& failure) noexcept
     s.failureText = text;
     try {
         // The windows are deleted once the code that failed has unwound.
-        if (s.windowsLeaveScreen)
-            s.windowsLeaveScreen();
+        windowsLeaveScreen();
     } catch (...) {
     }
     if (s.inEventLoop)

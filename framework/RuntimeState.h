@@ -4,8 +4,10 @@
 // use outside the layer.
 #include "CueLink.h"
 #include "framework/Application.h"
+#include "framework/MenuBar.h"
 #include "framework/MessageBox.h"
 #include "framework/Random.h"
+#include "framework/Window.h"
 #include "platform/Platform.h"
 
 #include <QApplication>
@@ -57,6 +59,8 @@ struct RuntimeState {
     std::unique_ptr<QApplication> ownApplication;
     std::unique_ptr<Application> application;
     std::unique_ptr<platform::ConsoleRun> console; // on the Linux console, the run there
+    std::vector<std::unique_ptr<Window>> windows; // every open window (WindowList.cpp)
+    std::vector<std::unique_ptr<MenuBar>> menuBars; // the implicit instances, until shut-down
     std::vector<std::function<void()>> cleanups;
     std::vector<std::unique_ptr<CueLink>> cueLinks; // opened by the command line, until shut-down
     RandomState random;
@@ -81,10 +85,6 @@ struct RuntimeState {
     bool onlyFullScreen = false;
     // Started with the desktop session, until its first full-screen window shows.
     bool startsWithTheSession = false;
-    // The window list's part (registerWindowList).
-    void (*windowsLeaveScreen)() = nullptr;
-    void (*destroyWindows)() = nullptr;
-    void (*windowsUserSignal)() = nullptr;
 };
 
 // Never destroyed by the C++ runtime: when the toolkit itself calls exit() (the display went
@@ -111,9 +111,10 @@ void forgetDecidedStatus();
 void watchToolkitMessages();
 void toolkitStarted();
 
-// The window list tells the runtime, once made, how every window leaves the screen
-// at once (a failure nobody handled) and how they are all destroyed (shut-down, tests).
-void registerWindowList(void (*leaveScreen)(), void (*destroyAll)(), void (*userSignal)());
+// The open windows all at once (WindowList.cpp): every one leaves the screen (a failure nobody
+// handled); every one hears SIGUSR1.
+void windowsLeaveScreen();
+void windowsUserSignal();
 
 // The cues' links (cues/Cues.cpp): started once the toolkit has, ended before the windows go.
 void startCueLinks();

@@ -15,32 +15,9 @@ namespace {
 
 constexpr int ReturnMemoryAfterMs = 1000;
 
-// At a failure nobody handled, a full-screen window that stays on top would hide the message:
-// every window goes from the screen now, with its hidden pointer.
-void leaveScreen()
-{
-    for (Window* window : Window::openWindows()) {
-        window->widget()->unsetCursor();
-        window->Close();
-    }
-}
-
-void raiseUserSignal()
-{
-    for (Window* window : Window::openWindows())
-        window->Event_UserSignal();
-}
-
-// The layer holds every open window. Like the runtime's state, the list outlives static
-// destruction; shut-down empties it. The runtime learns what the list does for it when the
-// list is first asked for, before any window exists.
 std::vector<std::unique_ptr<Window>>& openList()
 {
-    static auto* windows = [] {
-        registerWindowList(leaveScreen, Window::destroyAll, raiseUserSignal);
-        return new std::vector<std::unique_ptr<Window>>;
-    }();
-    return *windows;
+    return runtimeState().windows;
 }
 
 // A closed window until the toolkit's deferred deletion takes it: that runs only once control
@@ -64,6 +41,22 @@ private:
     std::unique_ptr<Window> m_window;
 };
 
+}
+
+// At a failure nobody handled, a full-screen window that stays on top would hide the message:
+// every window goes from the screen now, with its hidden pointer.
+void windowsLeaveScreen()
+{
+    for (Window* window : Window::openWindows()) {
+        window->widget()->unsetCursor();
+        window->Close();
+    }
+}
+
+void windowsUserSignal()
+{
+    for (Window* window : Window::openWindows())
+        window->Event_UserSignal();
 }
 
 void Window::adopt(std::unique_ptr<Window> window)
@@ -93,7 +86,8 @@ void Window::destroyAll()
 {
     auto open = std::move(openList());
     open.clear();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    if (QCoreApplication::instance())
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 }
