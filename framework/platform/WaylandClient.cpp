@@ -59,7 +59,9 @@ bool boundedRoundTrip(wl_display* connection, wl_event_queue* queue, wl_display*
     return done;
 }
 
-WaylandQueue* s_queue = nullptr;
+// The layer's queue follows the toolkit's connection: the toolkit's application object keeps
+// it, under this name, until end() (or the application) goes.
+constexpr char QueueKeeperName[] = "fw-wayland-queue";
 
 void logThroughToolkit(const char* format, va_list arguments)
 {
@@ -129,19 +131,35 @@ void WaylandQueue::onGlobalRemove(void* data, wl_registry*, uint32_t name)
     std::erase_if(static_cast<WaylandQueue*>(data)->m_globals, [name](const Global& global) { return global.name == name; });
 }
 
+class WaylandQueue::Keeper : public QObject {
+public:
+    explicit Keeper(wl_display* display)
+        : QObject(qApp)
+        , queue(display)
+    {
+        setObjectName(QueueKeeperName);
+    }
+    WaylandQueue queue;
+};
+
 WaylandQueue* WaylandQueue::get()
 {
-    if (!s_queue) {
-        if (wl_display* display = waylandDisplay())
-            s_queue = new WaylandQueue(display);
+    if (!qApp)
+        return nullptr;
+    auto* keeper = static_cast<Keeper*>(qApp->findChild<QObject*>(QueueKeeperName, Qt::FindDirectChildrenOnly));
+    if (!keeper) {
+        wl_display* display = waylandDisplay();
+        if (!display)
+            return nullptr;
+        keeper = new Keeper(display);
     }
-    return s_queue;
+    return &keeper->queue;
 }
 
 void WaylandQueue::end()
 {
-    delete s_queue;
-    s_queue = nullptr;
+    if (qApp)
+        delete qApp->findChild<QObject*>(QueueKeeperName, Qt::FindDirectChildrenOnly);
 }
 
 WaylandQueue::WaylandQueue(wl_display* display)

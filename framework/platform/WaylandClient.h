@@ -62,6 +62,7 @@ private:
     explicit WaylandQueue(wl_display* display);
     ~WaylandQueue();
 
+    class Keeper;
     struct Global;
     struct Kept {
         const wl_interface* interface;
