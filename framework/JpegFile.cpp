@@ -3,23 +3,28 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <atomic>
 
 namespace fw {
 
 namespace {
 
-// Decoder warnings (a truncated or damaged JPEG) arrive as Qt warnings while reading.
+// Decoder warnings (a truncated or damaged JPEG) arrive as Qt warnings while reading. The
+// toolkit's message handler is a plain function, so what it counts is in file scope, set and
+// read around one read. The handler is the process's, so the count is thread_local: a message
+// from one of the toolkit's other threads during the read is not the picture's, and goes on.
+thread_local bool t_reading = false;
 thread_local int t_decoderWarnings = 0;
-QtMessageHandler t_previousHandler = nullptr;
+std::atomic<QtMessageHandler> s_previousHandler = nullptr;
 
 void countWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    if (type == QtWarningMsg || type == QtCriticalMsg) {
+    if (t_reading && (type == QtWarningMsg || type == QtCriticalMsg)) {
         ++t_decoderWarnings;
         return;
     }
-    if (t_previousHandler)
-        t_previousHandler(type, context, message);
+    if (const QtMessageHandler previous = s_previousHandler)
+        previous(type, context, message);
 }
 
 // The JPEG decoder scales by 1/2, 1/4 or 1/8 while it decodes, rounding up.
@@ -53,10 +58,12 @@ PictureRef readJpegStrictly(const std::string& file, Integer drawnWidth, Integer
     if (decoded != size)
         reader.setScaledSize(decoded);
     t_decoderWarnings = 0;
-    t_previousHandler = qInstallMessageHandler(countWarnings);
+    s_previousHandler = qInstallMessageHandler(countWarnings);
+    t_reading = true;
     QImage image = reader.read();
-    qInstallMessageHandler(t_previousHandler);
-    t_previousHandler = nullptr;
+    t_reading = false;
+    qInstallMessageHandler(s_previousHandler);
+    s_previousHandler = nullptr;
     if (image.isNull() || t_decoderWarnings > 0 || image.size() != decoded)
         return nullptr;
     // A JPEG has no alpha: three bytes a pixel hold it all, a quarter less than the decoder's.

@@ -36,6 +36,9 @@ std::atomic<int> s_firstSignal { 0 };
 // The status the run decided on, once `s_hasDecided` says there is one.
 std::atomic<int> s_decidedStatus { 0 };
 std::atomic<bool> s_hasDecided { false };
+// Whether SIGINT was taken over, so that the release gives back only what was taken. In file
+// scope with the rest: signal dispositions are the process's, set once, before the runtime's
+// state exists (a SIGUSR1 may come before main() runs).
 bool s_catchesInterrupt = false;
 
 [[noreturn]] void endNow()

@@ -163,7 +163,8 @@ void takeTerminal()
 // A crash, SIGHUP (the terminal hung up) or SIGQUIT ends the program as the signal does, with
 // its status and any core dump, but with the console given back first. The handler runs once
 // (reset to the signal's default as it starts) on a stack of its own, so that a stack
-// overflow reaches it too; an exception that nothing catches ends the same way.
+// overflow reaches it too; an exception that nothing catches ends the same way. Both in file
+// scope: the crash path can reach nothing else.
 alignas(16) char s_crashStack[64 * 1024];
 std::terminate_handler s_previousTerminate = nullptr;
 
