@@ -4,6 +4,18 @@
 
 namespace fw {
 
+namespace {
+using MenuBarList = std::vector<std::unique_ptr<MenuBar>>;
+
+MenuBarList& menuBars()
+{
+    std::shared_ptr<void>& kept = runtimeState().menuBars;
+    if (!kept)
+        kept = std::make_shared<MenuBarList>();
+    return *static_cast<MenuBarList*>(kept.get());
+}
+}
+
 void MenuBar::Append(std::unique_ptr<MenuItem> menu)
 {
     if (!menu)
@@ -32,14 +44,14 @@ MenuItem* MenuBar::findByName(const std::string& name) const
 std::vector<MenuBar*> MenuBar::instances()
 {
     std::vector<MenuBar*> bars;
-    for (const auto& bar : runtimeState().menuBars)
+    for (const auto& bar : menuBars())
         bars.push_back(bar.get());
     return bars;
 }
 
 void MenuBar::adopt(std::unique_ptr<MenuBar> bar)
 {
-    runtimeState().menuBars.push_back(std::move(bar));
+    menuBars().push_back(std::move(bar));
 }
 
 }

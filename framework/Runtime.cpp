@@ -72,9 +72,10 @@ int Runtime::shutDown()
     showFailure();
     boundTheLeaving();
     endCueLinks();
-    Window::destroyAll();
+    if (s.windows)
+        s.windows->destroyAll();
     s.application.reset();
-    s.menuBars.clear();
+    s.menuBars.reset();
     for (auto it = s.cleanups.rbegin(); it != s.cleanups.rend(); ++it)
         (*it)();
     s.cleanups.clear();
@@ -207,8 +208,9 @@ void Runtime::atShutDown(std::function<void()> cleanup)
 
 void Runtime::resetForTesting()
 {
-    Window::destroyAll();
     RuntimeState& s = runtimeState();
+    if (s.windows)
+        s.windows->destroyAll();
     s.application.reset();
     s.quit = false;
     s.status = 0;
@@ -259,7 +261,8 @@ void Runtime::handleUnhandledFailure(const RuntimeException& failure) noexcept
     s.failureText = text;
     try {
         // The windows are deleted once the code that failed has unwound.
-        windowsLeaveScreen();
+        if (s.windows)
+            s.windows->leaveScreen();
     } catch (...) {
     }
     if (s.inEventLoop)

@@ -4,10 +4,8 @@
 // use outside the layer.
 #include "CueLink.h"
 #include "framework/Application.h"
-#include "framework/MenuBar.h"
 #include "framework/MessageBox.h"
 #include "framework/Random.h"
-#include "framework/Window.h"
 #include "platform/Platform.h"
 
 #include <QApplication>
@@ -54,13 +52,25 @@ struct ResourceLayout {
     std::filesystem::path testFolder; // a test's own, over the others
 };
 
+// The open windows as the life cycle, which knows no window, sees them: the window list
+// (WindowList.cpp) keeps them in one of these, made when first asked for.
+class OpenWindows {
+public:
+    virtual ~OpenWindows() = default;
+    // Every one leaves the screen now (a failure nobody handled).
+    virtual void leaveScreen() = 0;
+    virtual void hearUserSignal() = 0;
+    // Every one is destroyed, open or closing (shut-down, tests).
+    virtual void destroyAll() = 0;
+};
+
 struct RuntimeState {
     ToolkitArguments toolkitArguments; // before the application, which it outlives
     std::unique_ptr<QApplication> ownApplication;
     std::unique_ptr<Application> application;
     std::unique_ptr<platform::ConsoleRun> console; // on the Linux console, the run there
-    std::vector<std::unique_ptr<Window>> windows; // every open window (WindowList.cpp)
-    std::vector<std::unique_ptr<MenuBar>> menuBars; // the implicit instances, until shut-down
+    std::unique_ptr<OpenWindows> windows;
+    std::shared_ptr<void> menuBars; // the implicit instances' list (MenuBar.cpp), until shut-down
     std::vector<std::function<void()>> cleanups;
     std::vector<std::unique_ptr<CueLink>> cueLinks; // opened by the command line, until shut-down
     RandomState random;
@@ -110,11 +120,6 @@ void forgetDecidedStatus();
 // held back until it has started.
 void watchToolkitMessages();
 void toolkitStarted();
-
-// The open windows all at once (WindowList.cpp): every one leaves the screen (a failure nobody
-// handled); every one hears SIGUSR1.
-void windowsLeaveScreen();
-void windowsUserSignal();
 
 // The cues' links (cues/Cues.cpp): started once the toolkit has, ended before the windows go.
 void startCueLinks();

@@ -178,8 +178,8 @@ void readTerminationSignals()
         while (::read(s_signalPipe[0], &number, 1) == 1) {
             if (number != SIGUSR1)
                 endBySignal(number);
-            else if (!runtimeState().quit)
-                Runtime::dispatch(windowsUserSignal);
+            else if (!runtimeState().quit && runtimeState().windows)
+                Runtime::dispatch([] { runtimeState().windows->hearUserSignal(); });
         }
     });
 }

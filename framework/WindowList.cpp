@@ -15,9 +15,33 @@ namespace {
 
 constexpr int ReturnMemoryAfterMs = 1000;
 
+class WindowList final : public OpenWindows {
+public:
+    // At a failure nobody handled, a full-screen window that stays on top would hide the
+    // message: every window goes from the screen now, with its hidden pointer.
+    void leaveScreen() override
+    {
+        for (Window* window : Window::openWindows()) {
+            window->widget()->unsetCursor();
+            window->Close();
+        }
+    }
+    void hearUserSignal() override
+    {
+        for (Window* window : Window::openWindows())
+            window->Event_UserSignal();
+    }
+    void destroyAll() override { Window::destroyAll(); }
+
+    std::vector<std::unique_ptr<Window>> open;
+};
+
 std::vector<std::unique_ptr<Window>>& openList()
 {
-    return runtimeState().windows;
+    std::unique_ptr<OpenWindows>& windows = runtimeState().windows;
+    if (!windows)
+        windows = std::make_unique<WindowList>();
+    return static_cast<WindowList&>(*windows).open;
 }
 
 // A closed window until the toolkit's deferred deletion takes it: that runs only once control
@@ -41,22 +65,6 @@ private:
     std::unique_ptr<Window> m_window;
 };
 
-}
-
-// At a failure nobody handled, a full-screen window that stays on top would hide the message:
-// every window goes from the screen now, with its hidden pointer.
-void windowsLeaveScreen()
-{
-    for (Window* window : Window::openWindows()) {
-        window->widget()->unsetCursor();
-        window->Close();
-    }
-}
-
-void windowsUserSignal()
-{
-    for (Window* window : Window::openWindows())
-        window->Event_UserSignal();
 }
 
 void Window::adopt(std::unique_ptr<Window> window)
