@@ -1,6 +1,6 @@
 // The layer where it meets the system beneath the toolkit: the desktop's answers on the
 // session bus, the full-screen frame's helper thread.
-#include "DesktopInhibit.h"
+#include "awake/DesktopInhibit.h"
 #include "TestSupport.h"
 #include "framework/Runtime.h"
 #include "framework/Window.h"
@@ -261,7 +261,7 @@ private slots:
     // Each full-screen window holds the display awake on its own: closing one gives back its
     // grants only, and the other still follows the desktop's services (asked again when the
     // service restarts), until it closes too.
-    void DisplayKeeper_eachFullScreenWindowHoldsOnItsOwn()
+    void DisplayHold_eachFullScreenWindowHoldsOnItsOwn()
     {
         TestEnvironment env;
         auto saver = std::make_unique<Helper>(qgetenv("FAKE_SCREENSAVER").constData(), std::vector<const char*> {});

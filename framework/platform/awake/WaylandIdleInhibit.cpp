@@ -1,5 +1,5 @@
 #include "WaylandIdleInhibit.h"
-#include "WaylandClient.h"
+#include "displayserver/WaylandClient.h"
 
 #include "idle-inhibit-unstable-v1-client-protocol.h"
 

@@ -2,7 +2,7 @@
 #include "DesktopInhibit.h"
 #include "KeepAwakeChannel.h"
 #include "WaylandIdleInhibit.h"
-#include "XClient.h"
+#include "displayserver/XClient.h"
 
 #include <QEvent>
 #include <QWindow>
@@ -173,4 +173,4 @@ void releaseDisplay(QWindow* window)
 
 }
 
-#include "DisplayKeeper.moc"
+#include "DisplayHold.moc"

@@ -14,7 +14,7 @@ namespace fw::platform {
 // compositor does not blank the screen or lock it for idleness (wlroots compositors such as
 // sway, cage, labwc and wayfire, and KDE). While the object lives, an inhibitor stands on the
 // window's surface, also on every surface the toolkit makes for it later; it is made while the
-// window shows, and ended when the window hides (DisplayKeeper's hold does both). Nothing
+// window shows, and ended when the window hides (the window's DisplayHold does both). Nothing
 // happens off Wayland or where the compositor does not offer the protocol.
 class WaylandIdleInhibit : public QObject {
 public:

@@ -1,9 +1,11 @@
+// What the toolkit's life asks beneath it (its start and end, its full-screen windows, who places
+// them), each handed to the part that does it; and the program's name for its lines.
 #include "platform/Platform.h"
-#include "GnomeOverview.h"
-#include "SessionBus.h"
-#include "WaylandActivation.h"
-#include "WaylandClient.h"
-#include "XClient.h"
+#include "awake/GnomeOverview.h"
+#include "awake/SessionBus.h"
+#include "displayserver/WaylandActivation.h"
+#include "displayserver/WaylandClient.h"
+#include "displayserver/XClient.h"
 
 #include <cerrno>
 
