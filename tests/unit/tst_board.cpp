@@ -6,7 +6,6 @@
 #include "Window1.h"
 #include "framework/Runtime.h"
 
-#include <QAction>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonObject>
