@@ -9,7 +9,6 @@
 
 namespace {
 
-
 constexpr const char* Usage = R"(Usage: velquarin-control-board [OPTION]...
 Shows a start window with GO and Quit; GO fills the screen with a board of
 coloured blocks that blink at random until Escape.

@@ -30,14 +30,13 @@ void Runtime::bringUp(int argc, char** argv)
     if (QApplication::instance())
         return;
     RuntimeState& s = runtimeState();
-    const std::string program = argc > 0 && argv[0] ? argv[0] : "";
     watchToolkitMessages();
     // Signals are caught from the start; the event loop reads them once the toolkit is up.
     catchTerminationSignals();
     platform::beforeToolkitStarts(s.onlyFullScreen);
     // Only the program name goes to the toolkit: its own options are not taken.
     ToolkitArguments& arguments = s.toolkitArguments;
-    arguments.program = program;
+    arguments.program = argc > 0 && argv[0] ? argv[0] : "";
     arguments.argv[0] = arguments.program.data();
     arguments.argc = 1;
     s.ownApplication = std::make_unique<QApplication>(arguments.argc, arguments.argv);

@@ -202,7 +202,7 @@ void giveBackOnCrash()
 
 fw::ConsoleUse prepareConsole(const std::string& screen, std::unique_ptr<ConsoleRun>& run)
 {
-    fw::ConsoleUse start;
+    fw::ConsoleUse use;
     const bool platformSet = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
     const std::vector<DrmCard> cards = drmCards();
     const DrmCard* card = nullptr;
@@ -220,39 +220,39 @@ fw::ConsoleUse prepareConsole(const std::string& screen, std::unique_ptr<Console
         }
     }
     if (!screen.empty() && !card && !cards.empty() && !screenKnown) {
-        start.result = fw::ConsoleUse::UnknownScreen;
+        use.result = fw::ConsoleUse::UnknownScreen;
         for (const DrmCard& candidate : cards) {
             for (const DrmOutput& connector : candidate.outputs) {
                 if (connector.connected)
-                    start.screens.push_back(connector.name);
+                    use.screens.push_back(connector.name);
             }
         }
-        return start;
+        return use;
     }
     // A card's driver still loading, or a screen not plugged in yet (a TV switched on after
     // the computer): it comes. Without any card, the frame buffer device is a screen, and a
     // platform the user named is left to find its own.
     const bool frameBufferOnly = cards.empty() && QFileInfo::exists(QStringLiteral("/dev/fb0"));
     if (!card && (!screen.empty() || (!platformSet && !frameBufferOnly))) {
-        start.result = fw::ConsoleUse::NoScreenYet;
-        start.message = screen.empty() ? std::string("waiting for a screen: no display has one connected yet")
-                                       : "waiting for a screen on " + screen;
-        return start;
+        use.result = fw::ConsoleUse::NoScreenYet;
+        use.message = screen.empty() ? std::string("waiting for a screen: no display has one connected yet")
+                                     : "waiting for a screen on " + screen;
+        return use;
     }
     if (const std::string groups = missingGroups(card ? card->device : std::string("/dev/fb0"),
             card ? card->renderNode : std::string());
         !groups.empty()) {
-        start.result = fw::ConsoleUse::CannotStart;
-        start.message = "no permission to use the console's screen and keyboard: the user is not in the group"
+        use.result = fw::ConsoleUse::CannotStart;
+        use.message = "no permission to use the console's screen and keyboard: the user is not in the group"
             + std::string(groups.find(',') == std::string::npos ? " " : "s ") + groups
             + " (as root: usermod -aG " + groups + " USER, then log in again)";
-        return start;
+        return use;
     }
     if (card && heldByAnother(card->device)) {
-        start.result = fw::ConsoleUse::CannotStart;
-        start.message = "the screen is held by another program (a desktop or another board runs on "
+        use.result = fw::ConsoleUse::CannotStart;
+        use.message = "the screen is held by another program (a desktop or another board runs on "
             + card->device + ")";
-        return start;
+        return use;
     }
     const bool configSet = !qEnvironmentVariableIsEmpty("QT_QPA_EGLFS_KMS_CONFIG")
         || !qEnvironmentVariableIsEmpty("QT_QPA_KMS_CONFIG");
@@ -283,12 +283,12 @@ fw::ConsoleUse prepareConsole(const std::string& screen, std::unique_ptr<Console
     if (!qEnvironmentVariableIsSet("QT_QPA_NO_SIGNAL_HANDLER"))
         qputenv("QT_QPA_NO_SIGNAL_HANDLER", "1");
     if (!keyboardKnownToUdev())
-        start.message = "udev names no keyboard (is udev running?): keys may not reach the program; "
+        use.message = "udev names no keyboard (is udev running?): keys may not reach the program; "
                         "end it with a signal (SIGTERM)";
     takeTerminal();
     giveBackOnCrash();
     run = std::move(ready);
-    return start;
+    return use;
 }
 
 ConsoleRun::ConsoleRun() = default;

@@ -60,7 +60,7 @@ bool boundedRoundTrip(wl_display* connection, wl_event_queue* queue, wl_display*
 }
 
 // The layer's queue follows the toolkit's connection: the toolkit's application object keeps
-// it, under this name, until end() (or the application) goes.
+// it, under this name, until end(), before the toolkit disconnects.
 constexpr char QueueKeeperName[] = "fw-wayland-queue";
 
 void logThroughToolkit(const char* format, va_list arguments)
