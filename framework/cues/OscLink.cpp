@@ -93,6 +93,30 @@ lo_server readerOnly(std::string& why)
     return reader;
 }
 
+// Whether every bundle in the datagram, nested ones too, is made of whole elements. liblo checks
+// an element's length against what is left only after reading it into a signed size: on a 32-bit
+// machine a length of 2 GB or more reads as negative, passes, and sends its reader outside the
+// datagram. A datagram that is not a bundle is liblo's to judge.
+bool wholeBundles(const char* data, std::size_t size)
+{
+    static constexpr char Bundle[] = "#bundle";
+    if (size < sizeof Bundle || std::memcmp(data, Bundle, sizeof Bundle) != 0)
+        return true;
+    if (size < sizeof Bundle + 8)
+        return false;
+    std::size_t at = sizeof Bundle + 8; // the name and the time tag
+    while (size - at >= 4) {
+        std::uint32_t length;
+        std::memcpy(&length, data + at, 4);
+        length = ntohl(length);
+        at += 4;
+        if (length > size - at || !wholeBundles(data + at, length))
+            return false;
+        at += length;
+    }
+    return at == size;
+}
+
 }
 
 std::unique_ptr<OscLink> OscLink::open(const OscCues& cues, std::string& why)
@@ -149,7 +173,8 @@ void OscLink::take(const char* data, std::size_t size)
 
 void OscLink::dispatchDatagram(std::size_t size)
 {
-    lo_server_dispatch_data(m_reader, m_datagram.data(), size);
+    if (wholeBundles(reinterpret_cast<const char*>(m_datagram.data()), size))
+        lo_server_dispatch_data(m_reader, m_datagram.data(), size);
     // Zeros again where it lay: liblo's reading of a string stops at the buffer's end.
     std::memset(m_datagram.data(), 0, size);
 }
