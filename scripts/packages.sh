@@ -51,27 +51,6 @@ GNOME_TEST_PACKAGES="gnome-shell gnome-session xdg-desktop-portal-gnome"
 # Making the Debian packages, and checking them.
 PACKAGE_PACKAGES="debhelper dpkg-dev lintian"
 
-# Building for arm64 (Raspberry Pi OS 64-bit) or armhf (Raspberry Pi OS 32-bit on a Pi 2 or
-# later) here: the cross compiler, that machine's libraries beside this one's, and the emulator
-# that runs what is built. liblo's development files cannot be installed for two machines at
-# once: the build takes this machine's headers (the same on every little-endian machine) and
-# that machine's library. Usage: need_cross_packages ARCH
-cross_packages() {
-    echo crossbuild-essential-"$1" qemu-user-static qt6-base-dev:"$1" qt6-base-private-dev:"$1" \
-        libgl-dev:"$1" libxcb-screensaver0-dev:"$1" libwayland-dev:"$1" libudev-dev:"$1" qt6-qpa-plugins:"$1" qt6-wayland:"$1" \
-        libmosquitto-dev:"$1" liblo7:"$1" liblo-dev
-}
-need_cross_packages() {
-    if ! dpkg --print-foreign-architectures | grep -qx "$1"; then
-        become_root "This machine does not install $1 packages yet.
-As root:  dpkg --add-architecture $1 && apt-get update"
-        echo "Adding the $1 architecture to dpkg"
-        $sudo dpkg --add-architecture "$1"
-    fi
-    # shellcheck disable=SC2046 # one word per package
-    need_packages $(cross_packages "$1")
-}
-
 # The sources a package is built from ($root's), as a tar stream; tar's options first.
 sources() {
     (cd "$root" && tar -c "$@" --exclude=./build --exclude=./.git --exclude='./obj-*' --exclude=__pycache__ .)
@@ -81,8 +60,9 @@ sources() {
 # sources; the options, the DEB_* variables and the flags dpkg-buildflags gives for ARCH; and
 # the version of everything that takes part in a build: the compilers, binutils, libc and the
 # C++ library, dpkg's and debhelper's tools, and every development package, of this machine
-# and of ARCH. A point release of any of them builds the package anew.
-# Usage: package_key ARCH [dpkg-buildpackage options]
+# and of ARCH (in the system whose dpkg database is $admindir, where set: the build root). A point
+# release of any of them builds the package anew.
+# Usage: [admindir=FOLDER] package_key ARCH [dpkg-buildpackage options]
 package_key() {
     arch=$1
     shift
@@ -91,7 +71,7 @@ package_key() {
         echo "$arch $*"
         env | grep '^DEB_' | sort
         DEB_HOST_ARCH=$arch dpkg-buildflags --export=sh 2>&1
-        dpkg-query -W -f='${db:Status-Abbrev}${Package}:${Architecture} ${Version}\n' 2>/dev/null |
+        dpkg-query ${admindir:+--admindir="$admindir"} -W -f='${db:Status-Abbrev}${Package}:${Architecture} ${Version}\n' 2>/dev/null |
             sed -n 's/^ii *//p' |
             grep -E '^(gcc|g\+\+|cpp|binutils|libc6|libc-|libstdc\+\+|libgcc|linux-libc-dev|dpkg|debhelper|dh-|dwz|cmake|ninja-build|pkgconf|qemu-user)[^ ]*|^[^ ]*-dev:' |
             grep -E ":(all|$(dpkg --print-architecture)|$arch) " | sort

@@ -26,7 +26,8 @@ from xsession import PpmImage, wait_for
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 CACHE = os.path.join(ROOT, "build", "vm")
-SOURCES = "/etc/apt/sources.list.d/debian.sources"
+# The releases the guest is made from: this machine's, or those the test command found whole.
+SOURCES = os.environ.get("VQ_APT_SOURCES", "/etc/apt/sources.list.d/debian.sources")
 # What the guest carries beside the package: udev, the kernel, and the tools of the init.
 GUEST_PACKAGES = ["udev", "kmod", "procps", "kbd", "systemd"]
 # What an extracted guest carries of a system, where nothing installs the essential packages.
