@@ -8,10 +8,10 @@
 # another version. Needs $root (the checkout) and $sudo (packages.sh's become_root).
 
 # What the root holds besides build-essential: the cross compilers, the tools of the package's
-# build, the emulator, and for each machine its build dependencies and what the package needs
-# to run.
+# build, the emulator, systemd (whose systemd-analyze checks the package's units there), and for
+# each machine its build dependencies and what the package needs to run.
 buildroot_packages() {
-    echo debhelper dpkg-dev cmake ninja-build pkgconf dbus qemu-user-static wayland-protocols liblo-dev
+    echo debhelper dpkg-dev cmake ninja-build pkgconf dbus qemu-user-static wayland-protocols liblo-dev systemd
     for arch in "$@"; do
         echo crossbuild-essential-"$arch" qt6-base-dev:"$arch" qt6-base-private-dev:"$arch" libgl-dev:"$arch" \
             libxcb-screensaver0-dev:"$arch" libwayland-dev:"$arch" libudev-dev:"$arch" libmosquitto-dev:"$arch" \
@@ -136,7 +136,9 @@ in_buildroot() {
 # with_sysroot ARCH COMMAND...: runs the command (on this machine) with $VQ_EMULATOR set to a
 # program that runs one of ARCH's programs under the emulator with the root's libraries. Both
 # lie in a folder that every user can reach (the checkout's may be root's alone: sway's account
-# runs the program under Wayland), in a mount namespace of its own.
+# runs the program under Wayland), in a mount namespace of its own. The emulator finds a file
+# the program opens in the root, but not a folder the toolkit asks about (statx is not
+# redirected): the toolkit is told where its plug-ins are.
 with_sysroot() {
     arch=$1
     shift
@@ -145,19 +147,21 @@ with_sysroot() {
     armhf) qemu=qemu-arm-static ;;
     *) qemu=qemu-$arch-static ;;
     esac
+    plugins=/usr/lib/$(dpkg-architecture -a"$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)/qt6/plugins
     # shellcheck disable=SC2016 # the inner shell's
     $sudo unshare --mount --propagation private sh -euc '
-        broot=$1 qemu=$2
-        shift 2
+        broot=$1 qemu=$2 plugins=$3
+        shift 3
         view=$(mktemp -d /tmp/vq-sysroot-XXXXXX)
         chmod 755 "$view"
         mkdir "$view/root"
         mount --bind "$broot" "$view/root"
-        printf "#!/bin/sh\nexec %s/root/usr/bin/%s -L %s/root \"\$@\"\n" "$view" "$qemu" "$view" >"$view/run"
+        printf "#!/bin/sh\nQT_PLUGIN_PATH=%s exec %s -L %s \"\$@\"\n" \
+            "$view/root$plugins" "$view/root/usr/bin/$qemu" "$view/root" >"$view/run"
         chmod 755 "$view/run"
         status=0
         VQ_EMULATOR=$view/run VQ_SYSROOT=$view/root "$@" || status=$?
         rm -f "$view/run"
         umount "$view/root" && rmdir "$view/root" "$view"
-        exit $status' sh "$root/build/cross/root" "$qemu" "$@"
+        exit $status' sh "$root/build/cross/root" "$qemu" "$plugins" "$@"
 }

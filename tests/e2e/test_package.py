@@ -80,8 +80,8 @@ class Package(BoardChecks, unittest.TestCase):
             for unit in ("/usr/lib/systemd/user/velquarin-control-board.service",
                          "/lib/systemd/system/velquarin-control-board-console.service"):
                 self.assertIn(unit, files)
-                result = subprocess.run(["systemd-analyze", "verify", "--root=" + root, root.rstrip("/") + unit],
-                                        capture_output=True, text=True, timeout=60)
+                result = subprocess.run(in_root(root, "systemd-analyze", "verify", unit), capture_output=True,
+                                        text=True, timeout=60)
                 self.assertEqual((result.returncode, result.stdout + result.stderr), (0, ""))
             # Installed, not enabled: tty1 keeps its login prompt until the board is asked for.
             self.assertFalse(os.path.lexists(os.path.join(root, "etc/systemd/system/multi-user.target.wants/"
