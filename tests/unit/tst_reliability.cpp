@@ -283,11 +283,10 @@ private slots:
         send(oscString("/board/go") + oscString(","));
         QTRY_VERIFY_WITH_TIMEOUT(!cues.empty() && cues.back() == "go", 10000);
 
-        // An element longer than the bundle, 2^32 - 8 bytes: read as -8 on a 32-bit machine, it
-        // would step back into the time tag, whose 20 then reads as an element that ends the
-        // bundle exactly, and the hold after it would be taken.
+        // An element of almost 2 GB in a bundle of 36 bytes: on a 32-bit machine liblo reads its
+        // length as negative and steps that far back from the datagram to read the next one.
         cues.clear();
-        send(oscString("#bundle") + oscInt(0) + oscInt(20) + oscInt(-8) + oscString("/board/hold") + oscString(","));
+        send(oscString("#bundle") + oscInt(0) + oscInt(1) + oscInt(INT32_MIN + 64) + oscString("/board/hold") + oscString(","));
         send(oscString("/board/go") + oscString(","));
         QTRY_VERIFY_WITH_TIMEOUT(!cues.empty(), 5000);
         QCOMPARE(cues, std::vector<std::string> { "go" });
