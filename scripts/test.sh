@@ -9,7 +9,8 @@
 #
 # Builds go on beside the tests of what was built before them: the sanitizer build and the
 # packages for arm64 and armhf beside the amd64 package's tests, the build root beside the amd64
-# build. The lines come in a fixed order all the same.
+# build, and the console's tests beside the end-to-end tests. The lines come in a fixed order
+# all the same.
 #
 # A package build is reused when the sources, its options and the versions of its build tools
 # are all the same as when it was made (and it passed); the tests on it run every time. Each step
@@ -66,9 +67,17 @@ later() {
     mv "$logs/$name.part" "$logs/$name.line"
     return $passed
 }
-# show LOG: waits for that step of the background, prints its line, and answers whether it passed.
+# show LOG PID: waits for that step of the background job PID, prints its line, and answers
+# whether it passed; a job that ended without it is a failure.
 show() {
-    while [ ! -e "$logs/$1.line" ]; do sleep 1; done
+    while [ ! -e "$logs/$1.line" ]; do
+        if ! kill -0 "$2" 2>/dev/null && [ ! -e "$logs/$1.line" ]; then
+            printf '%-64s %4s    FAILED: its job ended without a word (see %s)\n' "  $1" "" "$logs/$1.log"
+            : >"$logs/FAILED"
+            return 1
+        fi
+        sleep 1
+    done
     cat "$logs/$1.line"
     ! grep -q '  FAILED$' "$logs/$1.line"
 }
@@ -187,40 +196,51 @@ if [ -s "$root/build/cross/sources" ]; then
     export VQ_APT_SOURCES="$root/build/cross/sources"
     # Made beside the amd64 build: it mostly waits for the mirror.
     later buildroot "  made with mmdebstrap from those indexes, or kept" buildroot arm64 armhf &
+    rooting=$!
 else
     : >"$logs/FAILED"
 fi
 
 echo "amd64"
 if step amd64-package "  source and binary packages, with the unit tests" package "$native"; then
-    make_guest "$(deb_of "$native")"
+    # The console's guest made and its tests run beside the end-to-end tests: making it mostly
+    # waits for the mirror, and the emulated machine takes one processor.
+    (
+        make_guest "$(deb_of "$native")"
+        later amd64-guest "  the console's virtual machine" wait_guest amd64 &&
+            later amd64-console "  on a console with no desktop (virtual machine)" \
+                python3 "$root/tests/e2e/test_console.py" "$(deb_of "$native")" || true
+    ) &
+    consoling=$!
     # The sanitizer build, then the other machines' packages, beside the amd64 package's tests.
     (
         later asan-build "  build" sanitizer_build && later asan-unit "  unit and widget tests" sanitizer_tests
         [ -n "${VQ_APT_SOURCES:-}" ] || exit 0
-        while [ ! -e "$logs/buildroot.line" ]; do sleep 1; done
+        while [ ! -e "$logs/buildroot.line" ]; do
+            kill -0 "$rooting" 2>/dev/null || [ -e "$logs/buildroot.line" ] || exit 0
+            sleep 1
+        done
         grep -q '  FAILED$' "$logs/buildroot.line" && exit 0
         later arm64-package "  binary package, with the unit tests under the emulator" package arm64 -b -a arm64 -Pcross ||
             true
         later armhf-package "  binary package, with the unit tests under the emulator" package armhf -b -a armhf -Pcross ||
             true
     ) &
+    building=$!
     step amd64-e2e "  end-to-end: X, Wayland, GNOME" end_to_end || true
     step amd64-install "  the package installed, run and purged" install_and_run || true
     step amd64-screenshots "  the README's screenshots (scripts/screenshots.py)" screenshots || true
-    step amd64-guest "  the console's virtual machine" wait_guest amd64 || true
-    step amd64-console "  on a console with no desktop (virtual machine)" \
-        python3 "$root/tests/e2e/test_console.py" "$(deb_of "$native")" || true
+    show amd64-guest "$consoling" && show amd64-console "$consoling" || true
 
     echo "Sanitizers (ASan, UBSan)"
-    show asan-build && show asan-unit || true
+    show asan-build "$building" && show asan-unit "$building" || true
     if [ -n "${VQ_APT_SOURCES:-}" ]; then
         echo "Build root for arm64 and armhf (build/cross/root)"
-        if show buildroot; then
+        if show buildroot "$rooting"; then
             echo "arm64 (cross-built in the build root, run under the emulator)"
-            ! show arm64-package || other_machine arm64
+            ! show arm64-package "$building" || other_machine arm64
             echo "armhf (cross-built in the build root, run under the emulator)"
-            ! show armhf-package || other_machine armhf
+            ! show armhf-package "$building" || other_machine armhf
         fi
     fi
 fi
