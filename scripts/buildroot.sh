@@ -21,6 +21,15 @@ buildroot_packages() {
 # Changed whenever the root is made otherwise: roots made before are made anew.
 BUILDROOT_RECIPE=1
 
+# The names the functions below share: where the root's files go, this machine's architecture
+# and release, and the other machines (ARCH...).
+cross_names() {
+    cross="$root/build/cross"
+    native=$(dpkg --print-architecture)
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    arches="$*"
+}
+
 # apt-get with the root's own state in $cross/apt: its sources, its lists, no installed package.
 cross_apt() {
     apt-get -o Dir::State="$cross/apt/state" -o Dir::State::status="$cross/apt/status" \
@@ -38,10 +47,7 @@ cross_apt() {
 # keeps one): a library must come in one version for all of them. Writes the releases used to
 # build/cross/sources and says in one line what was used.
 release_indexes() {
-    cross="$root/build/cross"
-    native=$(dpkg --print-architecture)
-    arches="$*"
-    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    cross_names "$@"
     mkdir -p "$cross/apt/state/lists/partial" "$cross/apt/cache" "$cross/apt/sources.list.d"
     : >"$cross/apt/status"
     # One line for each repository and release of this release, with its components.
@@ -89,10 +95,7 @@ release_indexes() {
 # buildroot ARCH...: makes the root in build/cross/root from the indexes release_indexes
 # fetched, unless the one there holds every package in the version these indexes give.
 buildroot() {
-    cross="$root/build/cross"
-    native=$(dpkg --print-architecture)
-    arches="$*"
-    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    cross_names "$@"
     packages=$(buildroot_packages "$@" | tr '\n' ' ')
     # What an install of them would be, package by package, version by version.
     key=$({
@@ -142,11 +145,7 @@ in_buildroot() {
 with_sysroot() {
     arch=$1
     shift
-    case $arch in
-    arm64) qemu=qemu-aarch64-static ;;
-    armhf) qemu=qemu-arm-static ;;
-    *) qemu=qemu-$arch-static ;;
-    esac
+    qemu=qemu-$(dpkg-architecture -a"$arch" -qDEB_HOST_GNU_CPU 2>/dev/null)-static
     plugins=/usr/lib/$(dpkg-architecture -a"$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)/qt6/plugins
     # shellcheck disable=SC2016 # the inner shell's
     $sudo unshare --mount --propagation private sh -euc '
