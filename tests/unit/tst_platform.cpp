@@ -9,6 +9,7 @@
 #include <QBackingStore>
 #include <QImage>
 #include <QTemporaryFile>
+#include <QThread>
 #include <QTest>
 #include <atomic>
 #include <optional>
@@ -231,25 +232,35 @@ private slots:
     }
 
     // A service that hands its name over: a grant that its old owner answers after leaving,
-    // or one it gave before, goes back to that owner, and the new owner is asked.
+    // or one it gave before, goes back to that owner, and the new owner is asked. The answer
+    // may come in while the news of the new owner still waits to be read.
     void DesktopInhibit_aHandedOverServiceGetsItsGrantBackAndTheNewOwnerIsAsked_data()
     {
         QTest::addColumn<QString>("answerAfter");
         QTest::addColumn<QString>("leave");
-        QTest::newRow("answered after leaving") << "200" << "0";
-        QTest::newRow("left after answering") << "0" << "300";
+        QTest::addColumn<bool>("answeredBeforeTheNewsIsRead");
+        QTest::newRow("answered after leaving") << "200" << "0" << false;
+        QTest::newRow("left after answering") << "0" << "300" << false;
+        QTest::newRow("answered before the new owner is read") << "2000" << "0" << true;
     }
     void DesktopInhibit_aHandedOverServiceGetsItsGrantBackAndTheNewOwnerIsAsked()
     {
         QFETCH(QString, answerAfter);
         QFETCH(QString, leave);
+        QFETCH(bool, answeredBeforeTheNewsIsRead);
         const QByteArray program = qgetenv("FAKE_SCREENSAVER");
         Helper first(program.constData(), { "--answer-after", answerAfter.toLatin1().constData(), "--leave", leave.toLatin1().constData() });
         QVERIFY2(first.waitForLine("ready") == "ready", qPrintable(first.lines.join('\n')));
         fw::platform::DesktopInhibit hold(fw::platform::DesktopInhibit::ScreenSaver, nullptr, "testing");
         first.runEvents(3000, "left");
+        if (answeredBeforeTheNewsIsRead)
+            first.runEvents(500); // the old owner's leaving is read, its answer still to come
         Helper second(program.constData(), { "--first-cookie", "100" });
         QVERIFY2(second.waitForLine("ready") == "ready", qPrintable(second.lines.join('\n')));
+        if (answeredBeforeTheNewsIsRead) {
+            QVERIFY2(first.waitForLine("answered") == "answered 42", qPrintable(first.lines.join('\n')));
+            QThread::msleep(200); // the bus's thread takes the answer in
+        }
         second.runEvents(3000, "-> 100");
         first.runEvents(500, "UnInhibit 42");
         QCOMPARE(first.lines.filter("UnInhibit"), QStringList({ "UnInhibit 42" }));

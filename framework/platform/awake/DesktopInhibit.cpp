@@ -127,7 +127,7 @@ void DesktopInhibit::ask()
 
 // On the main thread, once the answer is in (the bus's own thread takes answers in, and
 // tells of them later): a refusal is told and tried again, a grant is kept for the hold.
-void DesktopInhibit::judge(const std::shared_ptr<Request>& request)
+void DesktopInhibit::judge(std::shared_ptr<Request> request)
 {
     if (request->judged || !request->call.isFinished())
         return;

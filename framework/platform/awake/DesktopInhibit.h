@@ -36,7 +36,8 @@ private:
     struct Request;
 
     void ask();
-    void judge(const std::shared_ptr<Request>& request);
+    // Takes its own share of the request: judging may drop the hold's.
+    void judge(std::shared_ptr<Request> request);
     void ownerChanged(const QString& oldOwner, const QString& newOwner);
     static QDBusMessage giveBackMessage(Service service, const QString& name, const Request& request);
 
