@@ -2,7 +2,6 @@
 #include "myLib.h"
 #include "framework/Runtime.h"
 
-#include <cstdio>
 
 void App::Event_Open()
 {
@@ -20,5 +19,5 @@ void App::Event_Cue(const std::string& text)
     if (m_lastIgnored && now - *m_lastIgnored < std::chrono::seconds(1))
         return;
     m_lastIgnored = now;
-    std::fprintf(stderr, "%s: %s\n", fw::programName(), ignoredCueLine(text).c_str());
+    fw::sayLine(ignoredCueLine(text));
 }

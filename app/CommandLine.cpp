@@ -121,9 +121,13 @@ std::optional<CommandLine::Osc> oscFrom(const QString& given)
     return CommandLine::Osc { host.toStdString(), *number };
 }
 
-// mqtt://HOST[:PORT]/TOPIC or mqtts://...; the problem in `why` when it is not.
+// mqtt://HOST[:PORT]/TOPIC or mqtts://...; the problem in `why` when it is not, with the value
+// as given unless it holds a password.
 std::optional<CommandLine::Mqtt> mqttFrom(const QString& given, std::string& why)
 {
+    const auto withValue = [&given](const std::string& problem) {
+        return problem + ", not '" + escapedForTerminal(given.toLocal8Bit().toStdString()) + "'";
+    };
     CommandLine::Mqtt mqtt;
     QString rest;
     if (given.startsWith(QLatin1String("mqtt://"))) {
@@ -132,13 +136,14 @@ std::optional<CommandLine::Mqtt> mqttFrom(const QString& given, std::string& why
         mqtt.tls = true;
         rest = given.mid(8);
     } else {
-        why = "needs an address such as mqtt://broker.local/props/board";
+        why = withValue("needs an address such as mqtt://broker.local/props/board");
         return std::nullopt;
     }
     const qsizetype slash = rest.indexOf(QLatin1Char('/'));
     const QString authority = rest.left(slash);
     const QString topic = slash < 0 ? QString() : rest.mid(slash + 1);
     if (authority.contains(QLatin1Char('@'))) {
+        // Not repeated: the line goes to the journal, which more people read.
         why = "takes no user name or password, which every user of this machine could read: "
               "give them in a file with --mqtt-credentials";
         return std::nullopt;
@@ -146,17 +151,17 @@ std::optional<CommandLine::Mqtt> mqttFrom(const QString& given, std::string& why
     QString host;
     QString port;
     if (!splitHostPort(authority, host, port) || host.isEmpty()) {
-        why = "needs a broker's host name or address after " + std::string(mqtt.tls ? "mqtts://" : "mqtt://");
+        why = withValue("needs a broker's host name or address after " + std::string(mqtt.tls ? "mqtts://" : "mqtt://"));
         return std::nullopt;
     }
     const std::optional<std::uint16_t> number = port.isEmpty() ? std::optional<std::uint16_t>(mqtt.tls ? 8883 : 1883) : portFrom(port);
     if (!number) {
-        why = "needs a port from 1 to 65535";
+        why = withValue("needs a port from 1 to 65535");
         return std::nullopt;
     }
     if (topic.isEmpty() || topic.endsWith(QLatin1Char('/')) || topic.contains(QLatin1Char('+'))
         || topic.contains(QLatin1Char('#')) || topic.contains(QChar(0))) {
-        why = "needs one topic after the host, without + or #, such as mqtt://broker.local/props/board";
+        why = withValue("needs one topic after the host, without + or #, such as mqtt://broker.local/props/board");
         return std::nullopt;
     }
     mqtt.host = host.toStdString();
@@ -338,7 +343,7 @@ CommandLine readCommandLine(int argc, char** argv)
         std::string why;
         line.mqtt = mqttFrom(value, why);
         if (!line.mqtt)
-            return usageError("option '--mqtt' " + why + ", not '" + shown(value) + "'");
+            return usageError("option '--mqtt' " + why);
     }
     for (const QCommandLineOption* option : { &mqttCa, &mqttCredentials }) {
         if (!parser.isSet(*option))

@@ -2,7 +2,6 @@
 #include "framework/Cues.h"
 #include "framework/Runtime.h"
 
-#include <cstdio>
 #include <fstream>
 #include <sys/stat.h>
 
@@ -11,11 +10,6 @@ namespace {
 constexpr const char* OscPrefix = "/board/";
 // A credentials file is one short line; a larger one is something else.
 constexpr std::streamsize LargestCredentials = 4096;
-
-void sayLine(const std::string& line)
-{
-    std::fprintf(stderr, "%s: %s\n", fw::programName(), line.c_str());
-}
 
 // The user name and password in the file, or the problem in `why`.
 bool readCredentials(const std::string& file, fw::MqttCues& cues, std::string& why)
@@ -44,7 +38,7 @@ bool readCredentials(const std::string& file, fw::MqttCues& cues, std::string& w
     cues.user = text.substr(0, colon);
     cues.password = text.substr(colon + 1);
     if (status.st_mode & S_IROTH)
-        sayLine("warning: every user of this machine can read the MQTT password in " + shown + " (chmod o-r)");
+        fw::sayLine("warning: every user of this machine can read the MQTT password in " + shown + " (chmod o-r)");
     return true;
 }
 
@@ -85,7 +79,7 @@ int listenForCues(const CommandLine& options)
     if (options.osc) {
         const std::string why = fw::listenForOsc({ options.osc->address, options.osc->port, OscPrefix });
         if (!why.empty()) {
-            sayLine(escapedForTerminal(why));
+            fw::sayLine(escapedForTerminal(why));
             return UsageStatus;
         }
     }
@@ -96,15 +90,15 @@ int listenForCues(const CommandLine& options)
         cues.topic = options.mqtt->topic;
         cues.tls = options.mqtt->tls;
         cues.caFile = options.mqtt->caFile;
-        cues.tell = sayLine;
+        cues.tell = fw::sayLine;
         std::string why;
         if (!options.mqtt->credentialsFile.empty() && !readCredentials(options.mqtt->credentialsFile, cues, why)) {
-            sayLine(why);
+            fw::sayLine(why);
             return UsageStatus;
         }
         why = fw::followMqtt(cues);
         if (!why.empty()) {
-            sayLine(escapedForTerminal(why));
+            fw::sayLine(escapedForTerminal(why));
             return UsageStatus;
         }
     }

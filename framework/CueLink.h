@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace fw {
 
@@ -15,7 +16,10 @@ public:
     virtual void announce(const std::string& state) = 0;
 };
 
-// Raises the application's Event_Cue on the main thread, unless the run is ending.
+// Queues a cue for the main thread, from any thread (see CueQueue): it is cut there to the
+// longest a cue can be.
+void queueCue(std::string_view cue);
+// Raises the application's Event_Cue, on the main thread, unless the run is ending.
 void deliverCue(const std::string& cue);
 
 }

@@ -25,6 +25,12 @@ const char* programName()
     return platform::programName();
 }
 
+void sayLine(const std::string& line)
+{
+    std::fprintf(stderr, "%s: %s\n", programName(), line.c_str());
+    std::fflush(stderr);
+}
+
 void Runtime::bringUp(int argc, char** argv)
 {
     if (QApplication::instance())

@@ -70,6 +70,8 @@ public:
 
 // The name the program was started by (its file's), for its lines on standard error.
 const char* programName();
+// One line on standard error, after the program's name.
+void sayLine(const std::string& line);
 
 // The application's quit operation.
 inline void Quit(int status) { Runtime::quit(status); }

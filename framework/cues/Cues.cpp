@@ -1,6 +1,7 @@
 // The cues' way into the program: the links the command line opened, the application's
 // Event_Cue, and the state told to every link.
 #include "CueLink.h"
+#include "CueQueue.h"
 #include "MqttLink.h"
 #include "OscLink.h"
 #include "RuntimeState.h"
@@ -8,6 +9,22 @@
 #include "framework/Runtime.h"
 
 namespace fw {
+
+namespace {
+
+// Never destroyed, as the runtime's state: an MQTT thread may still be ending at exit.
+CueQueue& cueQueue()
+{
+    static auto* queue = new CueQueue;
+    return *queue;
+}
+
+}
+
+void queueCue(std::string_view cue)
+{
+    cueQueue().push(cue);
+}
 
 void deliverCue(const std::string& cue)
 {
@@ -42,6 +59,7 @@ void announceState(const std::string& state)
 
 void startCueLinks()
 {
+    cueQueue().start();
     for (const auto& link : runtimeState().cueLinks)
         link->start();
 }
@@ -49,6 +67,7 @@ void startCueLinks()
 void endCueLinks()
 {
     runtimeState().cueLinks.clear();
+    cueQueue().stop();
 }
 
 }

@@ -1,6 +1,5 @@
 #include "MqttLink.h"
 
-#include <QMetaObject>
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -21,8 +20,6 @@ constexpr int KeepAliveSeconds = 30;
 constexpr int LoopTimeoutMs = KeepAliveSeconds * 1000 / 2;
 constexpr int FirstRetrySeconds = 1;
 constexpr int LastRetrySeconds = 30;
-// A cue is a word and a number: a longer payload is cut here, which no cue then matches.
-constexpr std::size_t LongestCue = 64;
 constexpr auto StopWait = std::chrono::seconds(1);
 
 // The library's words, within a line of the program's own: without their full stop.
@@ -49,7 +46,6 @@ struct MqttLink::Connection {
     bool connected = false;
     bool leaving = false; // "offline" and the disconnect are queued: the thread sends them
     std::string state;
-    QObject* receiver = nullptr;
 
     // The thread's own: the problem last told, empty while the connection is up; whether the
     // broker answered the attempt, and took it.
@@ -157,13 +153,9 @@ struct MqttLink::Connection {
         // program's, must not replay the last cue.
         if (message.retain || cues.topic != message.topic)
             return;
-        const auto* payload = static_cast<const char*>(message.payload);
-        std::string cue(payload, std::min<std::size_t>(static_cast<std::size_t>(message.payloadlen), LongestCue));
-        if (static_cast<std::size_t>(message.payloadlen) > LongestCue)
-            cue += "...";
         const std::lock_guard lock(mutex);
-        if (!stopping && receiver)
-            QMetaObject::invokeMethod(receiver, [cue] { deliverCue(cue); }, Qt::QueuedConnection);
+        if (!stopping)
+            queueCue({ static_cast<const char*>(message.payload), static_cast<std::size_t>(message.payloadlen) });
     }
 };
 
@@ -214,7 +206,6 @@ MqttLink::~MqttLink()
     {
         std::unique_lock lock(c.mutex);
         c.stopping = true;
-        c.receiver = nullptr;
         if (c.connected) {
             // Gone for good, not lost: the state says so at once, and the will is not sent.
             mosquitto_publish(c.client, nullptr, c.stateTopic.c_str(), 7, "offline", 1, true);
@@ -239,11 +230,6 @@ MqttLink::~MqttLink()
 
 void MqttLink::start()
 {
-    m_receiver = std::make_unique<QObject>();
-    {
-        const std::lock_guard lock(m_connection->mutex);
-        m_connection->receiver = m_receiver.get();
-    }
     m_thread = std::thread([connection = m_connection] { connection->run(); });
 }
 

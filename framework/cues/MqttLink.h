@@ -3,7 +3,6 @@
 #include "CueLink.h"
 #include "framework/Cues.h"
 
-#include <QObject>
 #include <memory>
 #include <thread>
 
@@ -27,8 +26,6 @@ private:
     // Shared with the thread, which may outlive the link for as long as a connection attempt
     // it cannot break off takes (a broker's name being looked up, say).
     std::shared_ptr<Connection> m_connection;
-    // Where the thread's cues are posted: lives on the main thread, goes before the toolkit.
-    std::unique_ptr<QObject> m_receiver;
     std::thread m_thread;
 };
 

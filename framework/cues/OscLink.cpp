@@ -17,9 +17,9 @@ namespace {
 
 // The largest datagram read whole; a longer one is cut there, which liblo then refuses.
 constexpr std::size_t LargestDatagram = 65536;
-// Datagrams read before the event loop's other work gets its turn: a flood cannot keep a key
-// press or a tick waiting for longer than this many cues take.
+// Datagrams, and messages in them, read before the event loop's other work gets its turn.
 constexpr int DatagramsPerTurn = 32;
+constexpr int MessagesPerTurn = 64;
 
 std::string endpoint(const OscCues& cues)
 {
@@ -156,7 +156,8 @@ void OscLink::start()
 
 void OscLink::readWaiting()
 {
-    for (int i = 0; i < DatagramsPerTurn; ++i) {
+    m_messages = 0;
+    for (int i = 0; i < DatagramsPerTurn && m_messages < MessagesPerTurn; ++i) {
         const ssize_t size = ::recv(m_socket, m_datagram.data(), LargestDatagram, 0);
         if (size < 0)
             return;
@@ -181,7 +182,9 @@ void OscLink::dispatchDatagram(std::size_t size)
 
 int OscLink::onMessage(const char* path, const char* types, lo_arg** argv, int argc, lo_message, void* link)
 {
-    const auto& prefix = static_cast<OscLink*>(link)->m_prefix;
+    auto* self = static_cast<OscLink*>(link);
+    ++self->m_messages;
+    const auto& prefix = self->m_prefix;
     std::string cue = path;
     if (cue.size() > prefix.size() && cue.compare(0, prefix.size(), prefix) == 0)
         cue.erase(0, prefix.size());
@@ -204,7 +207,7 @@ int OscLink::onMessage(const char* path, const char* types, lo_arg** argv, int a
             cue += std::string("(") + types[i] + ")";
         }
     }
-    deliverCue(cue);
+    queueCue(cue);
     return 0;
 }
 

@@ -36,6 +36,7 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
     // One datagram, 4-byte aligned as liblo reads it, with zeros after it.
     std::vector<std::uint32_t> m_datagram;
+    int m_messages = 0; // read at this turn
 };
 
 }

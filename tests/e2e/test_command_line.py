@@ -80,6 +80,7 @@ class CommandLine(BoardChecks, unittest.TestCase):
             result = self.run_without_display(*arguments)
             self.assertEqual(result.returncode, 64, arguments)
             self.assertEqual(result.stdout, "")
+            self.assertNotIn("secret", result.stderr)
             self.assertRegex(result.stderr, r"\Avelquarin-control-board: .*%s.*--help'\n\Z" % re.escape(problem))
         # What the line asks for that cannot be had, before any display is looked for.
         with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as taken:

@@ -108,10 +108,15 @@ int readMqttPacket(int socket, std::string& rest)
 }
 
 // A broker of the test's own, for one connection: takes the connection and the subscription,
-// sends the packets given, then reads until the client has gone.
+// sends the packets given, then reads until the client has gone, or has sent nothing for 10 s.
 void fakeBroker(int listener, std::vector<std::string> packets)
 {
+    const timeval bound { 10, 0 };
+    ::setsockopt(listener, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
     const int client = ::accept(listener, nullptr, nullptr);
+    if (client < 0)
+        return;
+    ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
     std::string rest;
     for (int type; (type = readMqttPacket(client, rest)) >= 0;) {
         if (type == 0x82 && rest.size() >= 2) { // SUBSCRIBE
