@@ -2,14 +2,16 @@
 #include "framework/Cues.h"
 #include "framework/Runtime.h"
 
-#include <fstream>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr const char* OscPrefix = "/board/";
 // A credentials file is one short line; a larger one is something else.
-constexpr std::streamsize LargestCredentials = 4096;
+constexpr std::size_t LargestCredentials = 4096;
 
 // The user name and password in the file, or the problem in `why`.
 bool readCredentials(const std::string& file, fw::MqttCues& cues, std::string& why)
@@ -18,15 +20,27 @@ bool readCredentials(const std::string& file, fw::MqttCues& cues, std::string& w
     std::string shown = "'";
     shown += escapedForTerminal(file);
     shown += "'";
-    std::ifstream in(file, std::ios::binary);
+    // Opened without waiting (a FIFO would hold the start up), then judged as the file opened.
+    const int in = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     struct stat status {};
-    if (!in || ::stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        why = "cannot read the MQTT credentials in " + shown;
+    if (in < 0 || ::fstat(in, &status) != 0 || !S_ISREG(status.st_mode)) {
+        why = "cannot read the MQTT credentials in " + shown + (in >= 0 ? ": not a regular file" : "");
+        if (in >= 0)
+            ::close(in);
         return false;
     }
     std::string text(LargestCredentials + 1, '\0');
-    in.read(text.data(), LargestCredentials + 1);
-    text.resize(static_cast<std::size_t>(in.gcount()));
+    std::size_t size = 0;
+    ssize_t n = 0;
+    while (size < text.size() && (n = ::read(in, text.data() + size, text.size() - size)) > 0)
+        size += static_cast<std::size_t>(n);
+    const int error = errno;
+    ::close(in);
+    if (n < 0) {
+        why = "cannot read the MQTT credentials in " + shown + ": " + std::strerror(error);
+        return false;
+    }
+    text.resize(size);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
     const std::size_t colon = text.find(':');
@@ -39,6 +53,8 @@ bool readCredentials(const std::string& file, fw::MqttCues& cues, std::string& w
     cues.password = text.substr(colon + 1);
     if (status.st_mode & S_IROTH)
         fw::sayLine("warning: every user of this machine can read the MQTT password in " + shown + " (chmod o-r)");
+    else if (status.st_mode & S_IRGRP)
+        fw::sayLine("warning: the file's group can read the MQTT password in " + shown + " (chmod g-r)");
     return true;
 }
 

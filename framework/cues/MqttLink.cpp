@@ -89,15 +89,18 @@ struct MqttLink::Connection {
         problem.clear();
         everConnected = true;
         mosquitto_subscribe(client, nullptr, cues.topic.c_str(), 1);
-        std::string now;
-        {
-            const std::lock_guard lock(mutex);
-            connected = true;
-            now = state;
-        }
-        // Over the will's "offline" that a lost connection left.
-        if (!now.empty())
-            mosquitto_publish(client, nullptr, stateTopic.c_str(), static_cast<int>(now.size()), now.data(), 1, true);
+        // Over the will's "offline" that a lost connection left; under the lock, as announce
+        // publishes, so that the newest state always goes out last.
+        const std::lock_guard lock(mutex);
+        connected = true;
+        publishState();
+    }
+
+    // With the mutex held.
+    void publishState()
+    {
+        if (connected && !state.empty())
+            mosquitto_publish(client, nullptr, stateTopic.c_str(), static_cast<int>(state.size()), state.data(), 1, true);
     }
 
     void run()
@@ -238,8 +241,7 @@ void MqttLink::announce(const std::string& state)
     Connection& c = *m_connection;
     const std::lock_guard lock(c.mutex);
     c.state = state;
-    if (c.connected)
-        mosquitto_publish(c.client, nullptr, c.stateTopic.c_str(), static_cast<int>(state.size()), state.data(), 1, true);
+    c.publishState();
 }
 
 }

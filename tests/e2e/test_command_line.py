@@ -89,6 +89,8 @@ class CommandLine(BoardChecks, unittest.TestCase):
             folder = tempfile.mkdtemp(prefix="vq-credentials-")
             self.addCleanup(shutil.rmtree, folder)
             unreadable, credentials = os.path.join(folder, "none"), os.path.join(folder, "credentials")
+            fifo = os.path.join(folder, "fifo")
+            os.mkfifo(fifo, 0o600)
             with open(os.open(credentials, os.O_CREAT | os.O_WRONLY, 0o600), "w") as file:
                 file.write("board:secret\n")
             for arguments, line in (
@@ -98,7 +100,9 @@ class CommandLine(BoardChecks, unittest.TestCase):
                     (["--mqtt", "mqtts://h/t", "--mqtt-ca", unreadable],
                      "cannot read the certificate authority in '%s'" % unreadable),
                     (["--mqtt", "mqtt://h/t", "--mqtt-credentials", unreadable],
-                     "cannot read the MQTT credentials in '%s'" % unreadable)):
+                     "cannot read the MQTT credentials in '%s'" % unreadable),
+                    (["--mqtt", "mqtt://h/t", "--mqtt-credentials", fifo],  # at once: nothing writes to it
+                     "cannot read the MQTT credentials in '%s': not a regular file" % fifo)):
                 result = self.run_without_display(*arguments)
                 self.assertEqual((result.returncode, result.stderr), (64, "velquarin-control-board: %s\n" % line))
         for arguments in (["--go"], ["--go", "--"], ["--screen=X", "--"], ["--seed", "4294967295"], ["--seed=0"],
