@@ -1,4 +1,5 @@
-// SIGTERM and SIGINT end the run through the quit path, with status 128 + the signal. The
+// SIGTERM, SIGINT and SIGHUP (the terminal that started the program closed) end the run
+// through the quit path, with status 128 + the signal. The
 // handler only writes the signal's number to a pipe; the event loop reads it. A stop request
 // must stop the program even where no event loop reads the pipe (the toolkit waiting for a
 // display server that does not answer): if the program is not out within StopBoundSeconds
@@ -17,6 +18,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
 #include <poll.h>
 #include <unistd.h>
 
@@ -36,10 +38,11 @@ std::atomic<int> s_firstSignal { 0 };
 // The status the run decided on, once `s_hasDecided` says there is one.
 std::atomic<int> s_decidedStatus { 0 };
 std::atomic<bool> s_hasDecided { false };
-// Whether SIGINT was taken over, so that the release gives back only what was taken. In file
-// scope with the rest: signal dispositions are the process's, set once, before the runtime's
-// state exists (a SIGUSR1 may come before main() runs).
-bool s_catchesInterrupt = false;
+// Whether SIGINT and SIGHUP were taken over, so that the release gives back only what was
+// taken. In file scope with the rest: signal dispositions are the process's, set once, before
+// the runtime's state exists (a SIGUSR1 may come before main() runs).
+constexpr int Optional[] = { SIGINT, SIGHUP };
+bool s_catches[std::size(Optional)] = {};
 
 [[noreturn]] void endNow()
 {
@@ -77,7 +80,8 @@ void onStopBoundPassed(int)
 }
 
 // A signal that the launcher set to be ignored stays ignored (a shell does so for SIGINT and
-// SIGQUIT of a background job); SIGTERM, the service manager's stop request, is always taken.
+// SIGQUIT of a background job, nohup for SIGHUP); SIGTERM, the service manager's stop
+// request, is always taken.
 bool ignoredAtStart(int signal)
 {
     struct sigaction current {};
@@ -115,23 +119,24 @@ void catchTerminationSignals()
 {
     if (s_signalPipe[0] >= 0 || ::pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    s_catchesInterrupt = !ignoredAtStart(SIGINT);
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     // Any further termination signal waits while the handler runs, so the first one decides.
     sigaddset(&action.sa_mask, SIGTERM);
-    sigaddset(&action.sa_mask, SIGINT);
+    for (const int signal : Optional)
+        sigaddset(&action.sa_mask, signal);
     action.sa_flags = SA_RESTART;
     // A launcher may start the program with these blocked; they would then never arrive.
     sigset_t termination;
     sigemptyset(&termination);
     sigaddset(&termination, SIGTERM);
-    if (s_catchesInterrupt) {
-        ::sigaction(SIGINT, &action, nullptr);
-        sigaddset(&termination, SIGINT);
-    } else {
-        std::signal(SIGINT, SIG_IGN);
+    for (std::size_t i = 0; i < std::size(Optional); ++i) {
+        s_catches[i] = !ignoredAtStart(Optional[i]);
+        if (s_catches[i]) {
+            ::sigaction(Optional[i], &action, nullptr);
+            sigaddset(&termination, Optional[i]);
+        }
     }
     ::sigaction(SIGTERM, &action, nullptr);
     struct sigaction user {};
@@ -198,8 +203,10 @@ void releaseTerminationSignals()
     // SIGUSR1 is ignored again before the pipe it writes to closes.
     std::signal(SIGUSR1, SIG_IGN);
     std::signal(SIGTERM, SIG_DFL);
-    if (s_catchesInterrupt)
-        std::signal(SIGINT, SIG_DFL);
+    for (std::size_t i = 0; i < std::size(Optional); ++i) {
+        if (s_catches[i])
+            std::signal(Optional[i], SIG_DFL);
+    }
     ::close(s_signalPipe[0]);
     ::close(s_signalPipe[1]);
     s_signalPipe[0] = s_signalPipe[1] = -1;

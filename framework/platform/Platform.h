@@ -40,8 +40,8 @@ bool displaySystemPlacesWindows();
 // The Linux console the program was started from, with no display server: before the toolkit
 // starts, its platform for the console is chosen (unless QT_QPA_PLATFORM names one) and the
 // screen named (a connector such as HDMI-A-1) made the only one; the terminal goes into
-// graphics mode until the run there ends, or giveConsoleBack(), which a crash, SIGHUP or
-// SIGQUIT calls too before the signal's own action ends the program. Ready, it gives `run`.
+// graphics mode until the run there ends, or giveConsoleBack(), which a crash or SIGQUIT
+// calls too before the signal's own action ends the program. Ready, it gives `run`.
 class ConsoleRun;
 fw::ConsoleUse prepareConsole(const std::string& screen, std::unique_ptr<ConsoleRun>& run); // never Stopped
 // The run on the console: what the platform keeps there for the toolkit.

@@ -42,6 +42,7 @@ class Broker:
         with open(self.config, "w") as config:
             config.write("\n".join(lines) + "\n")
         self.proc = None
+        self.log = ""  # what it said while it ran, once stopped
         self.watchers = []
 
     def __enter__(self):
@@ -88,7 +89,8 @@ class Broker:
         if self.proc and self.proc.poll() is None:
             self.proc.terminate()  # writes what is retained to its folder
             self.proc.wait(10)
-        if self.proc:
+        if self.proc and not self.proc.stderr.closed:
+            self.log += self.proc.stderr.read().decode(errors="replace")
             self.proc.stderr.close()
 
     def publish(self, message, retain=False):

@@ -198,13 +198,15 @@ class Console(BoardChecks, unittest.TestCase):
                 self.assertEqual(self.ended(vm), status, signal)
                 self.assert_console_back(vm)
                 self.assertEqual(vm.shell("kbd_mode -C /dev/tty1"), keyboard, signal)
-            # A stop request at any moment of the start: 143 and the console back.
-            for delay in (0, 0.25, 0.5, 0.75, 1):
-                vm.shell("board %s%s --console --go; sleep %s; kill -TERM $(cat /tmp/board.pid)"
-                         % (AS_BOARD, PROGRAM, delay))
-                self.assertEqual(self.ended(vm), 143, "SIGTERM %s s after the start:\n%s" % (delay, vm.stderr()))
+            # A stop request at any moment of the start, or the terminal hanging up: 128 + the
+            # signal and the console back.
+            for delay, name, status in ((0, "TERM", 143), (0.25, "TERM", 143), (0.5, "HUP", 129), (0.75, "TERM", 143),
+                                        (1, "TERM", 143)):
+                vm.shell("board %s%s --console --go; sleep %s; kill -%s $(cat /tmp/board.pid)"
+                         % (AS_BOARD, PROGRAM, delay, name))
+                self.assertEqual(self.ended(vm), status, "SIG%s %s s after the start:\n%s" % (name, delay, vm.stderr()))
                 self.assert_console_back(vm)
-                self.assertEqual(vm.shell("kbd_mode -C /dev/tty1"), keyboard, "SIGTERM after %s s" % delay)
+                self.assertEqual(vm.shell("kbd_mode -C /dev/tty1"), keyboard, "SIG%s after %s s" % (name, delay))
 
     def test_boot_to_board_under_systemd(self):
         """The README's boot to the board, booted for real: its console unit enabled in place of
@@ -255,6 +257,9 @@ class Console(BoardChecks, unittest.TestCase):
                      "printf '/board/back-to-one\\0\\0,\\0\\0\\0' > /dev/udp/127.0.0.1/9000\"")
             vm.wait_for(lambda: self.block_states(vm.screenshot(), WIDTH, HEIGHT) == [True] * 36, 20,
                         "every block lit after the cues")
+            end = time.monotonic() + 3  # two periods: held, it stays so
+            while time.monotonic() < end:
+                self.assertEqual(self.block_states(vm.screenshot(), WIDTH, HEIGHT), [True] * 36, "not held")
 
             vm.key("esc")
             pressed = time.monotonic()

@@ -2,6 +2,7 @@
 mosquitto broker, started here on a free port. Each cue over each protocol on the board, the
 state the broker is told, and a broker that comes and goes."""
 import os
+import signal
 import socket
 import struct
 import subprocess
@@ -77,11 +78,15 @@ class Cues(BoardChecks, unittest.TestCase):
                 senders[first]("resume")
                 self.assertEqual(self.next_patterns(session, 3)[0], take)
 
-                senders[first]("bogus")
-                senders[second]("jump")  # within a second of the first: no second line
+                with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sender:  # within a second: one line
+                    for cue in (b"/board/bogus\0\0\0\0,\0\0\0", b"/board/jump\0,\0\0\0"):
+                        sender.sendto(cue, ("127.0.0.1", osc))
                 time.sleep(0.5)
-                session.key("Escape")
-                self.assertEqual(session.exit_status(), 0)
+                if first == "osc":
+                    session.key("Escape")
+                else:  # the terminal that started it closed: the same orderly end
+                    session.app.send_signal(signal.SIGHUP)
+                self.assertEqual(session.exit_status(), 0 if first == "osc" else 129)
                 self.wait_state(states, "offline")
                 self.assertEqual(session.stderr.decode().count("ignoring the cue"), 1, session.stderr)
                 self.assertRegex(session.stderr.decode(), r"\Avelquarin-control-board: ignoring the cue "
@@ -130,9 +135,11 @@ class Cues(BoardChecks, unittest.TestCase):
             session.start(self.BINARY, arguments=["--go", "--mqtt", "mqtt://127.0.0.1:%d/%s" % (broker.port, TOPIC),
                                                   "--mqtt-credentials", credentials])
             self.assert_board(session)
-            self.blink_changes(session, 3, 8)  # retried meanwhile, at 1, 2 and 4 s
+            self.blink_changes(session, 3, 8)
             session.key("Escape")
             self.assertEqual(session.exit_status(), 0)
+            broker.stop()
+            self.assertGreaterEqual(broker.log.count("not authorised"), 3, "not tried again: " + broker.log)
             self.assertEqual(session.stderr.decode().splitlines(), [
                 "velquarin-control-board: warning: every user of this machine can read the MQTT password in "
                 "'%s' (chmod o-r)" % credentials,

@@ -160,7 +160,7 @@ void takeTerminal()
     ::ioctl(s_tty, KDSETMODE, KD_GRAPHICS);
 }
 
-// A crash, SIGHUP (the terminal hung up) or SIGQUIT ends the program as the signal does, with
+// A crash or SIGQUIT ends the program as the signal does, with
 // its status and any core dump, but with the console given back first. The handler runs once
 // (reset to the signal's default as it starts) on a stack of its own, so that a stack
 // overflow reaches it too; an exception that nothing catches ends the same way. Both in file
@@ -185,7 +185,7 @@ void giveBackOnCrash()
     action.sa_handler = onCrash;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_ONSTACK | SA_RESETHAND;
-    for (const int signal : { SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGHUP, SIGQUIT }) {
+    for (const int signal : { SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGQUIT }) {
         struct sigaction current {};
         // One that the launcher set to be ignored (nohup) stays ignored.
         if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
