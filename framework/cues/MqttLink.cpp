@@ -1,4 +1,5 @@
 #include "MqttLink.h"
+#include "platform/Platform.h"
 
 #include <algorithm>
 #include <chrono>
@@ -233,7 +234,10 @@ MqttLink::~MqttLink()
 
 void MqttLink::start()
 {
-    m_thread = std::thread([connection = m_connection] { connection->run(); });
+    m_thread = std::thread([connection = m_connection] {
+        const platform::CrashStack stack;
+        connection->run();
+    });
 }
 
 void MqttLink::announce(const std::string& state)

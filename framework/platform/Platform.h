@@ -82,6 +82,18 @@ private:
 };
 // The terminal back in the mode it had, with its keyboard as it was. Safe in a signal handler.
 void giveConsoleBack() noexcept;
+// The crash path's stack of its own on a thread of the program's own, made as the thread
+// starts, so that a stack overflow there still gives the console back.
+class CrashStack {
+public:
+    CrashStack();
+    ~CrashStack();
+    CrashStack(const CrashStack&) = delete;
+    CrashStack& operator=(const CrashStack&) = delete;
+
+private:
+    std::unique_ptr<char[]> m_stack;
+};
 
 // Keeps the display awake while a full-screen window shows, through every channel a desktop
 // listens to: an idle inhibitor on the window's Wayland surface, the desktop's ScreenSaver

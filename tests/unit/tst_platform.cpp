@@ -1,6 +1,7 @@
 // The layer where it meets the system beneath the toolkit: the desktop's answers on the
 // session bus, the full-screen frame's helper thread.
 #include "awake/DesktopInhibit.h"
+#include "displayserver/WaylandClient.h"
 #include "TestSupport.h"
 #include "framework/Runtime.h"
 #include "framework/Window.h"
@@ -18,6 +19,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -202,6 +204,21 @@ private slots:
     // exactly once, whether it comes before a hold's end (waited for there), after it, or
     // after a newer hold has asked; the newer hold's cookie is kept until its end. Each
     // portal request is closed once, also one still unanswered at the end.
+    // A connection handed over by the compositor is the toolkit's: the probe before it starts
+    // neither takes it nor closes it.
+    void WaylandProbe_leavesAHandedOverConnectionAlone()
+    {
+        int ends[2];
+        QVERIFY(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) == 0);
+        qputenv("WAYLAND_SOCKET", QByteArray::number(ends[0]));
+        QVERIFY(!fw::platform::compositorDrawsTitleBars());
+        QCOMPARE(qgetenv("WAYLAND_SOCKET"), QByteArray::number(ends[0]));
+        QCOMPARE(::fcntl(ends[0], F_GETFD), FD_CLOEXEC);
+        qunsetenv("WAYLAND_SOCKET");
+        ::close(ends[0]);
+        ::close(ends[1]);
+    }
+
     void DesktopInhibit_everyGrantIsGivenBackOnceHoweverLateItComes()
     {
         Helper saver(qgetenv("FAKE_SCREENSAVER").constData(), { "--answer-after", "30,1000" });

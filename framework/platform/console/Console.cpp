@@ -200,6 +200,25 @@ void giveBackOnCrash()
 
 }
 
+CrashStack::CrashStack()
+    : m_stack(new char[sizeof s_crashStack])
+{
+    stack_t stack {};
+    stack.ss_sp = m_stack.get();
+    stack.ss_size = sizeof s_crashStack;
+    if (::sigaltstack(&stack, nullptr) != 0)
+        m_stack.reset();
+}
+
+CrashStack::~CrashStack()
+{
+    if (!m_stack)
+        return;
+    stack_t off {};
+    off.ss_flags = SS_DISABLE;
+    ::sigaltstack(&off, nullptr);
+}
+
 fw::ConsoleUse prepareConsole(const std::string& screen, std::unique_ptr<ConsoleRun>& run)
 {
     fw::ConsoleUse use;

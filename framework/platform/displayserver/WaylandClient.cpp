@@ -8,6 +8,7 @@
 #include <QWindow>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <qpa/qplatformnativeinterface.h>
@@ -79,6 +80,8 @@ void routeWaylandLogThroughToolkit()
 
 bool compositorDrawsTitleBars()
 {
+    if (std::getenv("WAYLAND_SOCKET"))
+        return false;
     wl_display* display = wl_display_connect(nullptr);
     if (!display)
         return false;

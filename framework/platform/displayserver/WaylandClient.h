@@ -21,7 +21,8 @@ namespace fw::platform {
 void routeWaylandLogThroughToolkit();
 // Before the toolkit starts, on a connection of its own: whether the compositor draws the
 // title bars of the windows that want them (it offers xdg-decoration). False where there is
-// no compositor, or it did not answer in time.
+// no compositor, or it did not answer in time, and where the program was handed a connection
+// (WAYLAND_SOCKET): that one is the toolkit's, which a probe would take and close.
 bool compositorDrawsTitleBars();
 // The toolkit's connection, or none off Wayland.
 wl_display* waylandDisplay();
