@@ -5,9 +5,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <fcntl.h>
 #include <mosquitto.h>
 #include <mutex>
+#include <poll.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace fw {
 
@@ -21,7 +25,12 @@ constexpr int KeepAliveSeconds = 30;
 constexpr int LoopTimeoutMs = KeepAliveSeconds * 1000 / 2;
 constexpr int FirstRetrySeconds = 1;
 constexpr int LastRetrySeconds = 30;
-constexpr auto StopWait = std::chrono::seconds(1);
+// Once the broker has answered, it is tried at least this often: back within moments of its
+// restart, however long it was away.
+constexpr int LastRetryOnceAnsweredSeconds = 4;
+// The longest certificate authority file read (the system's whole bundle is about 200 KB).
+constexpr std::size_t LargestAuthorityFile = 4 << 20;
+constexpr auto StopWait = std::chrono::milliseconds(1000);
 
 // The library's words, within a line of the program's own: without their full stop.
 std::string words(const char* said)
@@ -30,6 +39,30 @@ std::string words(const char* said)
     if (!text.empty() && text.back() == '.')
         text.pop_back();
     return text;
+}
+
+// What keeps the file from being a certificate authority as the TLS library reads one (PEM),
+// or nothing. Opened without waiting: a FIFO would hold the start up.
+std::string authorityProblem(const std::string& file)
+{
+    const std::string named = "the certificate authority in '" + file + "'";
+    const int in = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (in < 0)
+        return "cannot read " + named;
+    struct stat status {};
+    std::string text;
+    if (::fstat(in, &status) == 0 && S_ISREG(status.st_mode)) {
+        text.resize(LargestAuthorityFile);
+        const ssize_t size = ::read(in, text.data(), text.size());
+        text.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
+    }
+    ::close(in);
+    if (!S_ISREG(status.st_mode))
+        return "cannot read " + named + ": not a regular file";
+    if (text.find("-----BEGIN CERTIFICATE-----") == std::string::npos
+        && text.find("-----BEGIN TRUSTED CERTIFICATE-----") == std::string::npos)
+        return named + " holds no certificate (PEM)";
+    return {};
 }
 
 }
@@ -45,14 +78,27 @@ struct MqttLink::Connection {
     bool stopping = false;
     bool finished = false;
     bool connected = false;
-    bool leaving = false; // "offline" and the disconnect are queued: the thread sends them
+    bool leaving = false; // "offline" is queued: the thread sends it, and the disconnect
     std::string state;
 
     // The thread's own: the problem last told, empty while the connection is up; whether the
-    // broker answered the attempt, and took it.
+    // broker answered the attempt, and took it with the subscription; whether it ever answered.
     std::string problem;
     bool answered = false;
     bool everConnected = false;
+    bool answeredOnce = false;
+    // Why the TLS handshake of this attempt refused the broker, as the library logged it.
+    std::string tlsRefusal;
+
+    void logged(int level, const char* line)
+    {
+        if (level != MOSQ_LOG_ERR || !line)
+            return;
+        if (std::strstr(line, "host name verification failed"))
+            tlsRefusal = "its certificate is not for '" + cues.host + "'";
+        else if (std::strstr(line, "certificate verify failed") && tlsRefusal.empty())
+            tlsRefusal = "its certificate cannot be verified with the trusted authorities";
+    }
 
     ~Connection()
     {
@@ -66,10 +112,28 @@ struct MqttLink::Connection {
         return stopping;
     }
 
-    bool keepLooping()
+    bool leavingRequested()
     {
         const std::lock_guard lock(mutex);
-        return !stopping || leaving;
+        return leaving;
+    }
+
+    // The orderly end, once "offline" is written: the disconnect, written with nothing read
+    // meanwhile. The library takes any packet it reads after the disconnect call (the answer
+    // to "offline", a cue) as a breach of the protocol and closes the socket without writing
+    // the disconnect, and the broker then sends the will as well.
+    void leave()
+    {
+        mosquitto_disconnect(client);
+        const auto deadline = std::chrono::steady_clock::now() + StopWait / 2;
+        while (mosquitto_socket(client) >= 0 && mosquitto_want_write(client)
+            && std::chrono::steady_clock::now() < deadline) {
+            if (mosquitto_loop_write(client, 1) != MOSQ_ERR_SUCCESS)
+                return;
+            pollfd writable { mosquitto_socket(client), POLLOUT, 0 };
+            if (writable.fd >= 0 && mosquitto_want_write(client))
+                ::poll(&writable, 1, 50);
+        }
     }
 
     // One line when the connection is lost or cannot be made, and one when it is back: a
@@ -83,12 +147,23 @@ struct MqttLink::Connection {
             cues.tell(line);
     }
 
-    void connectedNow()
+    // Connected once the subscription is taken too: a broker that refuses it (its access
+    // rules) is told once, and tried again as a lost connection.
+    void subscribed(int granted)
     {
+        if (granted >= 0x80) {
+            tellProblem("the broker at " + where + " refused the subscription to '" + cues.topic + "'; trying again");
+            mosquitto_disconnect(client);
+            return;
+        }
         if (!problem.empty() && cues.tell)
             cues.tell("connected to the broker at " + where + " again");
         problem.clear();
         everConnected = true;
+    }
+
+    void connectedNow()
+    {
         mosquitto_subscribe(client, nullptr, cues.topic.c_str(), 1);
         // Over the will's "offline" that a lost connection left; under the lock, as announce
         // publishes, so that the newest state always goes out last.
@@ -109,13 +184,16 @@ struct MqttLink::Connection {
         int retry = FirstRetrySeconds;
         while (!stopRequested()) {
             answered = everConnected = false;
+            tlsRefusal.clear();
             int result = mosquitto_connect(client, cues.host.c_str(), cues.port, KeepAliveSeconds);
             int error = errno;
             if (result == MOSQ_ERR_SUCCESS) {
-                while (result == MOSQ_ERR_SUCCESS && keepLooping()) {
+                while (result == MOSQ_ERR_SUCCESS && !stopRequested()) {
                     result = mosquitto_loop(client, LoopTimeoutMs, 1);
                     error = errno;
                 }
+                if (result == MOSQ_ERR_SUCCESS && leavingRequested())
+                    leave();
                 {
                     const std::lock_guard lock(mutex);
                     connected = false;
@@ -129,13 +207,16 @@ struct MqttLink::Connection {
             // failed (TLS) or the socket's error says why.
             if (!answered) {
                 const bool said = result == MOSQ_ERR_ERRNO || result == MOSQ_ERR_TLS || result == MOSQ_ERR_EAI;
-                tellProblem(said ? "cannot reach the broker at " + where + ": "
-                            + words(result == MOSQ_ERR_ERRNO ? std::strerror(error) : mosquitto_strerror(result)) + "; trying again"
+                const std::string why = result == MOSQ_ERR_ERRNO ? words(std::strerror(error))
+                    : result == MOSQ_ERR_TLS && !tlsRefusal.empty() ? tlsRefusal
+                                                                   : words(mosquitto_strerror(result));
+                tellProblem(said ? "cannot reach the broker at " + where + ": " + why + "; trying again"
                                  : "the broker at " + where + " did not answer; trying again");
             }
+            answeredOnce = answeredOnce || answered;
             std::unique_lock lock(mutex);
             wake.wait_for(lock, std::chrono::seconds(retry), [this] { return stopping; });
-            retry = std::min(retry * 2, LastRetrySeconds);
+            retry = std::min(retry * 2, answeredOnce ? LastRetryOnceAnsweredSeconds : LastRetrySeconds);
         }
         const std::lock_guard lock(mutex);
         finished = true;
@@ -178,8 +259,12 @@ std::unique_ptr<MqttLink> MqttLink::make(const MqttCues& cues, std::string& why)
     connection->client = client;
     mosquitto_threaded_set(client, true);
     mosquitto_will_set(client, connection->stateTopic.c_str(), 7, "offline", 1, true);
-    if (!cues.user.empty())
-        mosquitto_username_pw_set(client, cues.user.c_str(), cues.password.c_str());
+    if (!cues.user.empty() && mosquitto_username_pw_set(client, cues.user.c_str(), cues.password.c_str()) != MOSQ_ERR_SUCCESS) {
+        why = "the MQTT user name is not UTF-8 text, which the broker needs";
+        return nullptr;
+    }
+    if (cues.tls && !cues.caFile.empty() && !(why = authorityProblem(cues.caFile)).empty())
+        return nullptr;
     if (cues.tls) {
         const int result = cues.caFile.empty()
             ? mosquitto_int_option(client, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
@@ -192,6 +277,12 @@ std::unique_ptr<MqttLink> MqttLink::make(const MqttCues& cues, std::string& why)
     }
     mosquitto_connect_callback_set(client, [](mosquitto*, void* self, int code) {
         static_cast<Connection*>(self)->onConnect(code);
+    });
+    mosquitto_log_callback_set(client, [](mosquitto*, void* self, int level, const char* line) {
+        static_cast<Connection*>(self)->logged(level, line);
+    });
+    mosquitto_subscribe_callback_set(client, [](mosquitto*, void* self, int, int count, const int* granted) {
+        static_cast<Connection*>(self)->subscribed(count > 0 ? granted[0] : 0x80);
     });
     mosquitto_message_callback_set(client, [](mosquitto*, void* self, const mosquitto_message* message) {
         static_cast<Connection*>(self)->onMessage(*message);
@@ -211,9 +302,9 @@ MqttLink::~MqttLink()
         std::unique_lock lock(c.mutex);
         c.stopping = true;
         if (c.connected) {
-            // Gone for good, not lost: the state says so at once, and the will is not sent.
+            // Gone for good, not lost: the state says so at once (queuing it wakes the thread),
+            // and the will is not sent.
             mosquitto_publish(c.client, nullptr, c.stateTopic.c_str(), 7, "offline", 1, true);
-            mosquitto_disconnect(c.client);
             c.leaving = true;
         }
         c.wake.notify_all();

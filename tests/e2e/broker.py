@@ -1,4 +1,6 @@
 """Debian's mosquitto broker, started by a test or a benchmark on a free port of its own."""
+import glob
+import json
 import os
 import shutil
 import socket
@@ -20,7 +22,7 @@ def free_port(kind=socket.SOCK_STREAM):
 class Broker:
     """A mosquitto of the test's own on 127.0.0.1, keeping what is retained across restarts."""
 
-    def __init__(self, user=None, password=None, tls=False):
+    def __init__(self, user=None, password=None, tls=False, refuse_subscriptions=False):
         self.port = free_port()
         self.folder = tempfile.mkdtemp(prefix="vq-broker-")
         self.auth = ["-u", user, "-P", password] if user else []
@@ -38,6 +40,14 @@ class Broker:
             lines += ["allow_anonymous false", "password_file " + passwords]
         else:
             lines.append("allow_anonymous true")
+        if refuse_subscriptions:  # its access rules, through its own plug-in: publishing only
+            rules = os.path.join(self.folder, "rules.json")
+            with open(rules, "w") as file:
+                json.dump({"defaultACLAccess": {"publishClientSend": True, "publishClientReceive": True,
+                                                "subscribe": False, "unsubscribe": True},
+                           "clients": [], "groups": [], "roles": []}, file)
+            lines += ["plugin " + glob.glob("/usr/lib/*/mosquitto_dynamic_security.so")[0],
+                      "plugin_opt_config_file " + rules]
         self.config = os.path.join(self.folder, "mosquitto.conf")
         with open(self.config, "w") as config:
             config.write("\n".join(lines) + "\n")

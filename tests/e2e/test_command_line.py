@@ -89,8 +89,12 @@ class CommandLine(BoardChecks, unittest.TestCase):
             folder = tempfile.mkdtemp(prefix="vq-credentials-")
             self.addCleanup(shutil.rmtree, folder)
             unreadable, credentials = os.path.join(folder, "none"), os.path.join(folder, "credentials")
-            fifo = os.path.join(folder, "fifo")
+            fifo, text, latin = (os.path.join(folder, name) for name in ("fifo", "text", "latin"))
             os.mkfifo(fifo, 0o600)
+            with open(os.open(text, os.O_CREAT | os.O_WRONLY, 0o600), "w") as file:
+                file.write("not a certificate\n")
+            with open(os.open(latin, os.O_CREAT | os.O_WRONLY, 0o600), "wb") as file:
+                file.write(b"r\xe9gie:secret\n")
             with open(os.open(credentials, os.O_CREAT | os.O_WRONLY, 0o600), "w") as file:
                 file.write("board:secret\n")
             for arguments, line in (
@@ -102,7 +106,11 @@ class CommandLine(BoardChecks, unittest.TestCase):
                     (["--mqtt", "mqtt://h/t", "--mqtt-credentials", unreadable],
                      "cannot read the MQTT credentials in '%s'" % unreadable),
                     (["--mqtt", "mqtt://h/t", "--mqtt-credentials", fifo],  # at once: nothing writes to it
-                     "cannot read the MQTT credentials in '%s': not a regular file" % fifo)):
+                     "cannot read the MQTT credentials in '%s': not a regular file" % fifo),
+                    (["--mqtt", "mqtts://h/t", "--mqtt-ca", text],
+                     "the certificate authority in '%s' holds no certificate (PEM)" % text),
+                    (["--mqtt", "mqtt://h/t", "--mqtt-credentials", latin],  # never an anonymous login instead
+                     "the MQTT user name is not UTF-8 text, which the broker needs")):
                 result = self.run_without_display(*arguments)
                 self.assertEqual((result.returncode, result.stderr), (64, "velquarin-control-board: %s\n" % line))
         for arguments in (["--go"], ["--go", "--"], ["--screen=X", "--"], ["--seed", "4294967295"], ["--seed=0"],

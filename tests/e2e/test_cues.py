@@ -113,12 +113,15 @@ class Cues(BoardChecks, unittest.TestCase):
 
             broker.stop()
             errors.wait_for("velquarin-control-board: lost the connection to %s; trying again" % where, exact=True)
+            time.sleep(20)
             broker.start()
+            restarted = time.monotonic()
             back = "velquarin-control-board: connected to %s again" % where
-            end = time.monotonic() + 15
             while errors.lines.count(back) < 2:
-                self.assertLess(time.monotonic(), end, "not connected again: %r" % errors.lines)
+                self.assertLess(time.monotonic(), restarted + 15, "not connected again: %r" % errors.lines)
                 errors.read(0.1)
+            self.assertLess(time.monotonic() - restarted, 5, "back on the broker %.1f s after its restart"
+                            % (time.monotonic() - restarted))
             # Subscribed again, and the retained back-to-one replayed with it is no cue.
             self.assertEqual(self.assert_unchanged(session, 1), held)
             broker.publish("resume")
@@ -126,6 +129,32 @@ class Cues(BoardChecks, unittest.TestCase):
             session.key("Escape")
             self.assertEqual(session.exit_status(), 0)
             self.assertEqual(len(errors.lines + session.stderr.decode().splitlines()), 4, errors.lines)
+            # Every orderly end leaves the broker cleanly: one "offline" each, never the will too.
+            states = broker.states()
+            self.wait_state(states, "offline")
+            for _ in range(12):
+                session.start(self.BINARY, arguments=["--go", "--mqtt", "mqtt://127.0.0.1:%d/%s" % (broker.port, TOPIC)])
+                self.assert_board(session)
+                self.wait_state(states, "board")
+                session.key("Escape")
+                self.assertEqual(session.exit_status(), 0)
+                self.wait_state(states, "offline")
+            time.sleep(1)
+            states.read(0.5)
+            broker.stop()
+            self.assertEqual(states.lines, ["offline"] + ["board", "offline"] * 12, broker.log)
+
+        with Broker(refuse_subscriptions=True) as broker, XSession("720x450") as session:
+            broker.start()
+            session.start(self.BINARY, arguments=["--go", "--mqtt", "mqtt://127.0.0.1:%d/%s" % (broker.port, TOPIC)])
+            self.assert_board(session)
+            errors = LineReader(session.app.stderr)
+            errors.wait_for("velquarin-control-board: the broker at 127.0.0.1:%d refused the subscription to '%s'; "
+                            "trying again" % (broker.port, TOPIC), exact=True)
+            self.blink_changes(session, 3, 8)
+            session.key("Escape")
+            self.assertEqual(session.exit_status(), 0)
+            self.assertEqual(len(errors.lines + session.stderr.decode().splitlines()), 1, errors.lines)
 
         with Broker("stage", "right") as broker, XSession("720x450") as session:
             broker.start()
@@ -158,7 +187,17 @@ class Cues(BoardChecks, unittest.TestCase):
                 session.key("Escape")
                 self.assertEqual(session.exit_status(), 0)
                 self.assertEqual(session.stderr.decode(), "velquarin-control-board: cannot reach the broker at "
-                                 "127.0.0.1:%d: A TLS error occurred; trying again\n" % broker.port)
+                                 "127.0.0.1:%d: its certificate cannot be verified with the trusted authorities; "
+                                 "trying again\n" % broker.port)
+            with self.subTest(authority="--mqtt-ca, another host name"), XSession("720x450") as session:
+                session.start(self.BINARY, arguments=["--go", "--mqtt", "mqtts://localhost:%d/%s" % (broker.port, TOPIC),
+                                                      "--mqtt-ca", broker.authority])
+                self.assert_board(session)
+                self.blink_changes(session, 2, 5)
+                session.key("Escape")
+                self.assertEqual(session.exit_status(), 0)
+                self.assertEqual(session.stderr.decode(), "velquarin-control-board: cannot reach the broker at "
+                                 "localhost:%d: its certificate is not for 'localhost'; trying again\n" % broker.port)
             with self.subTest(authority="--mqtt-ca"), XSession("720x450") as session:
                 states = broker.states()
                 session.start(self.BINARY, arguments=["--go", "--mqtt", address, "--mqtt-ca", broker.authority])
