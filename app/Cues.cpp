@@ -2,6 +2,7 @@
 #include "framework/Cues.h"
 #include "framework/Runtime.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@ namespace {
 constexpr const char* OscPrefix = "/board/";
 // A credentials file is one short line; a larger one is something else.
 constexpr std::size_t LargestCredentials = 4096;
+constexpr const char* CredentialName = "mqtt-credentials";
 
 // The user name and password in the file, or the problem in `why`.
 bool readCredentials(const std::string& file, fw::MqttCues& cues, std::string& why)
@@ -108,7 +110,14 @@ int listenForCues(const CommandLine& options)
         cues.caFile = options.mqtt->caFile;
         cues.tell = fw::sayLine;
         std::string why;
-        if (!options.mqtt->credentialsFile.empty() && !readCredentials(options.mqtt->credentialsFile, cues, why)) {
+        std::string credentials = options.mqtt->credentialsFile;
+        // Under systemd, none named: the credential the unit hands over, if it does
+        // (LoadCredential=mqtt-credentials:FILE), where only the board's account can read it.
+        const char* handedOver = std::getenv("CREDENTIALS_DIRECTORY");
+        if (credentials.empty() && handedOver && *handedOver
+            && ::access((std::string(handedOver) + "/" + CredentialName).c_str(), F_OK) == 0)
+            credentials = std::string(handedOver) + "/" + CredentialName;
+        if (!credentials.empty() && !readCredentials(credentials, cues, why)) {
             fw::sayLine(why);
             return UsageStatus;
         }

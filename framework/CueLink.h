@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,8 @@ public:
     virtual void start() = 0;
     // The program's state changed (announceState).
     virtual void announce(const std::string& state) = 0;
+    // Before start: forgets the cues that have come, and says how many.
+    virtual std::size_t dropWaiting() { return 0; }
 };
 
 // Queues a cue for the main thread, from any thread (see CueQueue): it is cut there to the

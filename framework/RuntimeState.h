@@ -124,6 +124,8 @@ void toolkitStarted();
 // The cues' links (cues/Cues.cpp): started once the toolkit has, ended before the windows go.
 void startCueLinks();
 void endCueLinks();
+// Before start: the cues that have come are forgotten, with one line ending in `why`.
+void dropWaitingCues(const std::string& why);
 
 // A failure's message box (Runtime.cpp), shown once where nothing that failed is on the stack.
 void showFailure();

@@ -58,6 +58,8 @@ ConsoleUse useConsole(const std::string& screen, const std::function<void(const 
                 return ConsoleUse { .result = ConsoleUse::Stopped, .message = {}, .screens = {}, .status = stopped };
             watch.take();
         }
+        // A show's cues from minutes or hours ago are no cues for the board that shows now.
+        dropWaitingCues("that came while waiting for a screen");
     }
     return use;
 }

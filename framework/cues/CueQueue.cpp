@@ -56,18 +56,6 @@ void CueQueue::stop()
     m_signalled = false;
 }
 
-void CueQueue::dropWaiting(const std::string& why)
-{
-    std::size_t count;
-    {
-        const std::lock_guard lock(m_mutex);
-        count = m_cues.size() + std::exchange(m_dropped, 0);
-        m_cues.clear();
-    }
-    if (count > 0)
-        sayLine("dropped " + std::to_string(count) + (count == 1 ? " cue " : " cues ") + why);
-}
-
 void CueQueue::deliverSome()
 {
     std::deque<std::string> now;

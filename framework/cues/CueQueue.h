@@ -32,8 +32,6 @@ public:
     // until stop, which forgets the cues waiting.
     void start();
     void stop();
-    // Forgets the cues waiting, saying how many in one line ending with `why`.
-    void dropWaiting(const std::string& why);
 
 private:
     void deliverSome();

@@ -57,6 +57,15 @@ void announceState(const std::string& state)
         link->announce(state);
 }
 
+void dropWaitingCues(const std::string& why)
+{
+    std::size_t count = 0;
+    for (const auto& link : runtimeState().cueLinks)
+        count += link->dropWaiting();
+    if (count > 0)
+        sayLine("dropped " + std::to_string(count) + (count == 1 ? " cue " : " cues ") + why);
+}
+
 void startCueLinks()
 {
     cueQueue().start();

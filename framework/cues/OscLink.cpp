@@ -1,4 +1,5 @@
 #include "OscLink.h"
+#include "framework/Runtime.h"
 
 #include <arpa/inet.h>
 #include <algorithm>
@@ -46,7 +47,21 @@ int boundSocket(const OscCues& cues, std::string& why)
         return -1;
     }
     const int socket = ::socket(address.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (socket < 0 || ::bind(socket, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+    bool bound = socket >= 0 && ::bind(socket, reinterpret_cast<sockaddr*>(&address), length) == 0;
+    if (!bound && socket >= 0 && errno == EADDRNOTAVAIL) {
+        // An address the machine does not have yet (its network comes up after the board):
+        // taken now, its cues come once it is there.
+        const int on = 1;
+        const bool v4 = address.ss_family == AF_INET;
+        bound = ::setsockopt(socket, v4 ? IPPROTO_IP : IPPROTO_IPV6, v4 ? IP_FREEBIND : IPV6_FREEBIND, &on, sizeof on) == 0
+            && ::bind(socket, reinterpret_cast<sockaddr*>(&address), length) == 0;
+        if (bound)
+            sayLine("listening for OSC on " + endpoint(cues) + ", which is not one of this machine's addresses yet: "
+                "its cues come once it is");
+        else
+            errno = EADDRNOTAVAIL;
+    }
+    if (!bound) {
         const int error = errno;
         why = "cannot listen for OSC on " + endpoint(cues) + ": ";
         if (error == EADDRINUSE)
@@ -165,6 +180,20 @@ void OscLink::readWaiting()
     }
 }
 
+std::size_t OscLink::dropWaiting()
+{
+    m_dropping = true;
+    m_messages = 0;
+    while (true) {
+        const ssize_t size = ::recv(m_socket, m_datagram.data(), LargestDatagram, 0);
+        if (size < 0)
+            break;
+        dispatchDatagram(static_cast<std::size_t>(size));
+    }
+    m_dropping = false;
+    return static_cast<std::size_t>(m_messages);
+}
+
 void OscLink::take(const char* data, std::size_t size)
 {
     size = std::min(size, LargestDatagram);
@@ -184,6 +213,8 @@ int OscLink::onMessage(const char* path, const char* types, lo_arg** argv, int a
 {
     auto* self = static_cast<OscLink*>(link);
     ++self->m_messages;
+    if (self->m_dropping)
+        return 0;
     const auto& prefix = self->m_prefix;
     std::string cue = path;
     if (cue.size() > prefix.size() && cue.compare(0, prefix.size(), prefix) == 0)

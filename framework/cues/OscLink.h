@@ -20,6 +20,7 @@ public:
 
     void start() override;
     void announce(const std::string&) override { }
+    std::size_t dropWaiting() override;
 
     // Hands one datagram to liblo, which calls back for each message in it (tests use it too).
     void take(const char* data, std::size_t size);
@@ -36,7 +37,8 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
     // One datagram, 4-byte aligned as liblo reads it, with zeros after it.
     std::vector<std::uint32_t> m_datagram;
-    int m_messages = 0; // read at this turn
+    int m_messages = 0; // read at this turn, or dropped
+    bool m_dropping = false;
 };
 
 }

@@ -29,7 +29,7 @@ CACHE = os.path.join(ROOT, "build", "vm")
 # The releases the guest is made from: this machine's, or those the test command found whole.
 SOURCES = os.environ.get("VQ_APT_SOURCES", "/etc/apt/sources.list.d/debian.sources")
 # What the guest carries beside the package: udev, the kernel, and the tools of the init.
-GUEST_PACKAGES = ["udev", "kmod", "procps", "kbd", "systemd"]
+GUEST_PACKAGES = ["udev", "kmod", "procps", "kbd", "systemd", "iproute2"]
 # What an extracted guest carries of a system, where nothing installs the essential packages.
 EXTRACTED_SYSTEM = ["base-files", "base-passwd", "dash", "bash", "coreutils", "util-linux", "libc-bin", "mount",
                     "sed", "grep"]

@@ -245,16 +245,18 @@ class Console(BoardChecks, unittest.TestCase):
             self.assertEqual(program_lines("_PID=" + main_pid()), [])
             self.assertFalse([line for line in program_lines() if "QStandardPaths" in line])
 
-            # The owner's options, from the file the package ships.
-            vm.shell("sed -i 's/^OPTIONS=.*/OPTIONS=\"--seed 42 --osc 9000\"/' /etc/default/velquarin-control-board; "
+            # The owner's options, from the file the package ships: an OSC address that the
+            # network brings up only after the board has started.
+            vm.shell("sed -i 's/^OPTIONS=.*/OPTIONS=\"--seed 42 --osc 192.0.2.7:9000\"/' /etc/default/velquarin-control-board; "
                      "systemctl restart " + unit)
             self.assertEqual(vm.shell("tr '\\0' ' ' < /proc/%s/cmdline" % main_pid()).split()[1:],
-                             ["--console", "--go", "--seed", "42", "--osc", "9000"])
+                             ["--console", "--go", "--seed", "42", "--osc", "192.0.2.7:9000"])
             self.wait_board(vm)
+            vm.shell("ip address add 192.0.2.7/32 dev lo")
             # Cues from the show, over OSC: hold, then back to one, which lights every block and
             # stays held.
-            vm.shell("bash -c \"printf '/board/hold\\0,\\0\\0\\0' > /dev/udp/127.0.0.1/9000; "
-                     "printf '/board/back-to-one\\0\\0,\\0\\0\\0' > /dev/udp/127.0.0.1/9000\"")
+            vm.shell("bash -c \"printf '/board/hold\\0,\\0\\0\\0' > /dev/udp/192.0.2.7/9000; "
+                     "printf '/board/back-to-one\\0\\0,\\0\\0\\0' > /dev/udp/192.0.2.7/9000\"")
             vm.wait_for(lambda: self.block_states(vm.screenshot(), WIDTH, HEIGHT) == [True] * 36, 20,
                         "every block lit after the cues")
             end = time.monotonic() + 3  # two periods: held, it stays so
@@ -269,6 +271,15 @@ class Console(BoardChecks, unittest.TestCase):
             self.assertLess(prompt, 5)
             self.assert_console_back(vm)
             self.assertEqual(vm.shell("systemctl show -p Result --value " + unit).strip(), "success")
+
+            # An option that cannot hold: the login prompt again, with the program's line.
+            vm.shell("sed -i 's/^OPTIONS=.*/OPTIONS=\"--screen HDMI-Z-9\"/' /etc/default/velquarin-control-board; "
+                     "systemctl start " + unit)
+            started = time.monotonic()
+            vm.wait_for(lambda: vm.shell("systemctl is-active getty@tty1.service").strip() == "active"
+                        and "login:" in vm.shell("cat /dev/vcs1"), 30, "the login prompt after a wrong screen")
+            self.assertLess(time.monotonic() - started, 10)
+            self.assertTrue([line for line in program_lines() if "HDMI-Z-9" in line], program_lines())
 
 
 if __name__ == "__main__":

@@ -174,6 +174,20 @@ class Cues(BoardChecks, unittest.TestCase):
                 "'%s' (chmod o-r)" % credentials,
                 "velquarin-control-board: the broker at 127.0.0.1:%d refused the connection: "
                 "Connection Refused: not authorised" % broker.port])
+            # Under systemd, the credential its unit hands over (LoadCredential=) when none is named.
+            broker.start()
+            handed = os.path.join(session.home, "credentials.d")
+            os.mkdir(handed, 0o700)
+            with open(os.open(os.path.join(handed, "mqtt-credentials"), os.O_CREAT | os.O_WRONLY, 0o400), "w") as file:
+                file.write("stage:right\n")
+            states = broker.states()
+            session.start(self.BINARY, extra_env={"CREDENTIALS_DIRECTORY": handed},
+                          arguments=["--go", "--mqtt", "mqtt://127.0.0.1:%d/%s" % (broker.port, TOPIC)])
+            self.assert_board(session)
+            self.wait_state(states, "board")
+            session.key("Escape")
+            self.assertEqual(session.exit_status(), 0)
+            self.assertEqual(session.stderr.decode(), "")
 
     def test_tls_with_the_shows_own_authority(self):
         with Broker(tls=True) as broker:

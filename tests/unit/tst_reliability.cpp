@@ -247,10 +247,13 @@ private slots:
         // The same port again is in use: said in one line.
         QCOMPARE(fw::listenForOsc({ "127.0.0.1", ntohs(port.sin_port), "/board/" }),
             "cannot listen for OSC on 127.0.0.1:" + std::to_string(ntohs(port.sin_port)) + ": the port is in use");
-        fw::startCueLinks();
         const auto send = [&](const std::string& datagram) {
             ::sendto(client, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&port), sizeof port);
         };
+        // What came before the start (the console waited for a screen) is dropped.
+        send(oscBundle({ oscString("/board/go") + oscString(","), oscString("/board/hold") + oscString(",") }));
+        fw::dropWaitingCues("that came while waiting for a screen");
+        fw::startCueLinks();
 
         const std::string seed = oscString("/board/seed") + oscString(",i") + oscInt(42);
         send(seed);
