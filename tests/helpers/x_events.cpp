@@ -2,8 +2,9 @@
 // (a client before the window manager reparents it, or a frame) is watched from then on, and
 // each Map, Unmap, Reparent and Destroy of such a window is printed on a line of its own:
 //   map WINDOW / unmap WINDOW / reparent WINDOW PARENT / destroy WINDOW
-// After watching starts, a window's current state is printed as "mapped" or "unmapped", so an
-// event that came before the watch took effect is never missed. "ready" says the root is watched.
+// After watching starts, a window's current state is printed as "mapped" or "unmapped", and its
+// parent as a reparent when it is no longer the root, so an event that came before the watch
+// took effect is never missed. "ready" says the root is watched.
 // `x_events geometry WINDOW` prints the window's place on the screen and size, "X Y WIDTH
 // HEIGHT", and ends with 0; with 2 when there is no such window, 1 on any other failure.
 // `x_events screenshot` writes what the screen shows as a binary PPM picture.
@@ -23,13 +24,17 @@
 
 namespace {
 
-void watch(xcb_connection_t* c, xcb_window_t window)
+void watch(xcb_connection_t* c, xcb_window_t root, xcb_window_t window)
 {
     const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
     xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &mask);
     // Answered after the change above took effect: later changes arrive as events.
+    std::unique_ptr<xcb_query_tree_reply_t, decltype(&std::free)> tree(
+        xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr), &std::free);
     std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&std::free)> attributes(
         xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr), &std::free);
+    if (tree && tree->parent != root)
+        std::printf("reparent %u %u\n", window, tree->parent);
     if (attributes)
         std::printf("%s %u\n", attributes->map_state == XCB_MAP_STATE_UNMAPPED ? "unmapped" : "mapped", window);
     std::fflush(stdout);
@@ -136,7 +141,7 @@ int main(int argc, char** argv)
         case XCB_CREATE_NOTIFY: {
             auto* e = reinterpret_cast<xcb_create_notify_event_t*>(event);
             if (e->parent == root)
-                watch(c, e->window);
+                watch(c, root, e->window);
             break;
         }
         // Each watched window reports its own changes; the root's copies are skipped.
