@@ -87,6 +87,7 @@ struct MqttLink::Connection {
     bool answered = false;
     bool everConnected = false;
     bool answeredOnce = false;
+    bool subscriptionRefused = false;
     // Why the TLS handshake of this attempt refused the broker, as the library logged it.
     std::string tlsRefusal;
 
@@ -153,7 +154,7 @@ struct MqttLink::Connection {
     {
         if (granted >= 0x80) {
             tellProblem("the broker at " + where + " refused the subscription to '" + cues.topic + "'; trying again");
-            mosquitto_disconnect(client);
+            subscriptionRefused = true; // left as at the end: cleanly, without the will
             return;
         }
         if (!problem.empty() && cues.tell)
@@ -183,16 +184,16 @@ struct MqttLink::Connection {
     {
         int retry = FirstRetrySeconds;
         while (!stopRequested()) {
-            answered = everConnected = false;
+            answered = everConnected = subscriptionRefused = false;
             tlsRefusal.clear();
             int result = mosquitto_connect(client, cues.host.c_str(), cues.port, KeepAliveSeconds);
             int error = errno;
             if (result == MOSQ_ERR_SUCCESS) {
-                while (result == MOSQ_ERR_SUCCESS && !stopRequested()) {
+                while (result == MOSQ_ERR_SUCCESS && !stopRequested() && !subscriptionRefused) {
                     result = mosquitto_loop(client, LoopTimeoutMs, 1);
                     error = errno;
                 }
-                if (result == MOSQ_ERR_SUCCESS && leavingRequested())
+                if (result == MOSQ_ERR_SUCCESS && (leavingRequested() || subscriptionRefused))
                     leave();
                 {
                     const std::lock_guard lock(mutex);

@@ -151,9 +151,13 @@ class Cues(BoardChecks, unittest.TestCase):
             errors = LineReader(session.app.stderr)
             errors.wait_for("velquarin-control-board: the broker at 127.0.0.1:%d refused the subscription to '%s'; "
                             "trying again" % (broker.port, TOPIC), exact=True)
-            self.blink_changes(session, 3, 8)
+            self.blink_changes(session, 3, 8)  # tried again meanwhile, each time leaving cleanly: no will
             session.key("Escape")
             self.assertEqual(session.exit_status(), 0)
+            broker.stop()
+            self.assertGreaterEqual(broker.log.count("New client connected"), 2, broker.log)
+            self.assertFalse([line for line in broker.log.splitlines()  # the will's mark (not the start's probe)
+                              if "closed its connection" in line and "<unknown>" not in line], broker.log)
             self.assertEqual(len(errors.lines + session.stderr.decode().splitlines()), 1, errors.lines)
 
         with Broker("stage", "right") as broker, XSession("720x450") as session:
