@@ -8,7 +8,9 @@
 #include <fcntl.h>
 #include <mosquitto.h>
 #include <mutex>
+#include <netdb.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -20,9 +22,11 @@ namespace {
 // The broker hears from the program at least this often; a broker that stays silent for
 // one and a half times as long is taken as gone.
 constexpr int KeepAliveSeconds = 30;
-// The thread wakes at least this often to keep the connection alive; nothing else wakes it
-// but traffic.
-constexpr int LoopTimeoutMs = KeepAliveSeconds * 1000 / 2;
+// The thread wakes at least this often, to keep the connection alive and to give up on an
+// attempt the broker does not answer; traffic, the state and the end wake it too.
+constexpr int LoopTimeoutMs = 5000;
+// How often a stop is looked for while the broker's name is being looked up.
+constexpr timespec LookUpSlice { 0, 100'000'000 };
 constexpr int FirstRetrySeconds = 1;
 constexpr int LastRetrySeconds = 30;
 // Once the broker has answered, it is tried at least this often: back within moments of its
@@ -72,6 +76,7 @@ struct MqttLink::Connection {
     std::string stateTopic;
     std::string where; // HOST:PORT, for the lines told
     mosquitto* client = nullptr;
+    int wakeFd = -1; // an eventfd: the state to publish, or the end
 
     std::mutex mutex;
     std::condition_variable wake;
@@ -105,6 +110,62 @@ struct MqttLink::Connection {
     {
         if (client)
             mosquitto_destroy(client);
+        if (wakeFd >= 0)
+            ::close(wakeFd);
+    }
+
+    void wakeUp()
+    {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(wakeFd, &one, sizeof one);
+    }
+
+    // One turn of the connection: waits for the broker's socket or a wake, then lets the
+    // library read, write and keep the connection alive.
+    int turn()
+    {
+        pollfd ready[2] = {
+            { mosquitto_socket(client), static_cast<short>(POLLIN | (mosquitto_want_write(client) ? POLLOUT : 0)), 0 },
+            { wakeFd, POLLIN, 0 },
+        };
+        if (::poll(ready, 2, LoopTimeoutMs) < 0 && errno != EINTR)
+            return MOSQ_ERR_ERRNO;
+        std::uint64_t wakes = 0;
+        if (ready[1].revents & POLLIN && ::read(wakeFd, &wakes, sizeof wakes) < 0)
+            return MOSQ_ERR_ERRNO;
+        return mosquitto_loop(client, 0, 1);
+    }
+
+    // The broker's name looked up where the end can break in (the library looks it up again,
+    // at once, from what the system has just learnt): a resolver that gets no answer takes
+    // many seconds. 0 once known, otherwise the lookup's error.
+    int lookUp()
+    {
+        struct Request {
+            gaicb request {};
+            addrinfo hints {};
+        };
+        auto lookup = std::make_unique<Request>();
+        lookup->hints.ai_socktype = SOCK_STREAM;
+        lookup->request.ar_name = cues.host.c_str();
+        lookup->request.ar_request = &lookup->hints;
+        gaicb* list[] = { &lookup->request };
+        if (const int error = getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr))
+            return error;
+        int error = EAI_INPROGRESS;
+        while ((error = gai_error(&lookup->request)) == EAI_INPROGRESS) {
+            if (stopRequested()) {
+                // A lookup under way cannot be called off: the resolver's own thread still
+                // writes its answer into the request, which stays for it.
+                if (gai_cancel(&lookup->request) != EAI_CANCELED)
+                    static_cast<void>(lookup.release());
+                return EAI_CANCELED;
+            }
+            gai_suspend(list, 1, &LookUpSlice);
+        }
+        if (error == 0)
+            freeaddrinfo(lookup->request.ar_result);
+        return error;
     }
 
     bool stopRequested()
@@ -186,11 +247,17 @@ struct MqttLink::Connection {
         while (!stopRequested()) {
             answered = everConnected = subscriptionRefused = false;
             tlsRefusal.clear();
-            int result = mosquitto_connect(client, cues.host.c_str(), cues.port, KeepAliveSeconds);
-            int error = errno;
+            const int lookup = lookUp();
+            if (lookup == EAI_CANCELED)
+                break;
+            // Connected in turns, where the end breaks in: neither the socket's connection nor
+            // the TLS handshake waits.
+            int result = lookup == 0 ? mosquitto_connect_async(client, cues.host.c_str(), cues.port, KeepAliveSeconds)
+                                     : MOSQ_ERR_EAI;
+            int error = lookup == 0 ? errno : 0;
             if (result == MOSQ_ERR_SUCCESS) {
                 while (result == MOSQ_ERR_SUCCESS && !stopRequested() && !subscriptionRefused) {
-                    result = mosquitto_loop(client, LoopTimeoutMs, 1);
+                    result = turn();
                     error = errno;
                 }
                 if (result == MOSQ_ERR_SUCCESS && (leavingRequested() || subscriptionRefused))
@@ -210,7 +277,8 @@ struct MqttLink::Connection {
                 const bool said = result == MOSQ_ERR_ERRNO || result == MOSQ_ERR_TLS || result == MOSQ_ERR_EAI;
                 const std::string why = result == MOSQ_ERR_ERRNO ? words(std::strerror(error))
                     : result == MOSQ_ERR_TLS && !tlsRefusal.empty() ? tlsRefusal
-                                                                   : words(mosquitto_strerror(result));
+                    : lookup != 0                                   ? gai_strerror(lookup)
+                                                                    : words(mosquitto_strerror(result));
                 tellProblem(said ? "cannot reach the broker at " + where + ": " + why + "; trying again"
                                  : "the broker at " + where + " did not answer; trying again");
             }
@@ -258,6 +326,11 @@ std::unique_ptr<MqttLink> MqttLink::make(const MqttCues& cues, std::string& why)
         return nullptr;
     }
     connection->client = client;
+    connection->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (connection->wakeFd < 0) {
+        why = "cannot make an MQTT client: " + words(std::strerror(errno));
+        return nullptr;
+    }
     mosquitto_threaded_set(client, true);
     mosquitto_will_set(client, connection->stateTopic.c_str(), 7, "offline", 1, true);
     if (!cues.user.empty() && mosquitto_username_pw_set(client, cues.user.c_str(), cues.password.c_str()) != MOSQ_ERR_SUCCESS) {
@@ -309,11 +382,12 @@ MqttLink::~MqttLink()
             c.leaving = true;
         }
         c.wake.notify_all();
+        c.wakeUp();
         if (!m_thread.joinable())
             return;
         if (!c.wake.wait_for(lock, StopWait, [&c] { return c.finished; })) {
-            // Still connecting, where nothing breaks in: the thread ends on its own, with its
-            // share of the connection.
+            // Only the library's own lookup of the broker's name, just made by the thread, does
+            // not break off: the thread ends on its own, with its share of the connection.
             lock.unlock();
             if (m_thread.joinable())
                 m_thread.detach();
@@ -338,6 +412,7 @@ void MqttLink::announce(const std::string& state)
     const std::lock_guard lock(c.mutex);
     c.state = state;
     c.publishState();
+    c.wakeUp();
 }
 
 }

@@ -23,8 +23,8 @@ public:
 private:
     explicit MqttLink(std::shared_ptr<Connection> connection);
 
-    // Shared with the thread, which may outlive the link for as long as a connection attempt
-    // it cannot break off takes (a broker's name being looked up, say).
+    // Shared with the thread, which may outlive the link only while the library looks up the
+    // broker's name that the thread has just looked up itself.
     std::shared_ptr<Connection> m_connection;
     std::thread m_thread;
 };

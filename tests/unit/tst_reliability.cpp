@@ -329,6 +329,46 @@ private slots:
         ::close(listener);
     }
 
+    // A broker that takes the connection and never answers it, nor the TLS handshake: the end
+    // breaks into the attempt, and the connection goes with the link, not later with a thread.
+    void Mqtt_theEndBreaksIntoAnAttemptNeverAnswered_data()
+    {
+        QTest::addColumn<bool>("tls");
+        QTest::newRow("MQTT") << false;
+        QTest::newRow("MQTT over TLS") << true;
+    }
+
+    void Mqtt_theEndBreaksIntoAnAttemptNeverAnswered()
+    {
+        QFETCH(bool, tls);
+        sockaddr_in address {};
+        const int listener = loopbackSocket(SOCK_STREAM, address);
+        QVERIFY(::listen(listener, 1) == 0);
+        const timeval bound { 10, 0 };
+        ::setsockopt(listener, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+        fw::MqttCues mqtt;
+        mqtt.host = "127.0.0.1";
+        mqtt.port = ntohs(address.sin_port);
+        mqtt.topic = "cue/topic";
+        mqtt.tls = tls;
+        QCOMPARE(fw::followMqtt(mqtt), std::string());
+        fw::startCueLinks();
+        const int client = ::accept(listener, nullptr, nullptr);
+        QVERIFY(client >= 0);
+        ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+        char sent[4096];
+        QVERIFY(::recv(client, sent, sizeof sent, 0) > 0); // CONNECT, or the TLS greeting
+        fw::endCueLinks();
+        const timeval moment { 2, 0 };
+        ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &moment, sizeof moment);
+        ssize_t got = 0;
+        while ((got = ::recv(client, sent, sizeof sent, 0)) > 0) {
+        }
+        QCOMPARE(got, ssize_t(0));
+        ::close(client);
+        ::close(listener);
+    }
+
 private:
     std::unique_ptr<TestEnvironment> m_env;
 };
