@@ -25,6 +25,13 @@ class BoardChecks:
     """Mixin for unittest.TestCase; BINARY is the program under test."""
     BINARY = None
 
+    def wait_state(self, states, state, timeout=10):
+        """The state the board published last, once it is `state` (states: a broker's LineReader)."""
+        end = time.monotonic() + timeout
+        while not (states.lines and states.lines[-1] == state):
+            self.assertLess(time.monotonic(), end, "the board's state is not %r: %r" % (state, states.lines))
+            states.read(0.1)
+
     def open_start_window(self, session, binary=None, scale=1, **start):
         session.start(binary or self.BINARY, **start)
         window, geometry = session.wait_for_window(lambda g: g[2] == 470 * scale, "the start window")

@@ -34,10 +34,11 @@ GUEST_PACKAGES = ["udev", "kmod", "procps", "kbd", "systemd", "iproute2"]
 EXTRACTED_SYSTEM = ["base-files", "base-passwd", "dash", "bash", "coreutils", "util-linux", "libc-bin", "mount",
                     "sed", "grep"]
 # Changed whenever Guest.make makes a guest otherwise: guests made before are made anew.
-GUEST_RECIPE = 3
+GUEST_RECIPE = 4
 # The kernel's modules a guest may need; the rest of its tree goes.
 MODULES = ["drivers/gpu", "drivers/video", "drivers/virtio", "drivers/char", "drivers/input", "drivers/i2c",
-           "drivers/tty", "drivers/platform", "drivers/dma-buf", "drivers/base", "lib", "mm", "fs/fuse"]
+           "drivers/tty", "drivers/platform", "drivers/dma-buf", "drivers/base", "lib", "mm", "fs/fuse",
+           "drivers/net/virtio_net.ko", "net/core"]
 MACHINES = {
     "amd64": {"qemu": "qemu-system-x86_64", "kernel": "linux-image-amd64", "serial": "ttyS0",
               "machine": ["-M", "pc"], "vga": {"virtio": ["-vga", "none", "-device", "virtio-gpu-pci,id=video0{outputs}"],
@@ -205,10 +206,11 @@ class ConsoleVM:
     """One boot of the guest with the package's current files laid over it.
     gpu: "virtio" (virtio-gpu) or "std" (the standard VGA, bochs-drm); outputs: virtio-gpu's heads;
     systemd: systemd boots, not the test's init;
+    network: a network card, on qemu's own network, where 10.0.2.2 is this machine's 127.0.0.1;
     program: a build's program in place of the package's (VQ_CONSOLE_PROGRAM, for a developer)."""
 
-    def __init__(self, guest, gpu="virtio", outputs=1, memory=2048, kernel_options="", systemd=False):
-        self.guest, self.gpu, self.outputs, self.systemd = guest, gpu, outputs, systemd
+    def __init__(self, guest, gpu="virtio", outputs=1, memory=2048, kernel_options="", systemd=False, network=False):
+        self.guest, self.gpu, self.outputs, self.systemd, self.network = guest, gpu, outputs, systemd, network
         self.program = os.environ.get("VQ_CONSOLE_PROGRAM")
         self.memory, self.kernel_options = memory, kernel_options
         self.folder = tempfile.mkdtemp(prefix="vq-console-")
@@ -280,7 +282,8 @@ class ConsoleVM:
                 machine["serial"], "/lib/systemd/systemd systemd.show_status=0" if self.systemd else "/init",
                 self.kernel_options),
             "-chardev", "socket,id=serial,path=%s,server=on,wait=on" % serial_path, "-serial", "chardev:serial",
-            "-qmp", "unix:%s,server=on,wait=off" % qmp_path] + display
+            "-qmp", "unix:%s,server=on,wait=off" % qmp_path] + display + (
+                ["-nic", "user,model=virtio-net-pci"] if self.network else [])
         self.qemu = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         wait_for(lambda: os.path.exists(serial_path) or self.qemu.poll() is not None, 30, "qemu's serial port",
                  self.seen)

@@ -15,6 +15,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(__file__))
 from checks import BLACK, CAPTION, ROW_COLOURS, BoardChecks, layout  # noqa: E402
 from consolevm import MACHINES, ConsoleVM, Guest, deb_field  # noqa: E402
+from broker import TOPIC, Broker  # noqa: E402
 
 PROGRAM = "velquarin-control-board"
 WIDTH, HEIGHT = 1280, 800  # the virtual cards' first mode
@@ -214,7 +215,7 @@ class Console(BoardChecks, unittest.TestCase):
         for a screen switched on late: the board waits for it, then shows; a crash is started
         again; Escape leaves tty1 its login prompt."""
         unit = "velquarin-control-board-console.service"
-        with self.boot(systemd=True, kernel_options="modprobe.blacklist=virtio_gpu") as vm:
+        with self.boot(systemd=True, network=True, kernel_options="modprobe.blacklist=virtio_gpu") as vm:
             self.times["systemd boot"] = "%.0f s" % vm.booted_in
 
             def program_lines(match="_SYSTEMD_UNIT=" + unit):
@@ -280,6 +281,34 @@ class Console(BoardChecks, unittest.TestCase):
                         and "login:" in vm.shell("cat /dev/vcs1"), 30, "the login prompt after a wrong screen")
             self.assertLess(time.monotonic() - started, 10)
             self.assertTrue([line for line in program_lines() if "HDMI-Z-9" in line], program_lines())
+
+            # MQTT credentials the README's way, from a file only root can read, handed over by
+            # a drop-in; then SIGHUP: an orderly end, its "offline" once, the console back.
+            with Broker("stage", "right") as broker:
+                broker.start()
+                states = broker.states()
+                card = vm.shell("udevadm settle; ls /sys/class/net | grep -vx lo").split()
+                self.assertTrue(card, "no network card in the guest")
+                vm.shell("ip link set %s up; ip address add 10.0.2.15/24 dev %s" % (card[0], card[0]))
+                vm.shell("mkdir -p -m 700 /etc/velquarin-control-board; mkdir -p /etc/systemd/system/%s.d; "
+                         "(umask 077; echo stage:right > /etc/velquarin-control-board/mqtt-credentials); "
+                         "printf '[Service]\\nLoadCredential=mqtt-credentials:/etc/velquarin-control-board/"
+                         "mqtt-credentials\\n' > /etc/systemd/system/%s.d/credentials.conf; "
+                         "sed -i 's|^OPTIONS=.*|OPTIONS=\"--mqtt mqtt://10.0.2.2:%d/%s\"|' "
+                         "/etc/default/velquarin-control-board; systemctl daemon-reload; systemctl start %s"
+                         % (unit, unit, broker.port, TOPIC, unit))
+                self.wait_board(vm)
+                self.wait_state(states, "board", timeout=30)
+                vm.shell("kill -HUP " + main_pid())
+                self.wait_state(states, "offline")
+                vm.wait_for(lambda: vm.shell("systemctl is-active " + unit).strip() == "inactive", 30,
+                            "the board to end")
+                self.assertEqual(sorted(vm.shell("systemctl show -p ExecMainStatus -p Result " + unit).split()),
+                                 ["ExecMainStatus=129", "Result=success"])
+                self.assert_console_back(vm)
+                time.sleep(1)
+                states.read(0.5)
+                self.assertEqual(states.lines, ["board", "offline"], "the will as well: " + broker.log)
 
 
 if __name__ == "__main__":

@@ -24,13 +24,6 @@ def osc_cue(port, cue, *arguments):
 
 
 class Cues(BoardChecks, unittest.TestCase):
-    def wait_state(self, states, state):
-        """The state the board published last, once it is `state`."""
-        end = time.monotonic() + 10
-        while not (states.lines and states.lines[-1] == state):
-            self.assertLess(time.monotonic(), end, "the board's state is not %r: %r" % (state, states.lines))
-            states.read(0.1)
-
     def assert_unchanged(self, session, seconds):
         width, height = session.screen_size()
         held = self.block_states(session.screenshot(), width, height)
