@@ -4,8 +4,10 @@
 #include <QCommandLineParser>
 #include <QStringDecoder>
 #include <QStringList>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -23,16 +25,20 @@ coloured blocks that blink at random until Escape.
                      then names a connector such as HDMI-A-1
       --seed N       blink in the sequence that N (0 to 4294967295) fixes: the
                      same blocks lit at the same tick of every run
+      --name NAME    the board's name for the show's cues and state (letters,
+                     digits, - and _, at most 63); by default the host name,
+                     with -SCREEN after it when --screen is given
       --osc [ADDRESS:]PORT
                      take cues over OSC on this UDP port, on 127.0.0.1 unless
                      ADDRESS says otherwise (0.0.0.0 for every network):
                      /board/go, /board/back-to-one, /board/hold,
                      /board/resume, /board/seed with a number
       --mqtt mqtt://HOST[:PORT]/TOPIC
-                     take cues published to TOPIC on an MQTT broker (the
-                     payload go, back-to-one, hold, resume or seed N) and
-                     publish the board's state to TOPIC/state; mqtts:// for
-                     TLS with the system's certificate authorities
+                     take cues published to TOPIC, or to TOPIC/NAME for this
+                     board alone, on an MQTT broker (the payload go,
+                     back-to-one, hold, resume or seed N) and publish the
+                     board's state to TOPIC/NAME/state; mqtts:// for TLS
+                     with the system's certificate authorities
       --mqtt-ca FILE with mqtts://, trust the certificate authority in FILE
       --mqtt-credentials FILE
                      log in to the broker as the one line user:password in
@@ -172,6 +178,23 @@ std::optional<CommandLine::Mqtt> mqttFrom(const QString& given, std::string& why
 
 }
 
+// Letters and digits of ASCII, - and _.
+bool takenInName(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+
+std::string defaultName(const std::string& hostName, const std::string& screen)
+{
+    std::string name = hostName.substr(0, hostName.find('.'));
+    if (name.empty())
+        name = "board";
+    if (!screen.empty())
+        name += "-" + screen;
+    std::replace_if(name.begin(), name.end(), [](char c) { return !takenInName(c); }, '-');
+    return name.substr(0, LongestName);
+}
+
 std::optional<std::uint32_t> readSeed(const std::string& given)
 {
     if (given.empty() || given.size() > 10)
@@ -258,12 +281,13 @@ CommandLine readCommandLine(int argc, char** argv)
     const QCommandLineOption screen("screen", QString(), "NAME");
     const QCommandLineOption console("console");
     const QCommandLineOption seed("seed", QString(), "N");
+    const QCommandLineOption name("name", QString(), "NAME");
     const QCommandLineOption osc("osc", QString(), "ADDRESS:PORT");
     const QCommandLineOption mqtt("mqtt", QString(), "URL");
     const QCommandLineOption mqttCa("mqtt-ca", QString(), "FILE");
     const QCommandLineOption mqttCredentials("mqtt-credentials", QString(), "FILE");
     QCommandLineParser parser;
-    parser.addOptions({ help, version, go, screen, console, seed, osc, mqtt, mqttCa, mqttCredentials });
+    parser.addOptions({ help, version, go, screen, console, seed, name, osc, mqtt, mqttCa, mqttCredentials });
     const bool parsed = parser.parse(arguments);
 
     // Help and version win over anything else on the line, as they always have.
@@ -328,6 +352,21 @@ CommandLine readCommandLine(int argc, char** argv)
     };
     const auto shown = [](const QString& value) { return escapedForTerminal(value.toLocal8Bit().toStdString()); };
     QString value;
+    if (parser.isSet(name)) {
+        if (auto error = once(name, value))
+            return *error;
+        const std::string given = value.toLocal8Bit().toStdString();
+        if (given.size() > LongestName || !std::all_of(given.begin(), given.end(), takenInName)) {
+            return usageError("option '--name' takes letters, digits, - and _ (at most 63), not '"
+                + shown(value) + "'");
+        }
+        line.name = given;
+    } else {
+        char host[256] = {};
+        if (::gethostname(host, sizeof host - 1) != 0)
+            host[0] = '\0';
+        line.name = defaultName(host, line.screen);
+    }
     if (parser.isSet(osc)) {
         if (auto error = once(osc, value))
             return *error;

@@ -14,6 +14,9 @@ struct CommandLine {
     std::string screen; // the screen to show on, by the name the display system gives it
     bool console = false; // on the Linux console, with no display server
     std::optional<std::uint32_t> seed; // the blink's sequence, the same in every run
+    // The board's name on the show's network: letters, digits, - and _, at most 63. By default
+    // the machine's host name, and the screen's after it when one is named.
+    std::string name;
     // Cues from the show: OSC on a UDP address and port, MQTT through a broker.
     struct Osc {
         std::string address;
@@ -37,6 +40,13 @@ struct CommandLine {
 };
 
 CommandLine readCommandLine(int argc, char** argv);
+
+// The longest name a board takes (a DNS label).
+inline constexpr std::size_t LongestName = 63;
+
+// The name a board has when none is given: the host's own, then -SCREEN if a screen is named,
+// with anything a name does not take made a '-'.
+std::string defaultName(const std::string& hostName, const std::string& screen);
 
 // A seed as given: decimal digits only, within 32 bits.
 std::optional<std::uint32_t> readSeed(const std::string& given);

@@ -106,6 +106,7 @@ int listenForCues(const CommandLine& options)
         cues.host = options.mqtt->host;
         cues.port = options.mqtt->port;
         cues.topic = options.mqtt->topic;
+        cues.name = options.name;
         cues.tls = options.mqtt->tls;
         cues.caFile = options.mqtt->caFile;
         cues.tell = fw::sayLine;

@@ -23,14 +23,18 @@ struct OscCues {
 // one line. The cues flow once the event loop runs; nothing is sent back.
 std::string listenForOsc(const OscCues& cues);
 
-// MQTT through a broker: the payload of a message published to the topic is the cue; a
-// retained message is not one. The connection is made in the background once the toolkit has
-// started, kept alive, and made again after every loss; the program's state is published,
-// retained, to TOPIC/state, and the broker publishes "offline" there when the program is gone.
+// MQTT through a broker: the payload of a message published to the topic, or to TOPIC/NAME for
+// this program alone, is the cue; a retained message is not one. The connection is made in the
+// background once the toolkit has started, kept alive, and made again after every loss; the
+// program's state is published, retained, to TOPIC/NAME/state, and the broker publishes
+// "offline" there when the program is gone. Another program that publishes there (the same
+// name) is told once.
 struct MqttCues {
     std::string host;
     std::uint16_t port = 1883;
     std::string topic;
+    std::string name; // one topic level: no '/', '+' or '#'
+
     bool tls = false; // with the system's certificate authorities unless caFile names one
     std::string caFile;
     std::string user; // empty: none

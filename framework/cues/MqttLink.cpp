@@ -5,12 +5,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <mosquitto.h>
 #include <mutex>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -35,6 +37,7 @@ constexpr int LastRetryOnceAnsweredSeconds = 4;
 // The longest certificate authority file read (the system's whole bundle is about 200 KB).
 constexpr std::size_t LargestAuthorityFile = 4 << 20;
 constexpr auto StopWait = std::chrono::milliseconds(1000);
+constexpr std::size_t UnheardKept = 16;
 
 // The library's words, within a line of the program's own: without their full stop.
 std::string words(const char* said)
@@ -73,7 +76,8 @@ std::string authorityProblem(const std::string& file)
 
 struct MqttLink::Connection {
     MqttCues cues;
-    std::string stateTopic;
+    std::string ownTopic; // TOPIC/NAME: cues for this board alone
+    std::string stateTopic; // TOPIC/NAME/state
     std::string where; // HOST:PORT, for the lines told
     mosquitto* client = nullptr;
     int wakeFd = -1; // an eventfd: the state to publish, or the end
@@ -85,6 +89,16 @@ struct MqttLink::Connection {
     bool connected = false;
     bool leaving = false; // "offline" is queued: the thread sends it, and the disconnect
     std::string state;
+    // What this board published on its state topic and has not heard back yet, and whether the
+    // broker took it: what the topic brings besides is another's. What the broker did not take
+    // before a connection was lost, the library sends again on the next.
+    struct Published {
+        int id = 0;
+        std::string state;
+        bool taken = false;
+    };
+    std::deque<Published> unheard;
+    bool namesakeTold = false;
 
     // The thread's own: the problem last told, empty while the connection is up; whether the
     // broker answered the attempt, and took it with the subscription; whether it ever answered.
@@ -186,16 +200,29 @@ struct MqttLink::Connection {
     // the disconnect, and the broker then sends the will as well.
     void leave()
     {
+        // The library closes its socket as soon as the disconnect is written. A socket closed
+        // with unread data (the board's own "offline" heard back, a cue) resets the connection,
+        // and a broker reset before it has read the disconnect sends the will: the connection
+        // is kept open here, and what comes read and dropped until the broker closes it.
+        const int kept = mosquitto_socket(client) >= 0 ? ::fcntl(mosquitto_socket(client), F_DUPFD_CLOEXEC, 0) : -1;
         mosquitto_disconnect(client);
         const auto deadline = std::chrono::steady_clock::now() + StopWait / 2;
         while (mosquitto_socket(client) >= 0 && mosquitto_want_write(client)
             && std::chrono::steady_clock::now() < deadline) {
             if (mosquitto_loop_write(client, 1) != MOSQ_ERR_SUCCESS)
-                return;
+                break;
             pollfd writable { mosquitto_socket(client), POLLOUT, 0 };
             if (writable.fd >= 0 && mosquitto_want_write(client))
                 ::poll(&writable, 1, 50);
         }
+        char dropped[4096];
+        while (kept >= 0 && std::chrono::steady_clock::now() < deadline) {
+            pollfd readable { kept, POLLIN, 0 };
+            if (::poll(&readable, 1, 50) > 0 && ::recv(kept, dropped, sizeof dropped, 0) <= 0)
+                break;
+        }
+        if (kept >= 0)
+            ::close(kept);
     }
 
     // One line when the connection is lost or cannot be made, and one when it is back: a
@@ -211,9 +238,9 @@ struct MqttLink::Connection {
 
     // Connected once the subscription is taken too: a broker that refuses it (its access
     // rules) is told once, and tried again as a lost connection.
-    void subscribed(int granted)
+    void subscribed(int count, const int* granted)
     {
-        if (granted >= 0x80) {
+        if (count < 1 || std::any_of(granted, granted + count, [](int qos) { return qos >= 0x80; })) {
             tellProblem("the broker at " + where + " refused the subscription to '" + cues.topic + "'; trying again");
             subscriptionRefused = true; // left as at the end: cleanly, without the will
             return;
@@ -226,7 +253,10 @@ struct MqttLink::Connection {
 
     void connectedNow()
     {
-        mosquitto_subscribe(client, nullptr, cues.topic.c_str(), 1);
+        // Cues for every board and for this one, and this board's own state topic, where a
+        // namesake or an earlier run's will would show.
+        char* topics[] = { cues.topic.data(), ownTopic.data(), stateTopic.data() };
+        mosquitto_subscribe_multiple(client, nullptr, 3, topics, 1, 0, nullptr);
         // Over the will's "offline" that a lost connection left; under the lock, as announce
         // publishes, so that the newest state always goes out last.
         const std::lock_guard lock(mutex);
@@ -237,8 +267,41 @@ struct MqttLink::Connection {
     // With the mutex held.
     void publishState()
     {
-        if (connected && !state.empty())
-            mosquitto_publish(client, nullptr, stateTopic.c_str(), static_cast<int>(state.size()), state.data(), 1, true);
+        if (!connected || state.empty())
+            return;
+        int id = 0;
+        mosquitto_publish(client, &id, stateTopic.c_str(), static_cast<int>(state.size()), state.data(), 1, true);
+        unheard.push_back({ id, state });
+        if (unheard.size() > UnheardKept) // a broker that does not send them back (its access rules)
+            unheard.pop_front();
+    }
+
+    // A state on this board's own topic, as it is published (not the one retained from before).
+    void stateHeard(const std::string& heard)
+    {
+        const std::lock_guard lock(mutex);
+        if (stopping)
+            return;
+        const auto own = std::find_if(unheard.begin(), unheard.end(), [&heard](const Published& published) {
+            return published.state == heard;
+        });
+        if (own != unheard.end()) {
+            unheard.erase(own);
+            return;
+        }
+        if (heard == "offline") {
+            // An earlier run's will, sent late (a power cut the broker noticed only now), or a
+            // namesake gone: this board is still up, and says so again.
+            publishState();
+            return;
+        }
+        if (namesakeTold)
+            return;
+        namesakeTold = true;
+        if (cues.tell)
+            cues.tell("another board named '" + cues.name + "' publishes its state on the broker at " + where
+                + ": give each board a name of its own (--name)");
+        publishState(); // so that the other hears of this one too
     }
 
     void run()
@@ -265,6 +328,7 @@ struct MqttLink::Connection {
                 {
                     const std::lock_guard lock(mutex);
                     connected = false;
+                    std::erase_if(unheard, [](const Published& published) { return published.taken; });
                 }
                 if (everConnected) {
                     retry = FirstRetrySeconds;
@@ -301,24 +365,43 @@ struct MqttLink::Connection {
             tellProblem("the broker at " + where + " refused the connection: " + words(mosquitto_connack_string(code)));
     }
 
+    void onPublished(int id)
+    {
+        const std::lock_guard lock(mutex);
+        for (Published& published : unheard)
+            published.taken = published.taken || published.id == id;
+    }
+
     void onMessage(const mosquitto_message& message)
     {
         // A retained message is what the topic held before: a broker's restart, or the
         // program's, must not replay the last cue.
-        if (message.retain || cues.topic != message.topic)
+        if (message.retain)
+            return;
+        const std::string_view payload(static_cast<const char*>(message.payload), static_cast<std::size_t>(message.payloadlen));
+        if (stateTopic == message.topic) {
+            stateHeard(std::string(payload));
+            return;
+        }
+        if (cues.topic != message.topic && ownTopic != message.topic)
             return;
         const std::lock_guard lock(mutex);
         if (!stopping)
-            queueCue({ static_cast<const char*>(message.payload), static_cast<std::size_t>(message.payloadlen) });
+            queueCue(payload);
     }
 };
 
 std::unique_ptr<MqttLink> MqttLink::make(const MqttCues& cues, std::string& why)
 {
+    if (cues.name.empty() || cues.name.find_first_of("/+#") != std::string::npos) {
+        why = "the board's name '" + cues.name + "' is not one topic level";
+        return nullptr;
+    }
     mosquitto_lib_init();
     auto connection = std::make_shared<Connection>();
     connection->cues = cues;
-    connection->stateTopic = cues.topic + "/state";
+    connection->ownTopic = cues.topic + "/" + cues.name;
+    connection->stateTopic = connection->ownTopic + "/state";
     connection->where = (cues.host.find(':') != std::string::npos ? "[" + cues.host + "]" : cues.host) + ":" + std::to_string(cues.port);
     mosquitto* client = mosquitto_new(nullptr, true, connection.get());
     if (!client) {
@@ -356,7 +439,10 @@ std::unique_ptr<MqttLink> MqttLink::make(const MqttCues& cues, std::string& why)
         static_cast<Connection*>(self)->logged(level, line);
     });
     mosquitto_subscribe_callback_set(client, [](mosquitto*, void* self, int, int count, const int* granted) {
-        static_cast<Connection*>(self)->subscribed(count > 0 ? granted[0] : 0x80);
+        static_cast<Connection*>(self)->subscribed(count, granted);
+    });
+    mosquitto_publish_callback_set(client, [](mosquitto*, void* self, int id) {
+        static_cast<Connection*>(self)->onPublished(id);
     });
     mosquitto_message_callback_set(client, [](mosquitto*, void* self, const mosquitto_message* message) {
         static_cast<Connection*>(self)->onMessage(*message);

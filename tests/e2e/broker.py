@@ -103,8 +103,10 @@ class Broker:
             self.log += self.proc.stderr.read().decode(errors="replace")
             self.proc.stderr.close()
 
-    def publish(self, message, retain=False):
-        subprocess.run(["mosquitto_pub", "-h", "127.0.0.1", "-p", str(self.port), "-t", TOPIC, "-m", message,
+    def publish(self, message, retain=False, to=None):
+        """The message on the boards' topic, or on the topic of the board named `to`."""
+        subprocess.run(["mosquitto_pub", "-h", "127.0.0.1", "-p", str(self.port), "-t",
+                        TOPIC + ("/" + to if to else ""), "-m", message,
                         "-q", "1"] + self.auth + (["-r"] if retain else []), check=True, timeout=10)
 
     def publish_many(self, message, count):
@@ -112,9 +114,11 @@ class Broker:
         subprocess.run(["mosquitto_pub", "-h", "127.0.0.1", "-p", str(self.port), "-t", TOPIC, "-l", "-q", "1"]
                        + self.auth, input=(message + "\n") * count, text=True, check=True, timeout=60)
 
-    def states(self):
-        """The state the board publishes, line by line, the retained one first."""
+    def states(self, name="+", verbose=False):
+        """The state the board of that name publishes, line by line, the retained one first; with
+        verbose, each line "TOPIC/NAME/state STATE"."""
         watcher = subprocess.Popen(["mosquitto_sub", "-h", "127.0.0.1", "-p", str(self.port), "-t",
-                                    TOPIC + "/state"] + self.auth, stdout=subprocess.PIPE)
+                                    "%s/%s/state" % (TOPIC, name)] + (["-v"] if verbose else []) + self.auth,
+                                   stdout=subprocess.PIPE)
         self.watchers.append(watcher)
         return LineReader(watcher.stdout)

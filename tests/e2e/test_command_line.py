@@ -38,7 +38,7 @@ class CommandLine(BoardChecks, unittest.TestCase):
         self.assertEqual((result.returncode, result.stderr), (0, ""))
         self.assertTrue(result.stdout.startswith("Usage: velquarin-control-board [OPTION]..."), result.stdout)
         self.assertEqual(options_in(result.stdout), {"-h", "--help", "-v", "--version", "--go", "--screen",
-                                                   "--console", "--seed", "--osc", "--mqtt", "--mqtt-ca",
+                                                   "--console", "--seed", "--name", "--osc", "--mqtt", "--mqtt-ca",
                                                    "--mqtt-credentials"})
         # Libraries come from the system's folders, never from the current one: a folder holding
         # files named like them (here broken ones) changes nothing.
@@ -60,6 +60,10 @@ class CommandLine(BoardChecks, unittest.TestCase):
                                    (["--seed=-1"], "not '-1'"), (["--seed", "4294967296"], "not '4294967296'"),
                                    (["--seed="], "not ''"), (["--seed", "+7"], "not '+7'"),
                                    (["--seed=1", "--seed", "1"], "'--seed' is given twice"),
+                                   (["--name", "stage.left"], "'--name' takes letters, digits, - and _ (at most "
+                                                              "63), not 'stage.left'"),
+                                   (["--name", "x" * 64], "not '%s'" % ("x" * 64)),
+                                   (["--name=a", "--name", "b"], "'--name' is given twice"),
                                    (["--osc", "0"], "'--osc' needs a port"), (["--osc=65536"], "not '65536'"),
                                    (["--osc", "::1:9000"], "not '::1:9000'"), (["--osc", "1.2.3.4:"], "not"),
                                    (["--osc", "9000", "--osc", "9001"], "'--osc' is given twice"),

@@ -2,6 +2,7 @@
 mosquitto broker, started here on a free port. Each cue over each protocol on the board, the
 state the broker is told, and a broker that comes and goes."""
 import os
+import re
 import signal
 import socket
 import struct
@@ -37,7 +38,9 @@ class Cues(BoardChecks, unittest.TestCase):
         for first, second in (("osc", "mqtt"), ("mqtt", "osc")):
             with self.subTest(first=first), Broker() as broker, XSession("720x450") as session:
                 broker.start()
-                states = broker.states()
+                # Named by its host when no name is given.
+                host = re.sub("[^A-Za-z0-9_-]", "-", socket.gethostname().split(".")[0] or "board")[:63]
+                states = broker.states(host)
                 osc = free_port(socket.SOCK_DGRAM)
                 senders = {"osc": lambda cue, *arguments: osc_cue(osc, cue, *arguments),
                            "mqtt": lambda cue, *arguments: broker.publish(" ".join([cue] + list(arguments[1:])))}
@@ -223,16 +226,17 @@ class Cues(BoardChecks, unittest.TestCase):
                 self.assertEqual(session.stderr.decode(), "")
 
     def test_two_boards_one_cue(self):
-        """Two boards with the same seed on two displays, cued by one publish and then by one OSC
-        message to each: the same lit sets from then on, each change on both within 50 ms."""
+        """Two boards, a and b, with the same seed on two displays, cued by one publish and then by
+        one OSC message to each: the same lit sets from then on, each change on both within 50 ms.
+        Each has a state of its own, and takes the cues for it alone."""
         with Broker() as broker, XSession("720x450") as one, XSession("720x450") as two:
             broker.start()
             boards = [one, two]
             ports = [free_port(socket.SOCK_DGRAM), free_port(socket.SOCK_DGRAM)]
-            states = broker.states()
-            for board, port in zip(boards, ports):
-                board.start(self.BINARY, arguments=["--go", "--seed", "7", "--osc", str(port), "--mqtt",
-                                                    "mqtt://127.0.0.1:%d/%s" % (broker.port, TOPIC)])
+            listing, states = broker.states(verbose=True), {name: broker.states(name) for name in "ab"}
+            for board, port, name in zip(boards, ports, "ab"):
+                board.start(self.BINARY, arguments=["--go", "--seed", "7", "--osc", str(port), "--name", name,
+                                                    "--mqtt", "mqtt://127.0.0.1:%d/%s" % (broker.port, TOPIC)])
                 self.assert_board(board)
             rows = [str(t + h // 2) for _, t, _, h in layout(720)[::6]]
             watchers = [subprocess.Popen([os.environ["VQ_X_EVENTS"], "changes", *rows], env=board.env,
@@ -243,7 +247,8 @@ class Cues(BoardChecks, unittest.TestCase):
             self.blink_changes(one, 1, 5)
             for cue in ("mqtt", "osc"):
                 time.sleep(0.7)  # mid-tick
-                self.wait_state(states, "board")
+                for name in "ab":
+                    self.wait_state(states[name], "board")
                 sent = time.monotonic()
                 if cue == "mqtt":
                     broker.publish("back-to-one")
@@ -281,12 +286,34 @@ class Cues(BoardChecks, unittest.TestCase):
                     gap = max(early_one - late_two, early_two - late_one)
                     self.assertLess(gap, 0.05, "the boards changed %.0f ms apart: %s" % (gap * 1000, spans))
                 self.assertGreaterEqual(min(len(s) for s in spans), 4, spans)
-            for board, watcher in zip(boards, watchers):
-                board.key("Escape")
-                self.assertEqual(board.exit_status(), 0)
+            for watcher in watchers:
                 watcher.kill()
                 watcher.wait()
                 watcher.stdout.close()
+            # A cue for b alone; one subscription lists both; a gone, b still up.
+            broker.publish("hold", to="b")
+            self.wait_state(states["b"], "held")
+            self.assert_unchanged(two, PERIOD + 0.2)
+            self.blink_changes(one, 1, 5)
+            listing.read(0.5)
+            self.assertEqual({line.split()[0] for line in listing.lines}, {TOPIC + "/a/state", TOPIC + "/b/state"})
+            one.key("Escape")
+            self.assertEqual(one.exit_status(), 0)
+            self.wait_state(states["a"], "offline")
+            # Another board named b: each of the two says so, once.
+            said = LineReader(two.app.stderr)
+            one.start(self.BINARY, arguments=["--go", "--name", "b", "--mqtt",
+                                              "mqtt://127.0.0.1:%d/%s" % (broker.port, TOPIC)])
+            self.assert_board(one)
+            namesake = "velquarin-control-board: another board named 'b' publishes its state on the broker at " \
+                       "127.0.0.1:%d: give each board a name of its own (--name)" % broker.port
+            said.wait_for(namesake, exact=True)
+            for board in boards:
+                board.key("Escape")
+                self.assertEqual(board.exit_status(), 0)
+            self.assertEqual(one.stderr.decode().splitlines(), [namesake])
+            self.assertEqual(said.lines + two.stderr.decode().splitlines(), [namesake])
+            self.assertEqual(states["a"].lines[-1], "offline")
 
     def test_a_flood_of_cues_keeps_memory_flat_and_escape_quick(self):
         """One cue a datagram, bundles of 3,000 and 20,000 messages at QoS 1 from one MQTT client: the

@@ -320,6 +320,7 @@ private slots:
         mqtt.host = "127.0.0.1";
         mqtt.port = ntohs(address.sin_port);
         mqtt.topic = "cue/topic";
+        mqtt.name = "board";
         QCOMPARE(fw::followMqtt(mqtt), std::string());
         fw::startCueLinks();
         QTRY_VERIFY_WITH_TIMEOUT(cues.size() >= 2, 10000);
@@ -350,6 +351,7 @@ private slots:
         mqtt.host = "127.0.0.1";
         mqtt.port = ntohs(address.sin_port);
         mqtt.topic = "cue/topic";
+        mqtt.name = "board";
         mqtt.tls = tls;
         QCOMPARE(fw::followMqtt(mqtt), std::string());
         fw::startCueLinks();
