@@ -32,7 +32,8 @@ coloured blocks that blink at random until Escape.
                      take cues over OSC on this UDP port, on 127.0.0.1 unless
                      ADDRESS says otherwise (0.0.0.0 for every network):
                      /board/go, /board/back-to-one, /board/hold,
-                     /board/resume, /board/seed with a number
+                     /board/resume, /board/seed with a number, or
+                     /board/NAME/go ... for this board alone
       --mqtt mqtt://HOST[:PORT]/TOPIC
                      take cues published to TOPIC, or to TOPIC/NAME for this
                      board alone, on an MQTT broker (the payload go,

@@ -11,6 +11,13 @@
 namespace {
 
 constexpr const char* OscPrefix = "/board/";
+constexpr std::pair<const char*, Cue::Kind> Plain[] = {
+    { "go", Cue::Kind::Go },
+    { "back-to-one", Cue::Kind::BackToOne },
+    { "hold", Cue::Kind::Hold },
+    { "resume", Cue::Kind::Resume },
+};
+constexpr const char* SeedCue = "seed";
 // A credentials file is one short line; a larger one is something else.
 constexpr std::size_t LargestCredentials = 4096;
 constexpr const char* CredentialName = "mqtt-credentials";
@@ -69,17 +76,13 @@ std::optional<Cue> readCue(const std::string& text)
     if (first == std::string::npos)
         return std::nullopt;
     const std::string cue = text.substr(first, last - first + 1);
-    static constexpr std::pair<const char*, Cue::Kind> Plain[] = {
-        { "go", Cue::Kind::Go },
-        { "back-to-one", Cue::Kind::BackToOne },
-        { "hold", Cue::Kind::Hold },
-        { "resume", Cue::Kind::Resume },
-    };
     for (const auto& [name, kind] : Plain) {
-        if (cue == name)
+        if (cue == name || cue == name + std::string(" 1"))
             return Cue { kind, 0 };
+        if (cue == name + std::string(" 0"))
+            return Cue { Cue::Kind::Release, 0 };
     }
-    if (cue.rfind("seed ", 0) == 0) {
+    if (cue.rfind(SeedCue + std::string(" "), 0) == 0) {
         if (const std::optional<std::uint32_t> seed = readSeed(cue.substr(5)))
             return Cue { Cue::Kind::Seed, *seed };
     }
@@ -95,7 +98,10 @@ std::string ignoredCueLine(const std::string& text)
 int listenForCues(const CommandLine& options)
 {
     if (options.osc) {
-        const std::string why = fw::listenForOsc({ options.osc->address, options.osc->port, OscPrefix });
+        fw::OscCues cues { options.osc->address, options.osc->port, OscPrefix, options.name, { SeedCue } };
+        for (const auto& [name, kind] : Plain)
+            cues.cues.push_back(name);
+        const std::string why = fw::listenForOsc(cues);
         if (!why.empty()) {
             fw::sayLine(escapedForTerminal(why));
             return UsageStatus;

@@ -14,12 +14,14 @@ struct Cue {
         Hold, // the board stops changing
         Resume, // and goes on where it held
         Seed, // another sequence, from its first tick
+        Release, // a control surface's button let go (the press was the cue): nothing
     };
     Kind kind = Kind::Go;
     std::uint32_t seed = 0;
 };
 
-// The cue the text names ("back-to-one", "seed 42"; blanks around it do not count), if any.
+// The cue the text names ("back-to-one", "seed 42"; blanks around it do not count), if any. A
+// cue without arguments may come as a button's press ("hold 1") and release ("hold 0").
 std::optional<Cue> readCue(const std::string& text);
 
 // What a cue that is not one gets on standard error.

@@ -45,6 +45,8 @@ void actOnCue(const Cue& cue)
         if (board)
             board->Resume();
         break;
+    case Cue::Kind::Release:
+        break;
     case Cue::Kind::Seed:
         fw::Random::setSeed(cue.seed);
         if (board)

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace fw {
 
@@ -12,11 +13,18 @@ namespace fw {
 // ("seed 42"). What a name means is the application's business.
 
 // OSC messages on a UDP port. A message's address is the prefix and the cue's name
-// ("/board/go"); its arguments are integers or strings. Bundles are taken, acted on at once.
+// ("/board/go"), or the prefix, the program's name and the cue's name for this program alone
+// ("/board/helm/go"); an address pattern ("/*/go", "/board/{helm,deck}/hold") reaches every one
+// of these addresses it matches. Its arguments are integers or strings; a float that is a whole
+// number is that number, true and false are 1 and 0. A message to no address of the program's,
+// where the address names another program or is a pattern, is dropped without a word; any other
+// arrives with its whole address as the cue. Bundles are taken, acted on at once.
 struct OscCues {
     std::string address; // a numeric IPv4 or IPv6 address of this machine, or 0.0.0.0 / ::
     std::uint16_t port = 0;
     std::string prefix; // "/board/"
+    std::string name; // one address part: no '/' and none of the pattern characters
+    std::vector<std::string> cues; // the cues' names
 };
 
 // Opens the port now, before any window: empty when it is open, otherwise what stopped it, in

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <lo/lo.h>
@@ -132,6 +133,96 @@ bool wholeBundles(const char* data, std::size_t size)
     return at == size;
 }
 
+// The longest part of an address pattern matched; a longer one matches nothing.
+constexpr std::size_t LongestPatternPart = 256;
+
+// One part of an address (between slashes) against one part of a pattern, as OSC 1.0 matches
+// them: '?' any character, '*' any run of them, "[a-z]" or "[!a-z]" one of a set or not,
+// "{go,hold}" one of the words. Each position of the two is judged once (the memo), so that no
+// pattern from the network takes long.
+class PartMatch {
+public:
+    PartMatch(std::string_view pattern, std::string_view text)
+        : m_pattern(pattern)
+        , m_text(text)
+        , m_memo((pattern.size() + 1) * (text.size() + 1), Unknown)
+    {
+    }
+
+    bool at(std::size_t p, std::size_t t)
+    {
+        std::int8_t& known = m_memo[p * (m_text.size() + 1) + t];
+        if (known == Unknown)
+            known = judge(p, t) ? 1 : 0;
+        return known == 1;
+    }
+
+private:
+    static constexpr std::int8_t Unknown = -1;
+
+    bool judge(std::size_t p, std::size_t t)
+    {
+        if (p == m_pattern.size())
+            return t == m_text.size();
+        const char c = m_pattern[p];
+        if (c == '*')
+            return at(p + 1, t) || (t < m_text.size() && at(p, t + 1));
+        if (c == '[') {
+            const std::size_t close = m_pattern.find(']', p + 1);
+            if (close == std::string_view::npos || t == m_text.size())
+                return false;
+            std::string_view set = m_pattern.substr(p + 1, close - p - 1);
+            const bool negated = !set.empty() && set[0] == '!';
+            if (negated)
+                set.remove_prefix(1);
+            bool in = false;
+            for (std::size_t i = 0; i < set.size(); ++i) {
+                if (i + 2 < set.size() && set[i + 1] == '-') {
+                    in = in || (m_text[t] >= set[i] && m_text[t] <= set[i + 2]);
+                    i += 2;
+                } else {
+                    in = in || m_text[t] == set[i];
+                }
+            }
+            return in != negated && at(close + 1, t + 1);
+        }
+        if (c == '{') {
+            const std::size_t close = m_pattern.find('}', p + 1);
+            if (close == std::string_view::npos)
+                return false;
+            const std::string_view words = m_pattern.substr(p + 1, close - p - 1);
+            for (std::size_t from = 0; from <= words.size();) {
+                const std::size_t comma = std::min(words.find(',', from), words.size());
+                const std::string_view word = words.substr(from, comma - from);
+                if (m_text.substr(t, word.size()) == word && at(close + 1, t + word.size()))
+                    return true;
+                from = comma + 1;
+            }
+            return false;
+        }
+        return t < m_text.size() && (c == '?' || c == m_text[t]) && at(p + 1, t + 1);
+    }
+
+    std::string_view m_pattern;
+    std::string_view m_text;
+    std::vector<std::int8_t> m_memo;
+};
+
+// Whether the address pattern matches the address: part by part, as many parts in each.
+bool matches(std::string_view pattern, std::string_view address)
+{
+    while (true) {
+        const std::size_t patternEnd = std::min(pattern.find('/', 1), pattern.size());
+        const std::size_t addressEnd = std::min(address.find('/', 1), address.size());
+        if (patternEnd > LongestPatternPart || !PartMatch(pattern.substr(0, patternEnd), address.substr(0, addressEnd)).at(0, 0))
+            return false;
+        pattern.remove_prefix(patternEnd);
+        address.remove_prefix(addressEnd);
+        if (pattern.empty() || address.empty())
+            return pattern.empty() && address.empty();
+    }
+}
+
 }
 
 std::unique_ptr<OscLink> OscLink::open(const OscCues& cues, std::string& why)
@@ -144,15 +235,20 @@ std::unique_ptr<OscLink> OscLink::open(const OscCues& cues, std::string& why)
         ::close(socket);
         return nullptr;
     }
-    return std::unique_ptr<OscLink>(new OscLink(socket, reader, cues.prefix));
+    return std::unique_ptr<OscLink>(new OscLink(socket, reader, cues));
 }
 
-OscLink::OscLink(int socket, lo_server reader, std::string prefix)
+OscLink::OscLink(int socket, lo_server reader, const OscCues& cues)
     : m_socket(socket)
     , m_reader(reader)
-    , m_prefix(std::move(prefix))
+    , m_prefix(cues.prefix)
+    , m_ownPrefix(cues.prefix + cues.name + "/")
     , m_datagram((LargestDatagram + 8) / sizeof(std::uint32_t), 0)
 {
+    for (const std::string& cue : cues.cues) {
+        m_addresses.emplace_back(m_prefix + cue, cue);
+        m_addresses.emplace_back(m_ownPrefix + cue, cue);
+    }
     lo_server_add_method(m_reader, nullptr, nullptr, &OscLink::onMessage, this);
 }
 
@@ -209,16 +305,44 @@ void OscLink::dispatchDatagram(std::size_t size)
     std::memset(m_datagram.data(), 0, size);
 }
 
+// A message reaches each of the program's addresses that its address or address pattern
+// matches. One that reaches none is either for another program (a pattern, or another name) and
+// dropped, or becomes a cue with its whole address, which the application refuses in its words.
 int OscLink::onMessage(const char* path, const char* types, lo_arg** argv, int argc, lo_message, void* link)
 {
     auto* self = static_cast<OscLink*>(link);
     ++self->m_messages;
     if (self->m_dropping)
         return 0;
-    const auto& prefix = self->m_prefix;
-    std::string cue = path;
-    if (cue.size() > prefix.size() && cue.compare(0, prefix.size(), prefix) == 0)
-        cue.erase(0, prefix.size());
+    const std::string_view address = path;
+    bool reached = false;
+    for (const auto& [own, cue] : self->m_addresses) {
+        if (matches(address, own)) {
+            self->queue(cue, types, argv, argc);
+            reached = true;
+        }
+    }
+    const std::string_view prefix = self->m_prefix;
+    const bool pattern = address.find_first_of("*?[]{}") != std::string_view::npos;
+    const bool another = address.substr(0, prefix.size()) == prefix && address.find('/', prefix.size()) != std::string_view::npos;
+    if (reached || pattern || another)
+        return 0;
+    self->queue(std::string(address.size() > prefix.size() && address.substr(0, prefix.size()) == prefix
+                        ? address.substr(prefix.size())
+                        : address),
+        types, argv, argc);
+    return 0;
+}
+
+void OscLink::queue(std::string cue, const char* types, lo_arg** argv, int argc)
+{
+    const auto whole = [&cue](double value) {
+        // Within the range where a double holds every whole number exactly.
+        if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) <= 9007199254740992.0)
+            cue += std::to_string(static_cast<std::int64_t>(value));
+        else
+            cue += "(f)";
+    };
     for (int i = 0; i < argc; ++i) {
         cue += ' ';
         switch (types[i]) {
@@ -228,18 +352,27 @@ int OscLink::onMessage(const char* path, const char* types, lo_arg** argv, int a
         case LO_INT64:
             cue += std::to_string(argv[i]->h);
             break;
+        case LO_FLOAT:
+            whole(argv[i]->f);
+            break;
+        case LO_DOUBLE:
+            whole(argv[i]->d);
+            break;
+        case LO_TRUE:
+        case LO_FALSE:
+            cue += types[i] == LO_TRUE ? "1" : "0";
+            break;
         case LO_STRING:
         case LO_SYMBOL:
             cue += &argv[i]->s;
             break;
         default:
-            // A float, a blob, a colour...: no cue takes one. Named by its type tag, so that
-            // the cue is refused and says why.
+            // A blob, a colour...: no cue takes one. Named by its type tag, so that the cue
+            // is refused and says why.
             cue += std::string("(") + types[i] + ")";
         }
     }
     queueCue(cue);
-    return 0;
 }
 
 }

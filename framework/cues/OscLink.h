@@ -7,6 +7,7 @@
 #include <lo/lo_lowlevel.h>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace fw {
@@ -26,14 +27,17 @@ public:
     void take(const char* data, std::size_t size);
 
 private:
-    OscLink(int socket, lo_server reader, std::string prefix);
+    OscLink(int socket, lo_server reader, const OscCues& cues);
     void readWaiting();
     void dispatchDatagram(std::size_t size);
     static int onMessage(const char* path, const char* types, lo_arg** argv, int argc, lo_message message, void* link);
+    void queue(std::string cue, const char* types, lo_arg** argv, int argc);
 
     int m_socket;
     lo_server m_reader;
     std::string m_prefix;
+    std::string m_ownPrefix; // the prefix, the name, '/'
+    std::vector<std::pair<std::string, std::string>> m_addresses; // the program's own, and their cues
     std::unique_ptr<QSocketNotifier> m_notifier;
     // One datagram, 4-byte aligned as liblo reads it, with zeros after it.
     std::vector<std::uint32_t> m_datagram;

@@ -20,8 +20,10 @@ from xsession import LineReader, XSession  # noqa: E402
 PERIOD = 1.4
 
 
-def osc_cue(port, cue, *arguments):
-    subprocess.run(["oscsend", "127.0.0.1", str(port), "/board/" + cue, *arguments], check=True, timeout=10)
+def osc_cue(port, cue, *arguments, address=None):
+    """The cue to /board/CUE, or to the address (a pattern too) given."""
+    subprocess.run(["oscsend", "127.0.0.1", str(port), address or "/board/" + cue, *arguments], check=True,
+                   timeout=10)
 
 
 class Cues(BoardChecks, unittest.TestCase):
@@ -297,8 +299,24 @@ class Cues(BoardChecks, unittest.TestCase):
             self.blink_changes(one, 1, 5)
             listing.read(0.5)
             self.assertEqual({line.split()[0] for line in listing.lines}, {TOPIC + "/a/state", TOPIC + "/b/state"})
+            # Over OSC, by pattern to both ports: each board takes what names it.
+            for port in ports:
+                osc_cue(port, None, address="/board/{b,c}/resume")
+                osc_cue(port, None, address="/board/[a]/hold")
+            self.wait_state(states["b"], "board")
+            self.wait_state(states["a"], "held")
+            self.blink_changes(two, 1, 5)
+            # A button pressed (the cue) and let go (nothing, not a line); then one cue to all.
+            osc_cue(ports[0], "resume", "f", "1.0")
+            osc_cue(ports[0], "resume", "f", "0.0")
+            self.wait_state(states["a"], "board")
+            for port in ports:
+                osc_cue(port, None, address="/*/back-to-one")
+            for board in boards:
+                self.wait_first_frame(board, 0, 720)
             one.key("Escape")
             self.assertEqual(one.exit_status(), 0)
+            self.assertEqual(one.stderr.decode(), "")
             self.wait_state(states["a"], "offline")
             # Another board named b: each of the two says so, once.
             said = LineReader(two.app.stderr)

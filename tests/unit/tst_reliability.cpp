@@ -57,6 +57,13 @@ std::string oscInt(std::int32_t value)
     return std::string(reinterpret_cast<const char*>(&big), 4);
 }
 
+std::string oscFloat(float value)
+{
+    std::int32_t bits;
+    std::memcpy(&bits, &value, 4);
+    return oscInt(bits);
+}
+
 // A bundle whose time tag lies in the future (February 2036): its cues act at once all the same.
 std::string oscBundle(const std::vector<std::string>& elements)
 {
@@ -233,9 +240,11 @@ private slots:
         QVERIFY(shown > 0 && shown < 36);
     }
 
-    // Whatever comes to the OSC port, only well-formed messages become cues: random bytes,
-    // messages cut short, with their bytes changed, and bundles that lie about their sizes are
-    // dropped, and the well-formed cue after them still arrives.
+    // What comes to the board's addresses, by name or pattern, becomes its cue, with a float
+    // that is a whole number as that number; what is for another board is dropped. Whatever
+    // comes to the OSC port, only well-formed messages become cues: random bytes, messages cut
+    // short, with their bytes changed, and bundles that lie about their sizes are dropped, and
+    // the well-formed cue after them still arrives.
     void Osc_malformedDatagramsAreDroppedAndTheNextCueArrives()
     {
         std::vector<std::string> cues;
@@ -243,9 +252,10 @@ private slots:
         sockaddr_in port {};
         ::close(loopbackSocket(SOCK_DGRAM, port)); // a free port, for the board
         const int client = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        QCOMPARE(fw::listenForOsc({ "127.0.0.1", ntohs(port.sin_port), "/board/" }), std::string());
+        const fw::OscCues osc { "127.0.0.1", ntohs(port.sin_port), "/board/", "helm", { "go", "hold", "seed" } };
+        QCOMPARE(fw::listenForOsc(osc), std::string());
         // The same port again is in use: said in one line.
-        QCOMPARE(fw::listenForOsc({ "127.0.0.1", ntohs(port.sin_port), "/board/" }),
+        QCOMPARE(fw::listenForOsc(osc),
             "cannot listen for OSC on 127.0.0.1:" + std::to_string(ntohs(port.sin_port)) + ": the port is in use");
         const auto send = [&](const std::string& datagram) {
             ::sendto(client, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&port), sizeof port);
@@ -258,8 +268,15 @@ private slots:
         const std::string seed = oscString("/board/seed") + oscString(",i") + oscInt(42);
         send(seed);
         send(oscString("/board/seed") + oscString(",s") + oscString("4294967295"));
-        send(oscBundle({ oscString("/board/hold") + oscString(","), oscBundle({ oscString("/x") + oscString(",f") + oscInt(0) }) }));
-        const std::vector<std::string> expected = { "seed 42", "seed 4294967295", "hold", "/x (f)" };
+        send(oscBundle({ oscString("/board/hold") + oscString(","), oscBundle({ oscString("/x") + oscString(",b") + oscInt(0) }) }));
+        send(oscString("/board/seed") + oscString(",f") + oscFloat(7.0f));
+        send(oscString("/board/seed") + oscString(",f") + oscFloat(2.5f));
+        send(oscString("/board/hold") + oscString(",fT") + oscFloat(1.0f));
+        for (const char* address : { "/board/deck/go", "/board/{deck,bridge}/hold", "/board/helm/*/go", "/board/helm/go",
+                 "/*/go", "/board/{helm,deck}/hold", "/board/helm" })
+            send(oscString(address) + oscString(","));
+        const std::vector<std::string> expected = { "seed 42", "seed 4294967295", "hold", "/x (b)", "seed 7", "seed (f)",
+            "hold 1 1", "go", "go", "hold", "helm" };
         QTRY_VERIFY_WITH_TIMEOUT(cues.size() >= expected.size(), 5000);
         QCOMPARE(cues, expected);
 

@@ -146,9 +146,13 @@ private slots:
     void Cues_goOpensTheBoardWhichHoldsAndResumes()
     {
         const std::pair<const char*, bool> texts[] = { { " go\n", true }, { "seed 4294967295", true },
-            { "seed 4294967296", false }, { "seed -1", false }, { "seed", false }, { "Go", false }, { "go now", false } };
+            { "seed 4294967296", false }, { "seed -1", false }, { "seed", false }, { "Go", false }, { "go now", false },
+            { "hold 2", false }, { "seed 1 1", false } };
         for (const auto& [text, known] : texts)
             QVERIFY2(readCue(text).has_value() == known, text);
+        // A button's press is the cue, its release nothing.
+        QVERIFY(readCue("hold 1") && readCue("hold 1")->kind == Cue::Kind::Hold);
+        QVERIFY(readCue("back-to-one 0") && readCue("back-to-one 0")->kind == Cue::Kind::Release);
         bool checked = false;
         QTimer::singleShot(0, [&] {
             fw::Application& app = *fw::Runtime::application();
