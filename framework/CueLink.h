@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -20,8 +21,9 @@ public:
 };
 
 // Queues a cue for the main thread, from any thread (see CueQueue): it is cut there to the
-// longest a cue can be.
-void queueCue(std::string_view cue);
+// longest a cue can be. `then`, if given, runs on the main thread once the cue has been acted on
+// (an empty cue is no cue: `then` alone).
+void queueCue(std::string_view cue, std::function<void()> then = {});
 // Raises the application's Event_Cue, on the main thread, unless the run is ending.
 void deliverCue(const std::string& cue);
 

@@ -28,7 +28,10 @@ struct OscCues {
 };
 
 // Opens the port now, before any window: empty when it is open, otherwise what stopped it, in
-// one line. The cues flow once the event loop runs; nothing is sent back.
+// one line. The cues flow once the event loop runs. Each message that reaches the program is
+// answered, once its cues are acted on, to the address and port it came from: PREFIX"state"
+// NAME STATE, or PREFIX"pong" NAME STATE for PREFIX"ping" (the link's own, no cue); at most a
+// hundred answers a second.
 std::string listenForOsc(const OscCues& cues);
 
 // MQTT through a broker: the payload of a message published to the topic, or to TOPIC/NAME for

@@ -20,7 +20,7 @@ CueQueue::~CueQueue()
         ::close(m_wake);
 }
 
-void CueQueue::push(std::string_view cue)
+void CueQueue::push(std::string_view cue, std::function<void()> then)
 {
     std::string text(cue.substr(0, LongestCue));
     if (cue.size() > LongestCue)
@@ -30,7 +30,7 @@ void CueQueue::push(std::string_view cue)
         m_cues.pop_front();
         ++m_dropped;
     }
-    m_cues.push_back(std::move(text));
+    m_cues.push_back({ std::move(text), std::move(then) });
     if (!m_signalled) {
         const std::uint64_t one = 1;
         m_signalled = ::write(m_wake, &one, sizeof one) == sizeof one;
@@ -58,7 +58,7 @@ void CueQueue::stop()
 
 void CueQueue::deliverSome()
 {
-    std::deque<std::string> now;
+    std::deque<Waiting> now;
     std::size_t dropped = 0;
     {
         const std::lock_guard lock(m_mutex);
@@ -81,8 +81,12 @@ void CueQueue::deliverSome()
     if (dropped > 0)
         sayLine("dropped " + std::to_string(dropped) + (dropped == 1 ? " cue" : " cues")
             + " that came faster than the board takes them; the newest were kept");
-    for (const std::string& cue : now)
-        deliverCue(cue);
+    for (const Waiting& waiting : now) {
+        if (!waiting.cue.empty())
+            deliverCue(waiting.cue);
+        if (waiting.then)
+            waiting.then();
+    }
 }
 
 }

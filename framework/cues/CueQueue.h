@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,8 +27,8 @@ public:
     CueQueue();
     ~CueQueue();
 
-    // Any thread; cut to LongestCue.
-    void push(std::string_view cue);
+    // Any thread; cut to LongestCue. `then` runs once the cue has been delivered.
+    void push(std::string_view cue, std::function<void()> then = {});
     // On the main thread once the toolkit has started: cues are delivered from then on,
     // until stop, which forgets the cues waiting.
     void start();
@@ -37,7 +38,11 @@ private:
     void deliverSome();
 
     std::mutex m_mutex;
-    std::deque<std::string> m_cues;
+    struct Waiting {
+        std::string cue;
+        std::function<void()> then;
+    };
+    std::deque<Waiting> m_cues;
     std::size_t m_dropped = 0;
     std::chrono::steady_clock::time_point m_droppedTold;
     int m_wake; // an eventfd, readable while cues wait

@@ -21,9 +21,9 @@ CueQueue& cueQueue()
 
 }
 
-void queueCue(std::string_view cue)
+void queueCue(std::string_view cue, std::function<void()> then)
 {
-    cueQueue().push(cue);
+    cueQueue().push(cue, std::move(then));
 }
 
 void deliverCue(const std::string& cue)

@@ -22,6 +22,9 @@ constexpr std::size_t LargestDatagram = 65536;
 // Datagrams, and messages in them, read before the event loop's other work gets its turn.
 constexpr int DatagramsPerTurn = 32;
 constexpr int MessagesPerTurn = 64;
+// The most answers sent a second: a sender that forges its address cannot turn the board into
+// a source of traffic for another.
+constexpr int AnswersPerSecond = 100;
 
 std::string endpoint(const OscCues& cues)
 {
@@ -242,13 +245,18 @@ OscLink::OscLink(int socket, lo_server reader, const OscCues& cues)
     : m_socket(socket)
     , m_reader(reader)
     , m_prefix(cues.prefix)
+    , m_name(cues.name)
     , m_ownPrefix(cues.prefix + cues.name + "/")
     , m_datagram((LargestDatagram + 8) / sizeof(std::uint32_t), 0)
+    , m_alive(std::make_shared<OscLink*>(this))
 {
+    // "ping", the link's own: answered, and no cue.
     for (const std::string& cue : cues.cues) {
         m_addresses.emplace_back(m_prefix + cue, cue);
         m_addresses.emplace_back(m_ownPrefix + cue, cue);
     }
+    m_addresses.emplace_back(m_prefix + "ping", std::string());
+    m_addresses.emplace_back(m_ownPrefix + "ping", std::string());
     lo_server_add_method(m_reader, nullptr, nullptr, &OscLink::onMessage, this);
 }
 
@@ -269,7 +277,8 @@ void OscLink::readWaiting()
 {
     m_messages = 0;
     for (int i = 0; i < DatagramsPerTurn && m_messages < MessagesPerTurn; ++i) {
-        const ssize_t size = ::recv(m_socket, m_datagram.data(), LargestDatagram, 0);
+        m_senderLength = sizeof m_sender;
+        const ssize_t size = ::recvfrom(m_socket, m_datagram.data(), LargestDatagram, 0, reinterpret_cast<sockaddr*>(&m_sender), &m_senderLength);
         if (size < 0)
             return;
         dispatchDatagram(static_cast<std::size_t>(size));
@@ -294,6 +303,7 @@ void OscLink::take(const char* data, std::size_t size)
 {
     size = std::min(size, LargestDatagram);
     std::memcpy(m_datagram.data(), data, size);
+    m_senderLength = 0;
     dispatchDatagram(size);
 }
 
@@ -315,26 +325,65 @@ int OscLink::onMessage(const char* path, const char* types, lo_arg** argv, int a
     if (self->m_dropping)
         return 0;
     const std::string_view address = path;
+    // Each cue it reaches, the last with the answer: a pong to a ping alone, the state to the
+    // rest.
     bool reached = false;
+    std::vector<std::string> cues;
     for (const auto& [own, cue] : self->m_addresses) {
         if (matches(address, own)) {
-            self->queue(cue, types, argv, argc);
             reached = true;
+            if (!cue.empty())
+                cues.push_back(cueText(cue, types, argv, argc));
         }
     }
+    for (std::size_t i = 0; i + 1 < cues.size(); ++i)
+        queueCue(cues[i]);
+    if (reached)
+        queueCue(cues.empty() ? std::string() : cues.back(), self->answer(cues.empty() ? "pong" : "state"));
     const std::string_view prefix = self->m_prefix;
     const bool pattern = address.find_first_of("*?[]{}") != std::string_view::npos;
     const bool another = address.substr(0, prefix.size()) == prefix && address.find('/', prefix.size()) != std::string_view::npos;
     if (reached || pattern || another)
         return 0;
-    self->queue(std::string(address.size() > prefix.size() && address.substr(0, prefix.size()) == prefix
-                        ? address.substr(prefix.size())
-                        : address),
-        types, argv, argc);
+    queueCue(cueText(std::string(address.size() > prefix.size() && address.substr(0, prefix.size()) == prefix
+                             ? address.substr(prefix.size())
+                             : address),
+        types, argv, argc));
     return 0;
 }
 
-void OscLink::queue(std::string cue, const char* types, lo_arg** argv, int argc)
+std::function<void()> OscLink::answer(const std::string& what)
+{
+    if (m_senderLength == 0)
+        return {};
+    return [alive = std::weak_ptr<OscLink*>(m_alive), address = m_prefix + what, to = m_sender, length = m_senderLength] {
+        if (const auto link = alive.lock())
+            (*link)->send(address, to, length);
+    };
+}
+
+void OscLink::send(const std::string& address, const sockaddr_storage& to, socklen_t length)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_answersSince >= std::chrono::seconds(1)) {
+        m_answersSince = now;
+        m_answers = 0;
+    }
+    if (++m_answers > AnswersPerSecond)
+        return;
+    lo_message message = lo_message_new();
+    lo_message_add_string(message, m_name.c_str());
+    lo_message_add_string(message, m_state.empty() ? "start" : m_state.c_str());
+    std::size_t size = 0;
+    if (void* data = lo_message_serialise(message, address.c_str(), nullptr, &size)) {
+        ::sendto(m_socket, data, size, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), length);
+        std::free(data);
+    }
+    lo_message_free(message);
+}
+
+// The cue as a line: its name, then each argument after a blank.
+std::string OscLink::cueText(std::string cue, const char* types, lo_arg** argv, int argc)
 {
     const auto whole = [&cue](double value) {
         // Within the range where a double holds every whole number exactly.
@@ -372,7 +421,7 @@ void OscLink::queue(std::string cue, const char* types, lo_arg** argv, int argc)
             cue += std::string("(") + types[i] + ")";
         }
     }
-    queueCue(cue);
+    return cue;
 }
 
 }

@@ -5,14 +5,18 @@
 
 #include <QSocketNotifier>
 #include <lo/lo_lowlevel.h>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <sys/socket.h>
 #include <utility>
 #include <vector>
 
 namespace fw {
 
 // OSC over UDP: a socket of its own on the address asked for, and liblo to read what comes.
+// Each message that reaches the program is answered, from that socket, to where it came from.
 class OscLink : public CueLink {
 public:
     // The socket bound, or null with `why` set.
@@ -20,7 +24,7 @@ public:
     ~OscLink() override;
 
     void start() override;
-    void announce(const std::string&) override { }
+    void announce(const std::string& state) override { m_state = state; }
     std::size_t dropWaiting() override;
 
     // Hands one datagram to liblo, which calls back for each message in it (tests use it too).
@@ -31,11 +35,16 @@ private:
     void readWaiting();
     void dispatchDatagram(std::size_t size);
     static int onMessage(const char* path, const char* types, lo_arg** argv, int argc, lo_message message, void* link);
-    void queue(std::string cue, const char* types, lo_arg** argv, int argc);
+    static std::string cueText(std::string cue, const char* types, lo_arg** argv, int argc);
+    // What answers the message being read, once its cues are acted on: ADDRESS NAME STATE to
+    // its sender.
+    std::function<void()> answer(const std::string& address);
+    void send(const std::string& address, const sockaddr_storage& to, socklen_t length);
 
     int m_socket;
     lo_server m_reader;
     std::string m_prefix;
+    std::string m_name;
     std::string m_ownPrefix; // the prefix, the name, '/'
     std::vector<std::pair<std::string, std::string>> m_addresses; // the program's own, and their cues
     std::unique_ptr<QSocketNotifier> m_notifier;
@@ -43,6 +52,14 @@ private:
     std::vector<std::uint32_t> m_datagram;
     int m_messages = 0; // read at this turn, or dropped
     bool m_dropping = false;
+    std::string m_state;
+    // Where the datagram being read came from (none: a test's).
+    sockaddr_storage m_sender {};
+    socklen_t m_senderLength = 0;
+    std::chrono::steady_clock::time_point m_answersSince;
+    int m_answers = 0; // since then
+    // Held by the answers that wait in the queue, which may outlive the link.
+    std::shared_ptr<OscLink*> m_alive;
 };
 
 }

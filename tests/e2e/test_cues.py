@@ -299,10 +299,23 @@ class Cues(BoardChecks, unittest.TestCase):
             self.blink_changes(one, 1, 5)
             listing.read(0.5)
             self.assertEqual({line.split()[0] for line in listing.lines}, {TOPIC + "/a/state", TOPIC + "/b/state"})
-            # Over OSC, by pattern to both ports: each board takes what names it.
-            for port in ports:
-                osc_cue(port, None, address="/board/{b,c}/resume")
-                osc_cue(port, None, address="/board/[a]/hold")
+            # Over OSC, by pattern to both ports, from a desk's own port: each board takes what
+            # names it, and answers with its state once the cue is acted on; a ping, with a pong.
+            with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as desk:
+                desk.bind(("127.0.0.1", 0))
+                desk.settimeout(10)
+                def message(address):  # no arguments
+                    return address + b"\0" * (4 - len(address) % 4) + b",\0\0\0"
+                for port in ports:
+                    desk.sendto(message(b"/board/{b,c}/resume"), ("127.0.0.1", port))
+                    desk.sendto(message(b"/board/[a]/hold"), ("127.0.0.1", port))
+                desk.sendto(message(b"/board/a/ping"), ("127.0.0.1", ports[0]))
+                answers = [desk.recvfrom(512) for _ in range(3)]
+                self.assertEqual(sorted((port, [part.decode() for part in answer.split(b"\0") if part])
+                                        for answer, (_, port) in answers),
+                                 sorted([(ports[0], ["/board/state", ",ss", "a", "held"]),
+                                         (ports[0], ["/board/pong", ",ss", "a", "held"]),
+                                         (ports[1], ["/board/state", ",ss", "b", "board"])]))
             self.wait_state(states["b"], "board")
             self.wait_state(states["a"], "held")
             self.blink_changes(two, 1, 5)

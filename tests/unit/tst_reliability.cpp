@@ -10,6 +10,7 @@
 #include "framework/Runtime.h"
 #include "framework/Text.h"
 
+#include <QDeadlineTimer>
 #include <QRandomGenerator>
 #include <QTest>
 #include <arpa/inet.h>
@@ -279,6 +280,22 @@ private slots:
             "hold 1 1", "go", "go", "hold", "helm" };
         QTRY_VERIFY_WITH_TIMEOUT(cues.size() >= expected.size(), 5000);
         QCOMPARE(cues, expected);
+        // Each message that reached the board answered to its sender once acted on, a ping too.
+        send(oscString("/board/{helm}/ping") + oscString(","));
+        const std::string state = oscString("/board/state") + oscString(",ss") + oscString("helm") + oscString("start");
+        const std::string pong = oscString("/board/pong") + oscString(",ss") + oscString("helm") + oscString("start");
+        std::vector<std::string> answers;
+        const QDeadlineTimer deadline(5000);
+        while ((answers.empty() || answers.back() != pong) && answers.size() <= 10 && !deadline.hasExpired()) {
+            char answer[512];
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            const ssize_t size = ::recv(client, answer, sizeof answer, MSG_DONTWAIT);
+            if (size > 0)
+                answers.emplace_back(answer, static_cast<std::size_t>(size));
+        }
+        std::vector<std::string> answered(9, state);
+        answered.push_back(pong);
+        QCOMPARE(answers, answered);
 
         cues.clear();
         QRandomGenerator random(7);
