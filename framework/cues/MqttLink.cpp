@@ -1,7 +1,9 @@
 #include "MqttLink.h"
 #include "platform/Platform.h"
 
+#include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -21,12 +23,17 @@ namespace fw {
 
 namespace {
 
-// The broker hears from the program at least this often; a broker that stays silent for
-// one and a half times as long is taken as gone.
-constexpr int KeepAliveSeconds = 30;
+// The broker hears from the program at least this often, and takes it as gone (its will) after
+// one and a half times as long without a word: a whole board stopped reads "offline" within 15 s.
+constexpr int KeepAliveSeconds = 10;
 // The thread wakes at least this often, to keep the connection alive and to give up on an
 // attempt the broker does not answer; traffic, the state and the end wake it too.
-constexpr int LoopTimeoutMs = 5000;
+constexpr int LoopTimeoutMs = 2000;
+// The main thread's event loop says it turns this often; one that has not for the longer time
+// is taken as frozen: the connection is dropped without a word, so that the broker sends the
+// will, and made again once the loop turns.
+constexpr auto TurnsEvery = std::chrono::seconds(2);
+constexpr auto FrozenAfter = std::chrono::seconds(10);
 // How often a stop is looked for while the broker's name is being looked up.
 constexpr timespec LookUpSlice { 0, 100'000'000 };
 constexpr int FirstRetrySeconds = 1;
@@ -81,6 +88,8 @@ struct MqttLink::Connection {
     std::string where; // HOST:PORT, for the lines told
     mosquitto* client = nullptr;
     int wakeFd = -1; // an eventfd: the state to publish, or the end
+    // When the main thread's event loop last turned (steady clock, since its epoch).
+    std::atomic<std::chrono::steady_clock::rep> lastTurn { 0 };
 
     std::mutex mutex;
     std::condition_variable wake;
@@ -126,6 +135,12 @@ struct MqttLink::Connection {
             mosquitto_destroy(client);
         if (wakeFd >= 0)
             ::close(wakeFd);
+    }
+
+    bool frozen() const
+    {
+        const auto turned = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(lastTurn.load()));
+        return std::chrono::steady_clock::now() - turned > FrozenAfter;
     }
 
     void wakeUp()
@@ -307,7 +322,16 @@ struct MqttLink::Connection {
     void run()
     {
         int retry = FirstRetrySeconds;
+        bool frozenTold = false;
         while (!stopRequested()) {
+            if (frozen()) {
+                std::unique_lock lock(mutex);
+                wake.wait_for(lock, LoopTimeoutMs * std::chrono::milliseconds(1), [this] { return stopping; });
+                continue;
+            }
+            if (frozenTold && cues.tell)
+                cues.tell("the board turns again: connecting to the broker at " + where);
+            frozenTold = false;
             answered = everConnected = subscriptionRefused = false;
             tlsRefusal.clear();
             const int lookup = lookUp();
@@ -320,8 +344,24 @@ struct MqttLink::Connection {
             int error = lookup == 0 ? errno : 0;
             if (result == MOSQ_ERR_SUCCESS) {
                 while (result == MOSQ_ERR_SUCCESS && !stopRequested() && !subscriptionRefused) {
+                    if (frozen()) {
+                        // Gone without a word: the broker sends the will.
+                        frozenTold = true;
+                        if (cues.tell)
+                            cues.tell("the board has not turned for " + std::to_string(FrozenAfter.count())
+                                + " s: dropped the connection to the broker at " + where + ", which now says it is offline");
+                        ::shutdown(mosquitto_socket(client), SHUT_RDWR);
+                        mosquitto_loop(client, 0, 1);
+                        break;
+                    }
                     result = turn();
                     error = errno;
+                }
+                if (frozenTold) {
+                    const std::lock_guard lock(mutex);
+                    connected = false;
+                    std::erase_if(unheard, [](const Published& published) { return published.taken; });
+                    continue;
                 }
                 if (result == MOSQ_ERR_SUCCESS && (leavingRequested() || subscriptionRefused))
                     leave();
@@ -486,6 +526,14 @@ MqttLink::~MqttLink()
 
 void MqttLink::start()
 {
+    // The event loop's turns, told to the connection's thread.
+    const auto turned = [connection = m_connection] {
+        connection->lastTurn = std::chrono::steady_clock::now().time_since_epoch().count();
+    };
+    turned();
+    m_turns = std::make_unique<QTimer>();
+    QObject::connect(m_turns.get(), &QTimer::timeout, turned);
+    m_turns->start(TurnsEvery);
     m_thread = std::thread([connection = m_connection] {
         const platform::CrashStack stack;
         connection->run();

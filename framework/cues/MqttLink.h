@@ -6,6 +6,8 @@
 #include <memory>
 #include <thread>
 
+class QTimer;
+
 namespace fw {
 
 // MQTT through a broker, with libmosquitto on a thread of the link's own: connecting, the TLS
@@ -27,6 +29,7 @@ private:
     // broker's name that the thread has just looked up itself.
     std::shared_ptr<Connection> m_connection;
     std::thread m_thread;
+    std::unique_ptr<QTimer> m_turns;
 };
 
 }

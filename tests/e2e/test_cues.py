@@ -1,6 +1,8 @@
 """Cues from the show, from real senders: liblo's oscsend, and mosquitto_pub through Debian's
 mosquitto broker, started here on a free port. Each cue over each protocol on the board, the
 state the broker is told, and a broker that comes and goes."""
+import contextlib
+import ctypes
 import os
 import re
 import signal
@@ -24,6 +26,29 @@ def osc_cue(port, cue, *arguments, address=None):
     """The cue to /board/CUE, or to the address (a pattern too) given."""
     subprocess.run(["oscsend", "127.0.0.1", str(port), address or "/board/" + cue, *arguments], check=True,
                    timeout=10)
+
+
+@contextlib.contextmanager
+def stopped(pid, whole):
+    """The program's main thread stopped alone, as a debugger stops one thread (ptrace), or the
+    whole program (SIGSTOP)."""
+    if whole:
+        os.kill(pid, signal.SIGSTOP)
+        try:
+            yield
+        finally:
+            os.kill(pid, signal.SIGCONT)
+        return
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.ptrace.argtypes = [ctypes.c_long, ctypes.c_long, ctypes.c_void_p, ctypes.c_void_p]
+    seize, interrupt, detach, all_threads = 0x4206, 0x4207, 17, 0x40000000
+    if libc.ptrace(seize, pid, None, None) != 0 or libc.ptrace(interrupt, pid, None, None) != 0:
+        raise OSError(ctypes.get_errno(), "ptrace")
+    os.waitpid(pid, all_threads)  # the thread's stop
+    try:
+        yield
+    finally:
+        libc.ptrace(detach, pid, None, None)
 
 
 class Cues(BoardChecks, unittest.TestCase):
@@ -76,6 +101,15 @@ class Cues(BoardChecks, unittest.TestCase):
                 senders[first]("resume")
                 self.assertEqual(self.next_patterns(session, 3)[0], take)
 
+                if first == "osc":
+                    # The window's thread stopped alone (an event loop that hangs), then the whole
+                    # board: the broker says it is offline within 20 s, and the board once it runs.
+                    for whole in (False, True):
+                        with stopped(session.app.pid, whole):
+                            since = time.monotonic()
+                            self.wait_state(states, "offline", timeout=25)
+                            self.assertLess(time.monotonic() - since, 20, "whole" if whole else "the thread")
+                        self.wait_state(states, "board", timeout=15)
                 with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sender:  # within a second: one line
                     for cue in (b"/board/bogus\0\0\0\0,\0\0\0", b"/board/jump\0,\0\0\0"):
                         sender.sendto(cue, ("127.0.0.1", osc))
@@ -87,7 +121,7 @@ class Cues(BoardChecks, unittest.TestCase):
                 self.assertEqual(session.exit_status(), 0 if first == "osc" else 129)
                 self.wait_state(states, "offline")
                 self.assertEqual(session.stderr.decode().count("ignoring the cue"), 1, session.stderr)
-                self.assertRegex(session.stderr.decode(), r"\Avelquarin-control-board: ignoring the cue "
+                self.assertRegex(session.stderr.decode(), r"(?m)^velquarin-control-board: ignoring the cue "
                                  r"'(bogus|jump)': the cues are go, back-to-one, hold, resume and seed N")
 
     def test_a_broker_that_is_down_restarts_or_refuses_never_stops_the_board(self):
