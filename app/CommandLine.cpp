@@ -29,8 +29,9 @@ coloured blocks that blink at random until Escape.
                      digits, - and _, at most 63); by default the host name,
                      with -SCREEN after it when --screen is given
       --osc [ADDRESS:]PORT
-                     take cues over OSC on this UDP port, on 127.0.0.1 unless
-                     ADDRESS says otherwise (0.0.0.0 for every network):
+                     take cues over OSC on this port (UDP and TCP), on
+                     127.0.0.1 unless ADDRESS says otherwise (0.0.0.0 for
+                     every network):
                      /board/go, /board/back-to-one, /board/hold,
                      /board/resume, /board/seed with a number, or
                      /board/NAME/go ... for this board alone

@@ -12,7 +12,8 @@ namespace fw {
 // Event_Cue, as one line of text: the cue's name, then each of its arguments after one blank
 // ("seed 42"). What a name means is the application's business.
 
-// OSC messages on a UDP port. A message's address is the prefix and the cue's name
+// OSC messages on a UDP port, and on the same TCP port (each packet framed by its size, OSC 1.0, or
+// by SLIP, OSC 1.1; at most 16 connections at once). A message's address is the prefix and the cue's name
 // ("/board/go"), or the prefix, the program's name and the cue's name for this program alone
 // ("/board/helm/go"); an address pattern ("/*/go", "/board/{helm,deck}/hold") reaches every one
 // of these addresses it matches. Its arguments are integers or strings; a float that is a whole

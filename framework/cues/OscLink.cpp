@@ -1,6 +1,7 @@
 #include "OscLink.h"
 #include "framework/Runtime.h"
 
+#include <QTimer>
 #include <arpa/inet.h>
 #include <algorithm>
 #include <cerrno>
@@ -25,6 +26,13 @@ constexpr int MessagesPerTurn = 64;
 // The most answers sent a second: a sender that forges its address cannot turn the board into
 // a source of traffic for another.
 constexpr int AnswersPerSecond = 100;
+// The most OSC connections over TCP at once; one more is closed as it comes.
+constexpr std::size_t MostStreams = 16;
+// SLIP's framing (RFC 1055), as OSC 1.1 sends packets over a stream.
+constexpr unsigned char SlipEnd = 0xC0;
+constexpr unsigned char SlipEscape = 0xDB;
+constexpr unsigned char SlipEscapedEnd = 0xDC;
+constexpr unsigned char SlipEscapedEscape = 0xDD;
 
 std::string endpoint(const OscCues& cues)
 {
@@ -32,7 +40,8 @@ std::string endpoint(const OscCues& cues)
     return (v6 ? "[" + cues.address + "]" : cues.address) + ":" + std::to_string(cues.port);
 }
 
-int boundSocket(const OscCues& cues, std::string& why)
+// A socket of the type bound to the address (UDP, or TCP listening), or -1 with `why` set.
+int boundSocket(const OscCues& cues, int type, std::string& why)
 {
     sockaddr_storage address {};
     socklen_t length = 0;
@@ -50,24 +59,28 @@ int boundSocket(const OscCues& cues, std::string& why)
         why = "cannot listen for OSC on " + endpoint(cues) + ": not a numeric address";
         return -1;
     }
-    const int socket = ::socket(address.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int socket = ::socket(address.ss_family, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    if (type == SOCK_STREAM && socket >= 0) // a board started again at once takes its port back
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     bool bound = socket >= 0 && ::bind(socket, reinterpret_cast<sockaddr*>(&address), length) == 0;
     if (!bound && socket >= 0 && errno == EADDRNOTAVAIL) {
         // An address the machine does not have yet (its network comes up after the board):
         // taken now, its cues come once it is there.
-        const int on = 1;
         const bool v4 = address.ss_family == AF_INET;
         bound = ::setsockopt(socket, v4 ? IPPROTO_IP : IPPROTO_IPV6, v4 ? IP_FREEBIND : IPV6_FREEBIND, &on, sizeof on) == 0
             && ::bind(socket, reinterpret_cast<sockaddr*>(&address), length) == 0;
-        if (bound)
+        if (bound && type == SOCK_DGRAM)
             sayLine("listening for OSC on " + endpoint(cues) + ", which is not one of this machine's addresses yet: "
                 "its cues come once it is");
         else
             errno = EADDRNOTAVAIL;
     }
+    if (bound && type == SOCK_STREAM && ::listen(socket, SOMAXCONN) != 0)
+        bound = false;
     if (!bound) {
         const int error = errno;
-        why = "cannot listen for OSC on " + endpoint(cues) + ": ";
+        why = "cannot listen for OSC on " + endpoint(cues) + (type == SOCK_STREAM ? " over TCP: " : ": ");
         if (error == EADDRINUSE)
             why += "the port is in use";
         else if (error == EADDRNOTAVAIL)
@@ -230,15 +243,20 @@ bool matches(std::string_view pattern, std::string_view address)
 
 std::unique_ptr<OscLink> OscLink::open(const OscCues& cues, std::string& why)
 {
-    const int socket = boundSocket(cues, why);
+    const int socket = boundSocket(cues, SOCK_DGRAM, why);
     if (socket < 0)
         return nullptr;
-    lo_server reader = readerOnly(why);
+    const int listener = boundSocket(cues, SOCK_STREAM, why);
+    lo_server reader = listener >= 0 ? readerOnly(why) : nullptr;
     if (!reader) {
         ::close(socket);
+        if (listener >= 0)
+            ::close(listener);
         return nullptr;
     }
-    return std::unique_ptr<OscLink>(new OscLink(socket, reader, cues));
+    auto link = std::unique_ptr<OscLink>(new OscLink(socket, reader, cues));
+    link->m_listener = listener;
+    return link;
 }
 
 OscLink::OscLink(int socket, lo_server reader, const OscCues& cues)
@@ -260,8 +278,18 @@ OscLink::OscLink(int socket, lo_server reader, const OscCues& cues)
     lo_server_add_method(m_reader, nullptr, nullptr, &OscLink::onMessage, this);
 }
 
+OscLink::Stream::~Stream()
+{
+    notifier.reset();
+    ::close(socket);
+}
+
 OscLink::~OscLink()
 {
+    m_streams.clear();
+    m_listening.reset();
+    if (m_listener >= 0)
+        ::close(m_listener);
     m_notifier.reset();
     lo_server_free(m_reader);
     ::close(m_socket);
@@ -271,6 +299,119 @@ void OscLink::start()
 {
     m_notifier = std::make_unique<QSocketNotifier>(m_socket, QSocketNotifier::Read);
     QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { readWaiting(); });
+    m_listening = std::make_unique<QSocketNotifier>(m_listener, QSocketNotifier::Read);
+    QObject::connect(m_listening.get(), &QSocketNotifier::activated, [this] { acceptWaiting(); });
+    for (auto& [id, stream] : m_streams) {
+        if (!stream->ended)
+            watch(id);
+    }
+}
+
+void OscLink::acceptWaiting()
+{
+    while (true) {
+        const int connection = ::accept4(m_listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (connection < 0)
+            return;
+        if (m_streams.size() >= MostStreams) {
+            ::close(connection);
+            continue;
+        }
+        const int id = ++m_lastStream;
+        m_streams[id] = std::make_unique<Stream>(connection);
+        if (m_listening)
+            watch(id);
+    }
+}
+
+void OscLink::watch(int id)
+{
+    Stream& stream = *m_streams.at(id);
+    stream.notifier = std::make_unique<QSocketNotifier>(stream.socket, QSocketNotifier::Read);
+    QObject::connect(stream.notifier.get(), &QSocketNotifier::activated, [this, id] { readStream(id); });
+}
+
+// What the connection has sent, at most a datagram's worth at a turn: each whole packet in it
+// read as a datagram, framed as the sender frames them (OSC 1.1's SLIP, or OSC 1.0's size
+// before each), answered on the connection. The connection ends when the sender ends it, or
+// sends what no framing makes a packet of.
+bool OscLink::readStream(int id)
+{
+    const auto found = m_streams.find(id);
+    if (found == m_streams.end() || found->second->ended)
+        return false;
+    Stream& stream = *found->second;
+    std::string& bytes = stream.bytes;
+    const std::size_t had = bytes.size();
+    bytes.resize(had + LargestDatagram);
+    const ssize_t got = ::recv(stream.socket, bytes.data() + had, LargestDatagram, 0);
+    bytes.resize(had + std::max<ssize_t>(got, 0));
+    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
+        endStream(id);
+        return false;
+    }
+    if (stream.framing == Stream::Unknown && !bytes.empty())
+        stream.framing = static_cast<unsigned char>(bytes[0]) == SlipEnd ? Stream::Slip : Stream::Sized;
+    std::size_t at = 0;
+    bool broken = false;
+    std::string packet;
+    while (at < bytes.size() && !broken) {
+        if (stream.framing == Stream::Sized) {
+            if (bytes.size() - at < 4)
+                break;
+            std::uint32_t size;
+            std::memcpy(&size, bytes.data() + at, 4);
+            size = ntohl(size);
+            if (size > LargestDatagram) {
+                broken = true;
+                break;
+            }
+            if (bytes.size() - at - 4 < size)
+                break;
+            packet.assign(bytes, at + 4, size);
+            at += 4 + size;
+        } else {
+            const std::size_t end = bytes.find(static_cast<char>(SlipEnd), at);
+            if (end == std::string::npos) {
+                broken = bytes.size() - at > 2 * LargestDatagram;
+                break;
+            }
+            packet.clear();
+            for (std::size_t i = at; i < end; ++i) {
+                const auto byte = static_cast<unsigned char>(bytes[i]);
+                if (byte == SlipEscape && i + 1 < end) {
+                    const auto next = static_cast<unsigned char>(bytes[++i]);
+                    packet += static_cast<char>(next == SlipEscapedEnd ? SlipEnd : next == SlipEscapedEscape ? SlipEscape : next);
+                } else {
+                    packet += static_cast<char>(byte);
+                }
+            }
+            at = end + 1;
+            if (packet.empty() || packet.size() > LargestDatagram)
+                continue;
+        }
+        m_fromStream = id;
+        take(packet.data(), packet.size());
+        m_fromStream = 0;
+    }
+    bytes.erase(0, at);
+    if (broken)
+        endStream(id);
+    return got > 0 && !broken;
+}
+
+// Ended once the event loop is done with its notifier: its socket stays open until then, so
+// that no connection that comes meanwhile gets the same number.
+void OscLink::endStream(int id)
+{
+    Stream& stream = *m_streams.at(id);
+    stream.ended = true;
+    if (stream.notifier)
+        stream.notifier->setEnabled(false);
+    QTimer::singleShot(0, [alive = std::weak_ptr<OscLink*>(m_alive), id] {
+        if (const auto link = alive.lock())
+            (*link)->m_streams.erase(id);
+    });
 }
 
 void OscLink::readWaiting()
@@ -289,6 +430,11 @@ std::size_t OscLink::dropWaiting()
 {
     m_dropping = true;
     m_messages = 0;
+    acceptWaiting();
+    for (const auto& [id, stream] : m_streams) {
+        for (int reads = 0; reads < DatagramsPerTurn && readStream(id); ++reads) {
+        }
+    }
     while (true) {
         const ssize_t size = ::recv(m_socket, m_datagram.data(), LargestDatagram, 0);
         if (size < 0)
@@ -354,15 +500,16 @@ int OscLink::onMessage(const char* path, const char* types, lo_arg** argv, int a
 
 std::function<void()> OscLink::answer(const std::string& what)
 {
-    if (m_senderLength == 0)
+    if (m_senderLength == 0 && m_fromStream == 0)
         return {};
-    return [alive = std::weak_ptr<OscLink*>(m_alive), address = m_prefix + what, to = m_sender, length = m_senderLength] {
+    return [alive = std::weak_ptr<OscLink*>(m_alive), address = m_prefix + what, to = m_sender, length = m_senderLength,
+               stream = m_fromStream] {
         if (const auto link = alive.lock())
-            (*link)->send(address, to, length);
+            (*link)->send(address, to, length, stream);
     };
 }
 
-void OscLink::send(const std::string& address, const sockaddr_storage& to, socklen_t length)
+void OscLink::send(const std::string& address, const sockaddr_storage& to, socklen_t length, int streamId)
 {
     const auto now = std::chrono::steady_clock::now();
     if (now - m_answersSince >= std::chrono::seconds(1)) {
@@ -375,10 +522,33 @@ void OscLink::send(const std::string& address, const sockaddr_storage& to, sockl
     lo_message_add_string(message, m_name.c_str());
     lo_message_add_string(message, m_state.empty() ? "start" : m_state.c_str());
     std::size_t size = 0;
-    if (void* data = lo_message_serialise(message, address.c_str(), nullptr, &size)) {
+    void* data = lo_message_serialise(message, address.c_str(), nullptr, &size);
+    const auto stream = m_streams.find(streamId);
+    if (data && streamId == 0) {
         ::sendto(m_socket, data, size, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), length);
-        std::free(data);
+    } else if (data && stream != m_streams.end()) {
+        // Framed as the sender frames what it sends; a connection that does not take it at
+        // once (its reader stopped) goes without it.
+        const std::string packet(static_cast<const char*>(data), size);
+        std::string framed;
+        if (stream->second->framing == Stream::Slip) {
+            framed += static_cast<char>(SlipEnd);
+            for (const char c : packet) {
+                const auto byte = static_cast<unsigned char>(c);
+                if (byte == SlipEnd || byte == SlipEscape)
+                    framed += { static_cast<char>(SlipEscape), static_cast<char>(byte == SlipEnd ? SlipEscapedEnd : SlipEscapedEscape) };
+                else
+                    framed += c;
+            }
+            framed += static_cast<char>(SlipEnd);
+        } else {
+            const std::uint32_t big = htonl(static_cast<std::uint32_t>(size));
+            framed.assign(reinterpret_cast<const char*>(&big), 4);
+            framed += packet;
+        }
+        ::send(stream->second->socket, framed.data(), framed.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     }
+    std::free(data);
     lo_message_free(message);
 }
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <sys/socket.h>
 #include <utility>
@@ -15,8 +16,9 @@
 
 namespace fw {
 
-// OSC over UDP: a socket of its own on the address asked for, and liblo to read what comes.
-// Each message that reaches the program is answered, from that socket, to where it came from.
+// OSC over UDP and TCP on the address and port asked for, and liblo to read what comes. Each
+// message that reaches the program is answered, from the UDP socket to where it came from, or
+// on its TCP connection.
 class OscLink : public CueLink {
 public:
     // The socket bound, or null with `why` set.
@@ -33,13 +35,31 @@ public:
 private:
     OscLink(int socket, lo_server reader, const OscCues& cues);
     void readWaiting();
+    void acceptWaiting();
+    void watch(int stream);
+    bool readStream(int stream); // whether it read anything
+    void endStream(int stream);
     void dispatchDatagram(std::size_t size);
     static int onMessage(const char* path, const char* types, lo_arg** argv, int argc, lo_message message, void* link);
     static std::string cueText(std::string cue, const char* types, lo_arg** argv, int argc);
     // What answers the message being read, once its cues are acted on: ADDRESS NAME STATE to
     // its sender.
     std::function<void()> answer(const std::string& address);
-    void send(const std::string& address, const sockaddr_storage& to, socklen_t length);
+    void send(const std::string& address, const sockaddr_storage& to, socklen_t length, int stream);
+
+    // One connection over TCP: what it has sent of a packet not whole yet, and how it frames.
+    struct Stream {
+        explicit Stream(int fd)
+            : socket(fd)
+        {
+        }
+        ~Stream();
+        int socket;
+        std::unique_ptr<QSocketNotifier> notifier;
+        std::string bytes;
+        enum Framing { Unknown, Sized, Slip } framing = Unknown;
+        bool ended = false;
+    };
 
     int m_socket;
     lo_server m_reader;
@@ -48,6 +68,11 @@ private:
     std::string m_ownPrefix; // the prefix, the name, '/'
     std::vector<std::pair<std::string, std::string>> m_addresses; // the program's own, and their cues
     std::unique_ptr<QSocketNotifier> m_notifier;
+    int m_listener = -1; // TCP
+    std::unique_ptr<QSocketNotifier> m_listening;
+    std::map<int, std::unique_ptr<Stream>> m_streams;
+    int m_lastStream = 0;
+    int m_fromStream = 0; // the connection the packet being read came on, 0 for none
     // One datagram, 4-byte aligned as liblo reads it, with zeros after it.
     std::vector<std::uint32_t> m_datagram;
     int m_messages = 0; // read at this turn, or dropped

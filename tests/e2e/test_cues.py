@@ -28,6 +28,11 @@ def osc_cue(port, cue, *arguments, address=None):
                    timeout=10)
 
 
+def message(address):
+    """An OSC message to the address, with no arguments."""
+    return address + b"\0" * (4 - len(address) % 4) + b",\0\0\0"
+
+
 @contextlib.contextmanager
 def stopped(pid, whole):
     """The program's main thread stopped alone, as a debugger stops one thread (ptrace), or the
@@ -338,8 +343,6 @@ class Cues(BoardChecks, unittest.TestCase):
             with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as desk:
                 desk.bind(("127.0.0.1", 0))
                 desk.settimeout(10)
-                def message(address):  # no arguments
-                    return address + b"\0" * (4 - len(address) % 4) + b",\0\0\0"
                 for port in ports:
                     desk.sendto(message(b"/board/{b,c}/resume"), ("127.0.0.1", port))
                     desk.sendto(message(b"/board/[a]/hold"), ("127.0.0.1", port))
@@ -357,6 +360,25 @@ class Cues(BoardChecks, unittest.TestCase):
             osc_cue(ports[0], "resume", "f", "1.0")
             osc_cue(ports[0], "resume", "f", "0.0")
             self.wait_state(states["a"], "board")
+            # The same over TCP, framed by size (OSC 1.0) or by SLIP (OSC 1.1): answered on the
+            # connection, framed as it came.
+            def slip(packet):
+                return b"\xc0" + packet.replace(b"\xdb", b"\xdb\xdd").replace(b"\xc0", b"\xdb\xdc") + b"\xc0"
+            for port, framing, address, answer in (
+                    (ports[0], "size", b"/board/a/hold", ["/board/state", ",ss", "a", "held"]),
+                    (ports[1], "slip", b"/board/ping", ["/board/pong", ",ss", "b", "board"])):
+                with socket.create_connection(("127.0.0.1", port), timeout=10) as desk:
+                    packet = message(address)
+                    desk.sendall(struct.pack(">I", len(packet)) + packet if framing == "size" else slip(packet))
+                    received = b""
+                    while not (received.endswith(b"\xc0") if framing == "slip" else len(received) >= 4
+                               and len(received) >= 4 + struct.unpack(">I", received[:4])[0]):
+                        chunk = desk.recv(512)
+                        self.assertTrue(chunk, "the board closed the connection: %r" % received)
+                        received += chunk
+                    body = received[4:] if framing == "size" else received.strip(b"\xc0")
+                    self.assertEqual([part.decode() for part in body.split(b"\0") if part], answer, framing)
+            self.wait_state(states["a"], "held")
             for port in ports:
                 osc_cue(port, None, address="/*/back-to-one")
             for board in boards:
