@@ -357,19 +357,15 @@ struct MqttLink::Connection {
                     result = turn();
                     error = errno;
                 }
-                if (frozenTold) {
-                    const std::lock_guard lock(mutex);
-                    connected = false;
-                    std::erase_if(unheard, [](const Published& published) { return published.taken; });
-                    continue;
-                }
-                if (result == MOSQ_ERR_SUCCESS && (leavingRequested() || subscriptionRefused))
+                if (result == MOSQ_ERR_SUCCESS && !frozenTold && (leavingRequested() || subscriptionRefused))
                     leave();
                 {
                     const std::lock_guard lock(mutex);
                     connected = false;
                     std::erase_if(unheard, [](const Published& published) { return published.taken; });
                 }
+                if (frozenTold)
+                    continue; // waits for the loop to turn, at the top
                 if (everConnected) {
                     retry = FirstRetrySeconds;
                     tellProblem("lost the connection to the broker at " + where + "; trying again");

@@ -264,17 +264,17 @@ OscLink::OscLink(int socket, lo_server reader, const OscCues& cues)
     , m_reader(reader)
     , m_prefix(cues.prefix)
     , m_name(cues.name)
-    , m_ownPrefix(cues.prefix + cues.name + "/")
     , m_datagram((LargestDatagram + 8) / sizeof(std::uint32_t), 0)
     , m_alive(std::make_shared<OscLink*>(this))
 {
     // "ping", the link's own: answered, and no cue.
+    const std::string ownPrefix = m_prefix + m_name + "/";
     for (const std::string& cue : cues.cues) {
         m_addresses.emplace_back(m_prefix + cue, cue);
-        m_addresses.emplace_back(m_ownPrefix + cue, cue);
+        m_addresses.emplace_back(ownPrefix + cue, cue);
     }
     m_addresses.emplace_back(m_prefix + "ping", std::string());
-    m_addresses.emplace_back(m_ownPrefix + "ping", std::string());
+    m_addresses.emplace_back(ownPrefix + "ping", std::string());
     lo_server_add_method(m_reader, nullptr, nullptr, &OscLink::onMessage, this);
 }
 
@@ -471,12 +471,13 @@ int OscLink::onMessage(const char* path, const char* types, lo_arg** argv, int a
     if (self->m_dropping)
         return 0;
     const std::string_view address = path;
+    const bool pattern = address.find_first_of("*?[]{}") != std::string_view::npos;
     // Each cue it reaches, the last with the answer: a pong to a ping alone, the state to the
     // rest.
     bool reached = false;
     std::vector<std::string> cues;
     for (const auto& [own, cue] : self->m_addresses) {
-        if (matches(address, own)) {
+        if (pattern ? matches(address, own) : address == own) {
             reached = true;
             if (!cue.empty())
                 cues.push_back(cueText(cue, types, argv, argc));
@@ -487,14 +488,11 @@ int OscLink::onMessage(const char* path, const char* types, lo_arg** argv, int a
     if (reached)
         queueCue(cues.empty() ? std::string() : cues.back(), self->answer(cues.empty() ? "pong" : "state"));
     const std::string_view prefix = self->m_prefix;
-    const bool pattern = address.find_first_of("*?[]{}") != std::string_view::npos;
-    const bool another = address.substr(0, prefix.size()) == prefix && address.find('/', prefix.size()) != std::string_view::npos;
+    const bool prefixed = address.size() > prefix.size() && address.substr(0, prefix.size()) == prefix;
+    const bool another = prefixed && address.find('/', prefix.size()) != std::string_view::npos;
     if (reached || pattern || another)
         return 0;
-    queueCue(cueText(std::string(address.size() > prefix.size() && address.substr(0, prefix.size()) == prefix
-                             ? address.substr(prefix.size())
-                             : address),
-        types, argv, argc));
+    queueCue(cueText(std::string(prefixed ? address.substr(prefix.size()) : address), types, argv, argc));
     return 0;
 }
 

@@ -65,7 +65,6 @@ private:
     lo_server m_reader;
     std::string m_prefix;
     std::string m_name;
-    std::string m_ownPrefix; // the prefix, the name, '/'
     std::vector<std::pair<std::string, std::string>> m_addresses; // the program's own, and their cues
     std::unique_ptr<QSocketNotifier> m_notifier;
     int m_listener = -1; // TCP
