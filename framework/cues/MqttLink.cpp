@@ -24,8 +24,9 @@ namespace fw {
 namespace {
 
 // The broker hears from the program at least this often, and takes it as gone (its will) after
-// one and a half times as long without a word: a whole board stopped reads "offline" within 15 s.
-constexpr int KeepAliveSeconds = 10;
+// one and a half times as long without a word, when it next looks (mosquitto looks every 6 s):
+// a whole board stopped reads "offline" within 16 s.
+constexpr int KeepAliveSeconds = 6;
 // The thread wakes at least this often, to keep the connection alive and to give up on an
 // attempt the broker does not answer; traffic, the state and the end wake it too.
 constexpr int LoopTimeoutMs = 2000;
