@@ -1,6 +1,7 @@
 // Start-up and the application-wide values: the order of the start, the data folder on disk
 // and what the program does when it cannot have one.
 #include "App.h"
+#include "CommandLine.h"
 #include "MainMenuBar.h"
 #include "myLib.h"
 #include "Startup.h"
@@ -189,6 +190,17 @@ private slots:
         // No start window was ever made, so no board can follow without its colours.
         QVERIFY(fw::Window::openWindows().empty());
         QCOMPARE(snapshot(workingFolder.path()), before);
+    }
+
+    // Cards written from one image share a host name: the screen tells two boards of one
+    // machine apart, and what a topic level or an OSC address part cannot hold is replaced.
+    void CommandLine_defaultNameIsTheHostsShortNameWithTheScreen()
+    {
+        QCOMPARE(defaultName("raspberrypi", ""), std::string("raspberrypi"));
+        QCOMPARE(defaultName("helm.stage.local", "HDMI-A-2"), std::string("helm-HDMI-A-2"));
+        QCOMPARE(defaultName("", ""), std::string("board"));
+        QCOMPARE(defaultName("deck", "DP 1/+#"), std::string("deck-DP-1---"));
+        QCOMPARE(defaultName(std::string(60, 'x'), "HDMI-1"), std::string(60, 'x') + "-HD");
     }
 
 private:
