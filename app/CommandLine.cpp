@@ -34,7 +34,8 @@ coloured blocks that blink at random until Escape.
                      every network):
                      /board/go, /board/back-to-one, /board/hold,
                      /board/resume, /board/seed with a number, or
-                     /board/NAME/go ... for this board alone
+                     /board/NAME/go ... for this board alone; off
+                     127.0.0.1, announced as NAME over DNS-SD (_osc._udp)
       --mqtt mqtt://HOST[:PORT]/TOPIC
                      take cues published to TOPIC, or to TOPIC/NAME for this
                      board alone, on an MQTT broker (the payload go,

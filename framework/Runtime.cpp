@@ -53,6 +53,7 @@ void Runtime::bringUp(int argc, char** argv)
     // to end (a failure ends the run through its own path).
     QApplication::setQuitOnLastWindowClosed(false);
     readTerminationSignals();
+    platform::tellAliveWhileTheLoopTurns();
     startCueLinks();
 }
 

@@ -54,8 +54,13 @@ ConsoleUse useConsole(const std::string& screen, const std::function<void(const 
         platform::DisplayWatch watch;
         for (use = platform::prepareConsole(screen, run); use.result == ConsoleUse::NoScreenYet;
              use = platform::prepareConsole(screen, run)) {
-            if (const int stopped = waitUnlessStopped(watch.descriptor(), watch.lookAgainMilliseconds()))
+            // A service manager's watchdog hears that the program is alive while it waits.
+            int wait = watch.lookAgainMilliseconds();
+            if (const int alive = platform::aliveIntervalMilliseconds(); alive > 0)
+                wait = wait < 0 ? alive : std::min(wait, alive);
+            if (const int stopped = waitUnlessStopped(watch.descriptor(), wait))
                 return ConsoleUse { .result = ConsoleUse::Stopped, .message = {}, .screens = {}, .status = stopped };
+            platform::tellAlive();
             watch.take();
         }
         // A show's cues from minutes or hours ago are no cues for the board that shows now.

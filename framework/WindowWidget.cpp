@@ -174,7 +174,13 @@ void WindowWidget::raiseAndActivateWhenDrawn()
 
 void WindowWidget::contentDrawn()
 {
-    m_drawn = true;
+    if (!std::exchange(m_drawn, true)) {
+        // Posted from a posted call: it runs after what the frame's flush has posted (on the
+        // console, the frame composed into the screen's buffer and flipped to the screen).
+        QMetaObject::invokeMethod(this, [this] {
+            QMetaObject::invokeMethod(this, [] { platform::tellReady(); }, Qt::QueuedConnection);
+        }, Qt::QueuedConnection);
+    }
     if (m_activateWhenDrawn) {
         m_activateWhenDrawn = false;
         // Posted: it runs once this frame has gone to the screen.

@@ -29,6 +29,7 @@ start=$(date +%s)
 native=$(dpkg --print-architecture)
 export DEB_BUILD_OPTIONS="terse ${DEB_BUILD_OPTIONS:-}"
 export VQ_X_EVENTS="$root/build/deb/amd64/velquarin-control-board/obj-x86_64-linux-gnu/tests/x_events"
+export VQ_FREEZE_THREAD="$root/build/deb/amd64/velquarin-control-board/obj-x86_64-linux-gnu/tests/freeze_thread"
 
 # How many tests a log tells of: ctest's summaries and Python's unittest runs.
 tests_in() {

@@ -286,6 +286,7 @@ OscLink::Stream::~Stream()
 
 OscLink::~OscLink()
 {
+    m_announcement.reset();
     m_streams.clear();
     m_listening.reset();
     if (m_listener >= 0)
@@ -305,6 +306,29 @@ void OscLink::start()
         if (!stream->ended)
             watch(id);
     }
+    // Show tools on the network find the board by its name; what listens on loopback is not
+    // theirs to reach.
+    sockaddr_storage bound {};
+    socklen_t length = sizeof bound;
+    if (m_announcement || ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&bound), &length) != 0)
+        return;
+    char address[INET6_ADDRSTRLEN] = {};
+    std::uint16_t port = 0;
+    if (bound.ss_family == AF_INET) {
+        const auto& ip4 = reinterpret_cast<const sockaddr_in&>(bound);
+        if ((ntohl(ip4.sin_addr.s_addr) >> 24) == 127)
+            return;
+        ::inet_ntop(AF_INET, &ip4.sin_addr, address, sizeof address);
+        port = ntohs(ip4.sin_port);
+    } else {
+        const auto& ip6 = reinterpret_cast<const sockaddr_in6&>(bound);
+        if (IN6_IS_ADDR_LOOPBACK(&ip6.sin6_addr))
+            return;
+        ::inet_ntop(AF_INET6, &ip6.sin6_addr, address, sizeof address);
+        port = ntohs(ip6.sin6_port);
+    }
+    m_announcement = std::make_unique<Announcement>(m_name, std::vector<std::string> { "_osc._udp", "_osc._tcp" },
+        address, port);
 }
 
 void OscLink::acceptWaiting()

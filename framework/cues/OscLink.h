@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Announcement.h"
 #include "CueLink.h"
 #include "framework/Cues.h"
 
@@ -18,7 +19,7 @@ namespace fw {
 
 // OSC over UDP and TCP on the address and port asked for, and liblo to read what comes. Each
 // message that reaches the program is answered, from the UDP socket to where it came from, or
-// on its TCP connection.
+// on its TCP connection. Off loopback, both are announced on the network under the name.
 class OscLink : public CueLink {
 public:
     // The socket bound, or null with `why` set.
@@ -84,6 +85,7 @@ private:
     int m_answers = 0; // since then
     // Held by the answers that wait in the queue, which may outlive the link.
     std::shared_ptr<OscLink*> m_alive;
+    std::unique_ptr<Announcement> m_announcement; // off loopback, once started
 };
 
 }

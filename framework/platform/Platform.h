@@ -80,6 +80,15 @@ private:
     udev* m_udev = nullptr;
     udev_monitor* m_monitor = nullptr;
 };
+// The service manager that started the program (systemd's notify units), if any: told that the
+// program is ready, once its first frame is on the screen; and, where it watches, told that the
+// program is alive at least every aliveIntervalMilliseconds() (0 where nothing watches), by the
+// window's thread: a loop that stops turning ends the program and starts it again.
+void tellReady();
+int aliveIntervalMilliseconds();
+void tellAlive();
+// From the toolkit's start on, told by a timer of the window's thread.
+void tellAliveWhileTheLoopTurns();
 // The terminal back in the mode it had, with its keyboard as it was. Safe in a signal handler.
 void giveConsoleBack() noexcept;
 // The crash path's stack of its own on a thread of the program's own, made as the thread

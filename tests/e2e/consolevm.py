@@ -28,13 +28,14 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 CACHE = os.path.join(ROOT, "build", "vm")
 # The releases the guest is made from: this machine's, or those the test command found whole.
 SOURCES = os.environ.get("VQ_APT_SOURCES", "/etc/apt/sources.list.d/debian.sources")
-# What the guest carries beside the package: udev, the kernel, and the tools of the init.
-GUEST_PACKAGES = ["udev", "kmod", "procps", "kbd", "systemd", "iproute2"]
+# What the guest carries beside the package: udev, the kernel, the tools of the init, and
+# avahi-browse.
+GUEST_PACKAGES = ["udev", "kmod", "procps", "kbd", "systemd", "iproute2", "avahi-utils"]
 # What an extracted guest carries of a system, where nothing installs the essential packages.
 EXTRACTED_SYSTEM = ["base-files", "base-passwd", "dash", "bash", "coreutils", "util-linux", "libc-bin", "mount",
                     "sed", "grep"]
 # Changed whenever Guest.make makes a guest otherwise: guests made before are made anew.
-GUEST_RECIPE = 4
+GUEST_RECIPE = 5
 # The kernel's modules a guest may need; the rest of its tree goes.
 MODULES = ["drivers/gpu", "drivers/video", "drivers/virtio", "drivers/char", "drivers/input", "drivers/i2c",
            "drivers/tty", "drivers/platform", "drivers/dma-buf", "drivers/base", "lib", "mm", "fs/fuse",
@@ -207,7 +208,8 @@ class ConsoleVM:
     gpu: "virtio" (virtio-gpu) or "std" (the standard VGA, bochs-drm); outputs: virtio-gpu's heads;
     systemd: systemd boots, not the test's init;
     network: a network card, on qemu's own network, where 10.0.2.2 is this machine's 127.0.0.1;
-    program: a build's program in place of the package's (VQ_CONSOLE_PROGRAM, for a developer)."""
+    program: a build's program in place of the package's (VQ_CONSOLE_PROGRAM, for a developer);
+    the test's helper freeze_thread (VQ_FREEZE_THREAD) goes in as /usr/local/bin/freeze_thread."""
 
     def __init__(self, guest, gpu="virtio", outputs=1, memory=2048, kernel_options="", systemd=False, network=False):
         self.guest, self.gpu, self.outputs, self.systemd, self.network = guest, gpu, outputs, systemd, network
@@ -248,6 +250,9 @@ class ConsoleVM:
                 shutil.rmtree(os.path.join(tree, top))
         if self.program:
             shutil.copy(self.program, os.path.join(tree, "usr/bin/velquarin-control-board"))
+        if os.environ.get("VQ_FREEZE_THREAD") and self.systemd:
+            os.makedirs(os.path.join(tree, "usr/local/bin"), exist_ok=True)
+            shutil.copy(os.environ["VQ_FREEZE_THREAD"], os.path.join(tree, "usr/local/bin/freeze_thread"))
         with open(os.path.join(tree, "init"), "w") as init:
             init.write(INIT)
         os.chmod(os.path.join(tree, "init"), 0o755)

@@ -67,19 +67,21 @@ class Console(BoardChecks, unittest.TestCase):
     def platform(self, vm):
         return vm.shell("grep -o 'libq[a-z]*\\.so' /proc/$(cat /tmp/board.pid)/maps | sort -u").split()
 
-    def wait_board(self, vm, head=None, width=WIDTH, height=HEIGHT, timeout=60):
-        """The board covering the screen, every block in its row's colour or black."""
-        seen = {}
+    def board_drawn(self, vm, head=None, width=WIDTH, height=HEIGHT, seen=None):
+        """The board covering the screen, every block in its row's colour or black: its blocks'
+        states, or None."""
+        seen = {} if seen is None else seen
+        image = vm.screenshot(head)
+        seen.update(size=(image.width, image.height), corner=image.pixel(1, 1))
+        if (image.width, image.height) != (width, height) or image.pixel(1, 1) != BLACK:
+            return None
+        seen["blocks"] = states = self.block_states(image, width, height)
+        return states if None not in states and any(states) else None
 
-        def drawn():
-            image = vm.screenshot(head)
-            seen.update(size=(image.width, image.height), corner=image.pixel(1, 1))
-            if (image.width, image.height) != (width, height) or image.pixel(1, 1) != BLACK:
-                return None
-            seen["blocks"] = states = self.block_states(image, width, height)
-            return states if None not in states and any(states) else None
+    def wait_board(self, vm, head=None, width=WIDTH, height=HEIGHT, timeout=60):
+        seen = {}
         try:
-            return vm.wait_for(drawn, timeout, "the board on the screen")
+            return vm.wait_for(lambda: self.board_drawn(vm, head, width, height, seen), timeout, "the board on the screen")
         except AssertionError as error:
             said = vm.shell("journalctl -b -o short-monotonic -u velquarin-control-board-console; dmesg | tail"
                             if vm.systemd else "cat /tmp/stderr")
@@ -250,9 +252,25 @@ class Console(BoardChecks, unittest.TestCase):
             # network brings up only after the board has started.
             vm.shell("sed -i 's/^OPTIONS=.*/OPTIONS=\"--seed 42 --osc 192.0.2.7:9000\"/' /etc/default/velquarin-control-board; "
                      "systemctl restart " + unit)
+            seen = {}
+            self.assertTrue(self.board_drawn(vm, seen=seen), "systemctl returned before the board showed: %s" % seen)
             self.assertEqual(vm.shell("tr '\\0' ' ' < /proc/%s/cmdline" % main_pid()).split()[1:],
                              ["--console", "--go", "--seed", "42", "--osc", "192.0.2.7:9000"])
+
+            # A board whose window's thread hangs, stopped alone as a debugger stops one thread:
+            # the watchdog ends it (10 s), and the unit shows it again.
+            frozen = main_pid()
+            said = vm.shell("/usr/local/bin/freeze_thread %s </dev/null >/tmp/frozen 2>&1 & "
+                            "for i in $(seq 100); do grep -q frozen /tmp/frozen && break; sleep 0.1; done; "
+                            "cat /tmp/frozen" % frozen)
+            self.assertIn("frozen", said)
+            since = time.monotonic()
+            vm.wait_for(lambda: main_pid() not in ("0", frozen), 40, "the watchdog to end the frozen board")
             self.wait_board(vm)
+            back = time.monotonic() - since
+            self.times["frozen to board"] = "%.1f s" % back
+            self.assertLess(back, 10 + 2 + 10)  # the watchdog, RestartSec, a start
+            self.assertIn("Watchdog timeout", vm.shell("journalctl -b -o cat -u " + unit))
             vm.shell("ip address add 192.0.2.7/32 dev lo")
             # Cues from the show, over OSC: hold, then back to one, which lights every block and
             # stays held.
@@ -294,11 +312,17 @@ class Console(BoardChecks, unittest.TestCase):
                          "(umask 077; echo stage:right > /etc/velquarin-control-board/mqtt-credentials); "
                          "printf '[Service]\\nLoadCredential=mqtt-credentials:/etc/velquarin-control-board/"
                          "mqtt-credentials\\n' > /etc/systemd/system/%s.d/credentials.conf; "
-                         "sed -i 's|^OPTIONS=.*|OPTIONS=\"--mqtt mqtt://10.0.2.2:%d/%s\"|' "
+                         "sed -i 's|^OPTIONS=.*|OPTIONS=\"--mqtt mqtt://10.0.2.2:%d/%s --osc 0.0.0.0:9000 --name deck\"|' "
                          "/etc/default/velquarin-control-board; systemctl daemon-reload; systemctl start %s"
                          % (unit, unit, broker.port, TOPIC, unit))
                 self.wait_board(vm)
                 self.wait_state(states, "board", timeout=30)
+                # Its OSC port, announced on the guest's network by its name.
+                for kind in ("udp", "tcp"):
+                    vm.wait_for(lambda: [line for line in vm.shell("avahi-browse -rpt _osc._%s" % kind).split()
+                                         if line.startswith("=;") and ";deck;_osc._%s;" % kind in line
+                                         and line.endswith(";10.0.2.15;9000;")], 30,
+                                "the board announced as deck at 10.0.2.15:9000 over _osc._" + kind)
                 vm.shell("kill -HUP " + main_pid())
                 self.wait_state(states, "offline")
                 vm.wait_for(lambda: vm.shell("systemctl is-active " + unit).strip() == "inactive", 30,
