@@ -13,6 +13,7 @@ struct Cue {
         BackToOne, // every block lit, the blink from its first tick
         Hold, // the board stops changing
         Resume, // and goes on where it held
+        Dark, // every block out, held
         Seed, // another sequence, from its first tick
         Release, // a control surface's button let go (the press was the cue): nothing
     };

@@ -45,6 +45,10 @@ void actOnCue(const Cue& cue)
         if (board)
             board->Resume();
         break;
+    case Cue::Kind::Dark:
+        if (board)
+            board->Dark();
+        break;
     case Cue::Kind::Release:
         break;
     case Cue::Kind::Seed:

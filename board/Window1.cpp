@@ -8,6 +8,7 @@
 #include "framework/Text.h"
 
 #include <array>
+#include <utility>
 
 class Window1& Window1()
 {
@@ -81,6 +82,11 @@ void Window1::BackToOne()
         Rectangle1(index).setVisible(true);
     fw::Random::startOver();
     Timer1().Reset();
+    // Dark is over: the board blinks again, from its first frame.
+    if (std::exchange(m_dark, false)) {
+        Timer1().setMode(Window1Design::Timer1.Mode);
+        fw::announceState("board");
+    }
 }
 
 void Window1::Hold()
@@ -95,8 +101,25 @@ void Window1::Resume()
 {
     if (!Held())
         return;
+    if (std::exchange(m_dark, false)) {
+        for (fw::Integer index = 0; index < 36; ++index)
+            Rectangle1(index).setVisible(m_litBeforeDark[index]);
+    }
     Timer1().setMode(Window1Design::Timer1.Mode);
     fw::announceState("board");
+}
+
+void Window1::Dark()
+{
+    if (m_dark)
+        return;
+    m_dark = true;
+    Timer1().setMode(fw::TimerMode::Off);
+    for (fw::Integer index = 0; index < 36; ++index) {
+        m_litBeforeDark[index] = Rectangle1(index).Visible();
+        Rectangle1(index).setVisible(false);
+    }
+    fw::announceState("dark");
 }
 
 bool Window1::Held() const

@@ -39,6 +39,10 @@ public:
     void Hold();
     void Resume();
     bool Held() const;
+    // Every block out, held (the ship loses power); resume lights the blocks that were lit and
+    // goes on a whole period later; back to one lights every block and blinks from the start.
+    void Dark();
+    bool IsDark() const { return m_dark; }
 
     fw::MenuItem& EditMenu() const;
     fw::MenuItem& EditSelectAll() const;
@@ -59,6 +63,8 @@ public:
 
 private:
     void createBlock(fw::Integer index);
+    bool m_dark = false;
+    bool m_litBeforeDark[36] = {};
     // Places every block for the window's width; with colours, gives each its row's colour too.
     void layOutBlocks(bool colours);
 };

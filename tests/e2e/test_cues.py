@@ -83,7 +83,7 @@ class Cues(BoardChecks, unittest.TestCase):
                 senders[first]("go")
                 self.assert_board(session)
                 self.wait_state(states, "board")
-                take, _ = self.next_patterns(session, 3)
+                take, _ = self.next_patterns(session, 4)
 
                 senders[second]("back-to-one")
                 self.wait_first_frame(session, 0, 720)
@@ -93,18 +93,37 @@ class Cues(BoardChecks, unittest.TestCase):
                 self.assert_unchanged(session, 3 * PERIOD)
                 senders[second]("resume")
                 self.wait_state(states, "board")
-                self.assertEqual(self.next_patterns(session, 1)[0], take[2:], "resume did not go on where it held")
+                self.assertEqual(self.next_patterns(session, 1)[0], take[2:3], "resume did not go on where it held")
 
                 senders[first]("seed", "i", "43")
                 self.wait_first_frame(session, 0, 720)
-                self.assertNotEqual(self.next_patterns(session, 3)[0], take)
+                self.assertNotEqual(self.next_patterns(session, 3)[0], take[:3])
                 senders[second]("hold")
                 self.wait_state(states, "held")
                 senders[first]("seed", "s", "42")  # back to one with seed 42, held: every block lit
                 self.wait_first_frame(session, 0, 720)
                 self.assertEqual(self.assert_unchanged(session, 1.5), [True] * 36)
                 senders[first]("resume")
-                self.assertEqual(self.next_patterns(session, 3)[0], take)
+                self.assertEqual(self.next_patterns(session, 3)[0], take[:3])
+                # Dark: every block out at once, held; resume lights the board as it was and goes
+                # on; back to one from dark blinks from every block lit.
+                sent = time.monotonic()
+                senders[second]("dark")
+                session.wait_for(lambda: self.block_states(session.screenshot(), 720, 450) == [False] * 36, 5,
+                                 "every block out")
+                self.assertLess(time.monotonic() - sent, 0.5)
+                self.wait_state(states, "dark")
+                self.assert_unchanged(session, 3 * PERIOD)
+                senders[first]("resume")
+                self.wait_state(states, "board")
+                self.assertEqual(self.block_states(session.screenshot(), 720, 450), take[2])
+                self.assertEqual(self.next_patterns(session, 1)[0], take[3:])
+                senders[second]("dark")
+                self.wait_state(states, "dark")
+                senders[first]("back-to-one")
+                self.wait_first_frame(session, 0, 720)
+                self.wait_state(states, "board")
+                self.assertEqual(self.next_patterns(session, 1)[0], take[:1])
 
                 if first == "osc":
                     # The window's thread stopped alone (an event loop that hangs), then the whole
@@ -127,7 +146,7 @@ class Cues(BoardChecks, unittest.TestCase):
                 self.wait_state(states, "offline")
                 self.assertEqual(session.stderr.decode().count("ignoring the cue"), 1, session.stderr)
                 self.assertRegex(session.stderr.decode(), r"(?m)^velquarin-control-board: ignoring the cue "
-                                 r"'(bogus|jump)': the cues are go, back-to-one, hold, resume and seed N")
+                                 r"'(bogus|jump)': the cues are go, back-to-one, hold, resume, dark and seed N")
 
     def test_a_broker_that_is_down_restarts_or_refuses_never_stops_the_board(self):
         with Broker() as broker, XSession("720x450") as session:
