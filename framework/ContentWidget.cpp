@@ -23,6 +23,44 @@ void ContentWidget::setBackground(Color color)
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+void ContentWidget::setTurn(int degrees)
+{
+    m_turn = degrees;
+    resizeEvent(nullptr);
+    update();
+}
+
+QSize ContentWidget::uprightSize() const
+{
+    return m_turn % 180 == 0 ? size() : size().transposed();
+}
+
+void ContentWidget::updateUpright(const QRect& area)
+{
+    update(m_toScreen.mapRect(area));
+}
+
+void ContentWidget::resizeEvent(QResizeEvent* event)
+{
+    if (event)
+        QWidget::resizeEvent(event);
+    // Whole quarter turns, which map every upright rectangle onto one of the widget's exactly.
+    const int w = width(), h = height();
+    switch (m_turn) {
+    case 90:
+        m_toScreen = QTransform(0, 1, -1, 0, w, 0);
+        break;
+    case 180:
+        m_toScreen = QTransform(-1, 0, 0, -1, w, h);
+        break;
+    case 270:
+        m_toScreen = QTransform(0, -1, 1, 0, 0, h);
+        break;
+    default:
+        m_toScreen = QTransform();
+    }
+}
+
 void ContentWidget::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
@@ -37,13 +75,13 @@ void ContentWidget::paintEvent(QPaintEvent* event)
     for (RectControl* rect : m_controls.windowlessControls()) {
         if (!rect->Visible())
             continue;
-        const QRect area(static_cast<int>(rect->Left()), static_cast<int>(rect->Top()),
-            static_cast<int>(rect->Width()), static_cast<int>(rect->Height()));
+        const QRect area = m_toScreen.mapRect(QRect(static_cast<int>(rect->Left()), static_cast<int>(rect->Top()),
+            static_cast<int>(rect->Width()), static_cast<int>(rect->Height())));
         if (!event->region().intersects(area))
             continue;
         const bool onBackground = beneathEveryControl
             && std::none_of(m_drawnAreas.begin(), m_drawnAreas.end(), [&](const QRect& drawn) { return drawn.intersects(area); });
-        Runtime::dispatch([&] { rect->paint(painter, onBackground ? beneathEveryControl : std::nullopt); });
+        Runtime::dispatch([&] { rect->paint(painter, m_toScreen, onBackground ? beneathEveryControl : std::nullopt); });
         m_drawnAreas.push_back(area);
     }
     m_drawn();

@@ -1,4 +1,5 @@
 #include "framework/Control.h"
+#include "ContentWidget.h"
 #include "RefreshBatch.h"
 #include "RuntimeState.h"
 #include "framework/RuntimeException.h"
@@ -94,8 +95,10 @@ void RectControl::Refresh()
         m_widget->update();
         return;
     }
-    if (QWidget* host = window().contentWidget())
-        host->update(static_cast<int>(m_left), static_cast<int>(m_top), static_cast<int>(m_width), static_cast<int>(m_height));
+    if (QWidget* host = window().contentWidget()) {
+        static_cast<ContentWidget*>(host)->updateUpright(QRect(static_cast<int>(m_left), static_cast<int>(m_top),
+            static_cast<int>(m_width), static_cast<int>(m_height)));
+    }
 }
 
 namespace {

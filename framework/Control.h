@@ -10,6 +10,7 @@
 #include <vector>
 
 class QPainter;
+class QTransform;
 class QWidget;
 
 namespace fw {
@@ -53,7 +54,7 @@ public:
     // Draws a windowless control; the painter's origin is the window content's top-left corner.
     // `beneath` is the one opaque colour that the whole of the control's area shows before it
     // is drawn, where the layer knows it: what would be drawn in that colour need not be.
-    virtual void paint(QPainter&, std::optional<Color> /*beneath*/) { }
+    virtual void paint(QPainter&, const QTransform& /*toScreen*/, std::optional<Color> /*beneath*/) { }
 
     Integer Left() const;
     Integer Top() const;

@@ -10,7 +10,7 @@ Rectangle::Rectangle(ControlHost& owner)
 {
 }
 
-void Rectangle::paint(QPainter& painter, std::optional<Color> beneath)
+void Rectangle::paint(QPainter& painter, const QTransform& toScreen, std::optional<Color> beneath)
 {
     const int x = static_cast<int>(Left()), y = static_cast<int>(Top());
     const int w = static_cast<int>(Width()), h = static_cast<int>(Height());
@@ -18,7 +18,7 @@ void Rectangle::paint(QPainter& painter, std::optional<Color> beneath)
     // A part in the colour already beneath it would change no pixel (a black border on black).
     const auto fill = [&](int left, int top, int width, int height, Color color) {
         if (color != beneath)
-            painter.fillRect(left, top, width, height, toQColor(color));
+            painter.fillRect(toScreen.mapRect(QRect(left, top, width, height)), toQColor(color));
     };
     fill(x + border, y + border, w - 2 * border, h - 2 * border, m_fill);
     if (border == 0)

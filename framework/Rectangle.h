@@ -20,7 +20,7 @@ public:
     void setBottomRightColor(Color color);
 
     void applyDesign(const RectangleDesign& design);
-    void paint(QPainter& painter, std::optional<Color> beneath) override;
+    void paint(QPainter& painter, const QTransform& toScreen, std::optional<Color> beneath) override;
 
 private:
     Color m_fill = RGB(255, 255, 255);

@@ -69,6 +69,20 @@ ConsoleUse useConsole(const std::string& screen, const std::function<void(const 
     return use;
 }
 
+namespace {
+int s_turn = 0;
+}
+
+void turnWindows(int degrees)
+{
+    s_turn = degrees;
+}
+
+int windowTurn()
+{
+    return s_turn;
+}
+
 double largestDevicePixelRatio()
 {
     double ratio = 1.0;

@@ -22,6 +22,12 @@ bool useScreen(const std::string& name);
 // one; a termination signal ends the wait (Stopped, with the signal's status).
 ConsoleUse useConsole(const std::string& screen, const std::function<void(const std::string&)>& tell);
 
+// Windows made from now on are drawn turned this many degrees clockwise (0, 90, 180 or 270),
+// for a screen mounted on its side or upside down: laid out upright, for the width and height
+// as seen turned.
+void turnWindows(int degrees);
+int windowTurn();
+
 // Device pixels per layout pixel on the densest screen: what a picture needs to stay sharp
 // on any of them.
 double largestDevicePixelRatio();

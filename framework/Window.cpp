@@ -117,12 +117,12 @@ void Window::applyDesign(const WindowDesign& design)
 
 Integer Window::Width() const
 {
-    return m_widget->content()->width();
+    return m_widget->contentSize().width();
 }
 
 Integer Window::Height() const
 {
-    return m_widget->content()->height();
+    return m_widget->contentSize().height();
 }
 
 bool Window::Visible() const

@@ -3,6 +3,7 @@
 #include "KeyString.h"
 #include "ScreenChoice.h"
 #include "WindowMenus.h"
+#include "framework/Screens.h"
 #include "framework/Runtime.h"
 #include "platform/Platform.h"
 
@@ -22,6 +23,7 @@ WindowWidget::WindowWidget(const ControlHost& controls, Events events)
     , m_content(new ContentWidget(controls, [this] { contentDrawn(); }, this))
 {
     setFocusPolicy(Qt::NoFocus);
+    m_content->setTurn(windowTurn());
 }
 
 // Out of line: the prefault helper is joined here, before the toolkit frees the buffer.
@@ -30,6 +32,11 @@ WindowWidget::~WindowWidget() = default;
 QWidget* WindowWidget::content() const
 {
     return m_content;
+}
+
+QSize WindowWidget::contentSize() const
+{
+    return m_content->uprightSize();
 }
 
 void WindowWidget::setContentBackground(Color color)
@@ -198,7 +205,7 @@ void WindowWidget::resizeEvent(QResizeEvent* event)
 void WindowWidget::opened()
 {
     if (m_coversScreen)
-        m_openedWidth = m_content->width();
+        m_openedWidth = contentSize().width();
 }
 
 void WindowWidget::watchScreen(QScreen* screen)
@@ -272,9 +279,9 @@ void WindowWidget::followScreen()
     if (m_openedWidth < 0 || !screen)
         return;
     // Only once the window has its screen's size: any other resize is no change of screen.
-    if (size() != screen->geometry().size() || m_content->width() == m_openedWidth)
+    if (size() != screen->geometry().size() || contentSize().width() == m_openedWidth)
         return;
-    m_openedWidth = m_content->width();
+    m_openedWidth = contentSize().width();
     Runtime::dispatch(m_events.screenResized);
 }
 

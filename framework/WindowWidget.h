@@ -32,6 +32,9 @@ public:
     ~WindowWidget() override;
 
     QWidget* content() const;
+    // The content area's size as its controls are laid out, upright however the window is
+    // turned (see turnWindows).
+    QSize contentSize() const;
     // The content area fills itself with this colour before it draws its controls.
     void setContentBackground(Color color);
     void setContentSize(int width, int height);

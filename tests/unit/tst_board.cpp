@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "Window1.h"
 #include "framework/Runtime.h"
+#include "framework/Screens.h"
 
 #include <QGuiApplication>
 #include <QJsonArray>
@@ -161,17 +162,40 @@ private slots:
         reconfigure(configuration, native);
     }
 
+    // Upright, and turned for a screen on its side (the layout for the width seen turned) or
+    // upside down.
+    void Board_pixelsShowRowColoursOnBlack_data()
+    {
+        QTest::addColumn<int>("turn");
+        for (int turn : { 0, 90, 180, 270 })
+            QTest::newRow(QByteArray::number(turn)) << turn;
+    }
     void Board_pixelsShowRowColoursOnBlack()
     {
+        QFETCH(int, turn);
+        fw::turnWindows(turn);
         auto& board = Window1();
-        openAt(board, 1440, 900);
+        fw::turnWindows(0);
+        const int w = turn % 180 == 0 ? 1440 : 900, h = turn % 180 == 0 ? 900 : 1440;
+        board.widget()->setMinimumSize(0, 0);
+        board.widget()->setGeometry(0, 0, w, h);
+        QCOMPARE(board.Width(), 1440);
+        QCOMPARE(board.Height(), 900);
+        board.Event_Open();
         const QImage image = board.widget()->grab().toImage();
-        QCOMPARE(image.pixelColor(10, 10), QColor(0, 0, 0));
-        QCOMPARE(image.pixelColor(59 + 90, 51 + 30), QColor(255, 0, 0));
-        QCOMPARE(image.pixelColor(523 + 90, 269 + 30), QColor(255, 255, 0));
-        QCOMPARE(image.pixelColor(1219 + 90, 596 + 30), QColor(0, 170, 0));
-        QCOMPARE(image.pixelColor(1219, 596), QColor(0, 0, 0)); // the one-pixel border
-        QCOMPARE(image.pixelColor(700, 800), QColor(0, 0, 0)); // below the grid
+        // The pixel at (x, y) of the upright board, on the screen.
+        const auto at = [&](int x, int y) {
+            return image.pixelColor(turn == 90 ? w - 1 - y : turn == 180 ? w - 1 - x : turn == 270 ? y : x,
+                turn == 90 ? x : turn == 180 ? h - 1 - y : turn == 270 ? h - 1 - x : y);
+        };
+        QCOMPARE(at(10, 10), QColor(0, 0, 0));
+        QCOMPARE(at(59 + 90, 51 + 30), QColor(255, 0, 0));
+        QCOMPARE(at(523 + 90, 269 + 30), QColor(255, 255, 0));
+        QCOMPARE(at(1219 + 90, 596 + 30), QColor(0, 170, 0));
+        QCOMPARE(at(1219, 596), QColor(0, 0, 0)); // the one-pixel border
+        QCOMPARE(at(1219 + 179, 596 + 59), QColor(0, 0, 0));
+        QCOMPARE(at(1219 + 178, 596 + 58), QColor(0, 170, 0));
+        QCOMPARE(at(700, 800), QColor(0, 0, 0)); // below the grid
     }
 
     void Board_lookupOfMissingBlockFails()
