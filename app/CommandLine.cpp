@@ -25,6 +25,10 @@ coloured blocks that blink at random until Escape.
                      then names a connector such as HDMI-A-1
       --seed N       blink in the sequence that N (0 to 4294967295) fixes: the
                      same blocks lit at the same tick of every run
+      --rotate DEGREES
+                     draw the board and the start window turned 0, 90, 180 or
+                     270 degrees clockwise, for a screen mounted on its side
+                     or upside down
       --name NAME    the board's name for the show's cues and state (letters,
                      digits, - and _, at most 63); by default the host name,
                      with -SCREEN after it when --screen is given
@@ -286,13 +290,14 @@ CommandLine readCommandLine(int argc, char** argv)
     const QCommandLineOption screen("screen", QString(), "NAME");
     const QCommandLineOption console("console");
     const QCommandLineOption seed("seed", QString(), "N");
+    const QCommandLineOption rotate("rotate", QString(), "DEGREES");
     const QCommandLineOption name("name", QString(), "NAME");
     const QCommandLineOption osc("osc", QString(), "ADDRESS:PORT");
     const QCommandLineOption mqtt("mqtt", QString(), "URL");
     const QCommandLineOption mqttCa("mqtt-ca", QString(), "FILE");
     const QCommandLineOption mqttCredentials("mqtt-credentials", QString(), "FILE");
     QCommandLineParser parser;
-    parser.addOptions({ help, version, go, screen, console, seed, name, osc, mqtt, mqttCa, mqttCredentials });
+    parser.addOptions({ help, version, go, screen, console, seed, rotate, name, osc, mqtt, mqttCa, mqttCredentials });
     const bool parsed = parser.parse(arguments);
 
     // Help and version win over anything else on the line, as they always have.
@@ -357,6 +362,16 @@ CommandLine readCommandLine(int argc, char** argv)
     };
     const auto shown = [](const QString& value) { return escapedForTerminal(value.toLocal8Bit().toStdString()); };
     QString value;
+    if (parser.isSet(rotate)) {
+        // A number, as --seed's: "-90" is a value, not a forgotten one.
+        if (parser.values(rotate).size() > 1)
+            return usageError("option '--rotate' is given twice");
+        value = parser.value(rotate);
+        if (value != QLatin1String("0") && value != QLatin1String("90") && value != QLatin1String("180")
+            && value != QLatin1String("270"))
+            return usageError("option '--rotate' takes 0, 90, 180 or 270, not '" + shown(value) + "'");
+        line.rotate = value.toInt();
+    }
     if (parser.isSet(name)) {
         if (auto error = once(name, value))
             return *error;

@@ -14,6 +14,7 @@ struct CommandLine {
     std::string screen; // the screen to show on, by the name the display system gives it
     bool console = false; // on the Linux console, with no display server
     std::optional<std::uint32_t> seed; // the blink's sequence, the same in every run
+    int rotate = 0; // degrees clockwise the windows are drawn turned: 0, 90, 180 or 270
     // The board's name on the show's network: letters, digits, - and _, at most 63. By default
     // the machine's host name, and the screen's after it when one is named.
     std::string name;

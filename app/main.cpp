@@ -52,6 +52,7 @@ int main(int argc, char** argv)
         fw::Runtime::onlyFullScreen();
     }
     fw::Random::setSeed(options.seed);
+    fw::turnWindows(options.rotate);
     fw::Runtime::bringUp(argc, argv);
     if (!options.console && !options.screen.empty() && !fw::useScreen(options.screen)) {
         const int status = noSuchScreen(options.screen, fw::screenNames());

@@ -5,9 +5,10 @@ program runs under valgrind on its own Xvfb with openbox. Counting starts before
 callgrind writes a profile at every tick (at each entry of QTimer's timer event, which only the
 blink timer uses by then), so each profile holds one tick and the repaint it caused. Both blink
 with the same seed and the same ticks are counted (the 3rd to the 42nd by default): the two
-programs flip the same blocks, tick for tick.
+programs flip the same blocks, tick for tick. With --turned DEGREES, the program is counted
+once more with its windows turned (--rotate), against itself upright.
 
-  python3 bench/tick_instructions.py [--ticks 40] [--seed 1] BINARY REFERENCE
+  python3 bench/tick_instructions.py [--ticks 40] [--seed 1] [--turned 90] BINARY REFERENCE
 """
 import argparse
 import os
@@ -85,16 +86,22 @@ def main():
     parser.add_argument("--ticks", type=int, default=40)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--first", type=int, default=3, help="the first tick counted")
+    parser.add_argument("--turned", choices=["90", "180", "270"], help="count the program turned this much too")
     args = parser.parse_args()
     picture = os.path.join(ROOT, "resources", "VQ1.jpeg")
     results = {}
     seed = ["--seed", str(args.seed)]
-    for label, command in [("program", [os.path.abspath(args.binary)] + seed),
-                           ("reference", [os.path.abspath(args.reference), picture] + seed)]:
+    runs = [("program", [os.path.abspath(args.binary)] + seed),
+            ("reference", [os.path.abspath(args.reference), picture] + seed)]
+    if args.turned:
+        runs.append(("program turned", [os.path.abspath(args.binary), "--rotate", args.turned] + seed))
+    for label, command in runs:
         results[label] = measure(label, command, args.first, args.ticks)
         print("%s: %.0f instructions per tick (ticks %d to %d; profiles in %s)"
               % (label, results[label][0], args.first, args.first + args.ticks - 1, results[label][1]))
     print("program / reference: %.2fx" % (results["program"][0] / results["reference"][0]))
+    if args.turned:
+        print("turned %s / upright: %.3fx" % (args.turned, results["program turned"][0] / results["program"][0]))
 
 
 if __name__ == "__main__":

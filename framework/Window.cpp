@@ -170,6 +170,7 @@ void Window::Show()
 {
     if (m_closed)
         throw NilObjectException("Window " + className() + " has been closed and cannot be shown.");
+    m_widget->turnWhole();
     if (m_design.FullScreen) {
         m_widget->showFullScreen();
         m_widget->followScreens();

@@ -2,6 +2,7 @@
 #include "ContentWidget.h"
 #include "KeyString.h"
 #include "ScreenChoice.h"
+#include "TurnedFrame.h"
 #include "WindowMenus.h"
 #include "framework/Screens.h"
 #include "framework/Runtime.h"
@@ -21,9 +22,9 @@ namespace fw {
 WindowWidget::WindowWidget(const ControlHost& controls, Events events)
     : m_events(std::move(events))
     , m_content(new ContentWidget(controls, [this] { contentDrawn(); }, this))
+    , m_turn(windowTurn())
 {
     setFocusPolicy(Qt::NoFocus);
-    m_content->setTurn(windowTurn());
 }
 
 // Out of line: the prefault helper is joined here, before the toolkit frees the buffer.
@@ -49,9 +50,37 @@ int WindowWidget::menuBarHeight() const
     return m_menuBarHeight;
 }
 
+QSize WindowWidget::turned(QSize upright) const
+{
+    return m_turned ? m_turned->upright(upright) : upright;
+}
+
+void WindowWidget::turnWhole()
+{
+    if (m_turn == 0 || m_turned)
+        return;
+    if (!m_menuBar && m_content->findChildren<QWidget*>(Qt::FindDirectChildrenOnly).isEmpty())
+        return;
+    const QSize upright = size(), least = minimumSize(), most = maximumSize();
+    m_content->setTurn(0);
+    m_turned = std::make_unique<TurnedFrame>(*this, m_turn, m_menuBar, *m_content);
+    if (!m_coversScreen) {
+        setMinimumSize(0, 0);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        resize(turned(upright));
+        setMinimumSize(turned(least));
+        setMaximumSize(turned(most));
+    }
+    layoutFrame();
+}
+
 void WindowWidget::layoutFrame()
 {
     const int bar = menuBarHeight();
+    if (m_turned) {
+        m_turned->layOut(bar);
+        return;
+    }
     if (m_menuBar)
         m_menuBar->setGeometry(0, 0, width(), bar);
     m_content->setGeometry(0, bar, width(), height() - bar);
@@ -60,7 +89,7 @@ void WindowWidget::layoutFrame()
 void WindowWidget::setContentSize(int width, int height)
 {
     m_coversScreen = false;
-    resize(width, height + menuBarHeight());
+    resize(turned(QSize(width, height + menuBarHeight())));
     layoutFrame();
 }
 
@@ -68,11 +97,11 @@ void WindowWidget::setContentSizeLimits(int minWidth, int minHeight, int maxWidt
 {
     const int bar = menuBarHeight();
     if (!resizeable) {
-        setFixedSize(m_content->width(), m_content->height() + bar);
+        setFixedSize(turned(QSize(m_content->width(), m_content->height() + bar)));
         return;
     }
-    setMinimumSize(minWidth, minHeight + bar);
-    setMaximumSize(std::min(maxWidth, QWIDGETSIZE_MAX), std::min(maxHeight + bar, QWIDGETSIZE_MAX));
+    setMinimumSize(turned(QSize(minWidth, minHeight + bar)));
+    setMaximumSize(turned(QSize(std::min(maxWidth, QWIDGETSIZE_MAX), std::min(maxHeight + bar, QWIDGETSIZE_MAX))));
 }
 
 void WindowWidget::installMenuBar(const MenuBar* menuBar, bool visible)
@@ -83,19 +112,20 @@ void WindowWidget::installMenuBar(const MenuBar* menuBar, bool visible)
     m_menuActions.clear();
     delete m_menuBar;
     m_menuBar = nullptr;
-    if (menuBar) {
-        // A hidden bar needs no widgets, only the shortcuts of its items.
-        if (visible) {
-            m_menuBar = new QMenuBar(this);
-            m_menuBar->setNativeMenuBar(false);
-        }
-        m_menuActions = buildMenus(this, m_menuBar, *menuBar);
+    // A hidden bar needs no widgets, only the shortcuts of its items.
+    if (menuBar && visible) {
+        m_menuBar = new QMenuBar(this);
+        m_menuBar->setNativeMenuBar(false);
     }
+    if (m_turned)
+        m_turned->setMenuBar(m_menuBar);
+    if (menuBar)
+        m_menuActions = buildMenus(this, m_menuBar, *menuBar);
     // Measured once: the first measurement sets up the font database, and the bar's height
     // does not change afterwards.
     m_menuBarHeight = m_menuBar ? m_menuBar->sizeHint().height() : 0;
     if (!isFullScreen() && !content.isEmpty())
-        resize(content.width(), content.height() + menuBarHeight());
+        resize(turned(QSize(content.width(), content.height() + menuBarHeight())));
     layoutFrame();
 }
 
@@ -108,6 +138,8 @@ void WindowWidget::coverScreen()
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     m_coversScreen = true;
+    if (!m_turned)
+        m_content->setTurn(m_turn); // drawn turned, unless turned whole
     if (screen) {
         m_homeScreen = screen->name();
         setMinimumSize(0, 0);

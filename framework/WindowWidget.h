@@ -16,6 +16,7 @@ namespace fw {
 class ContentWidget;
 class ControlHost;
 class MenuBar;
+class TurnedFrame;
 
 // The toolkit window behind a Window: an optional menu bar above a content area that holds
 // the controls. Sizes set through the Window are content sizes.
@@ -49,6 +50,10 @@ public:
     // From now on the window keeps to a screen there is as screens change: a full-screen
     // window covers its screen, another stays whole on one.
     void followScreens();
+    // Before the window shows, where windows are turned (see turnWindows): one with widgets
+    // or a menu bar is turned whole from now on; a full-screen one that only draws turns its
+    // drawing itself.
+    void turnWhole();
     // Readies the buffer of a window just shown full screen for its first frame (once).
     void prepareFirstFrame();
     // Raises and activates the window now, or once its first frame is drawn.
@@ -88,6 +93,10 @@ private:
     QMetaObject::Connection m_screenWatch;
     bool m_activateWhenDrawn = false;
     std::unique_ptr<QObject> m_prefault; // the first frame prepared ahead
+    const int m_turn; // degrees, clockwise
+    std::unique_ptr<TurnedFrame> m_turned;
+    // A size of the window for this upright size of its menu bar and content.
+    QSize turned(QSize upright) const;
 };
 
 }

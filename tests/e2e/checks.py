@@ -75,16 +75,35 @@ class BoardChecks:
         self.assertTrue(os.path.isdir(folder), folder)
         self.assertEqual(os.listdir(folder), [])
 
-    def block_states(self, image, width, height, x=0):
+    def block_states(self, image, width, height, x=0, turn=0):
         """Each fully visible block as True (its row colour) or False (black); None if mixed.
-        The board is `width` pixels wide at x on the screen."""
+        The board is `width` pixels wide at x on the screen; turned (--rotate), `width` and
+        `height` are the board's seen upright."""
+        def pixel(px, py):
+            place = {0: (px, py), 90: (height - 1 - py, px), 180: (width - 1 - px, height - 1 - py),
+                     270: (py, width - 1 - px)}[turn]
+            return image.pixel(x + place[0], place[1])
         states = []
         for i, (left, top, w, h) in enumerate(layout(width)):
             if top + h > height:
                 continue
-            samples = {image.pixel(x + left + dx, top + dy) for dx in (2, w // 2, w - 3) for dy in (2, h // 2, h - 3)}
+            samples = {pixel(left + dx, top + dy) for dx in (2, w // 2, w - 3) for dy in (2, h // 2, h - 3)}
             states.append(True if samples == {ROW_COLOURS[i // 6]} else False if samples == {BLACK} else None)
         return states
+
+    def wait_turned_patterns(self, session, turn, screen, x=0, count=3):
+        """Waits for `count` different patterns of the board turned `turn` degrees on a screen of
+        this size at x: every block in its row's colour or black where the layout for the width
+        seen turned puts it (the first frame, then a tick's changes)."""
+        width, height = screen if turn % 180 == 0 else screen[::-1]
+        patterns = []
+
+        def blinked():
+            states = self.block_states(session.screenshot(), width, height, x, turn)
+            if None not in states and len(states) == 36 and any(states) and states not in patterns:
+                patterns.append(states)
+            return len(patterns) >= count
+        session.wait_for(blinked, 15, "the board turned %d to show %d patterns" % (turn, count))
 
     def laid_out_for(self, session, x, width, height, before):
         """The board at x, width x height: every block where the layout for width puts it, each
@@ -159,13 +178,20 @@ class BoardChecks:
         x, y, width, height = geometry
         return x + 11, y + height - 332 + 12
 
-    def assert_picture_shown(self, session, geometry):
-        left, top = self.canvas_origin(geometry)
+    def assert_picture_shown(self, session, geometry, turn=0):
+        """The start picture on the canvas; turned 90 degrees clockwise (--rotate 90), the
+        window's geometry is the turned one."""
+        x, y, width, height = geometry
+        left, top = self.canvas_origin((0, 0, height, width) if turn == 90 else (0, 0, width, height))
+
+        def at(image, dx, dy):  # a point of the upright window
+            return image.pixel(x + width - 1 - (top + dy), y + left + dx) if turn == 90 else \
+                image.pixel(x + left + dx, y + top + dy)
 
         def shown():
             image = session.screenshot()
-            lamp = image.pixel(left + 30, top + 150)  # the first red lamp of the picture
-            gauge = image.pixel(left + 85, top + 95)  # the dark face of the first gauge
+            lamp = at(image, 30, 150)  # the first red lamp of the picture
+            gauge = at(image, 85, 95)  # the dark face of the first gauge
             return lamp[0] > 180 and lamp[1] < 110 and lamp[2] < 110 and max(gauge) < 60
         session.wait_for(shown, 10, "the start picture on the canvas")
 

@@ -38,7 +38,7 @@ class CommandLine(BoardChecks, unittest.TestCase):
         self.assertEqual((result.returncode, result.stderr), (0, ""))
         self.assertTrue(result.stdout.startswith("Usage: velquarin-control-board [OPTION]..."), result.stdout)
         self.assertEqual(options_in(result.stdout), {"-h", "--help", "-v", "--version", "--go", "--screen",
-                                                   "--console", "--seed", "--name", "--osc", "--mqtt", "--mqtt-ca",
+                                                   "--console", "--seed", "--rotate", "--name", "--osc", "--mqtt", "--mqtt-ca",
                                                    "--mqtt-credentials"})
         # Libraries come from the system's folders, never from the current one: a folder holding
         # files named like them (here broken ones) changes nothing.
@@ -60,6 +60,8 @@ class CommandLine(BoardChecks, unittest.TestCase):
                                    (["--seed=-1"], "not '-1'"), (["--seed", "4294967296"], "not '4294967296'"),
                                    (["--seed="], "not ''"), (["--seed", "+7"], "not '+7'"),
                                    (["--seed=1", "--seed", "1"], "'--seed' is given twice"),
+                                   (["--rotate", "45"], "'--rotate' takes 0, 90, 180 or 270, not '45'"),
+                                   (["--rotate=-90"], "not '-90'"), (["--rotate", "090"], "not '090'"),
                                    (["--name", "stage.left"], "'--name' takes letters, digits, - and _ (at most "
                                                               "63), not 'stage.left'"),
                                    (["--name", "x" * 64], "not '%s'" % ("x" * 64)),

@@ -51,6 +51,26 @@ class Screens(BoardChecks, unittest.TestCase):
             session.key("Escape")
             self.assertEqual(session.exit_status(), 0)
 
+    def test_turned_for_a_screen_on_its_side_or_upside_down(self):
+        """--rotate: at each angle the board laid out for the width seen turned, each block in its
+        row's colour where the turned layout puts it; turned 90, a click on GO where it is drawn
+        opens the board."""
+        for turn in (0, 90, 180, 270):
+            with self.subTest(turn=turn), XSession("1920x1080") as session:
+                if turn == 90:
+                    session.start(self.BINARY, arguments=["--rotate", "90"])
+                    window, (x, y, w, h) = session.wait_for_window(lambda g: g[3] == 470, "the turned start window")
+                    session.wait_active(window)
+                    self.assert_picture_shown(session, (x, y, w, h), turn=90)
+                    go_x, go_y = 370 + 40, w - 332 + 299 + 10  # upright, under the menu bar
+                    session.click(x + w - 1 - go_y, y + go_x)
+                else:
+                    session.start(self.BINARY, arguments=["--go", "--rotate", str(turn)])
+                session.wait_for_window(lambda g: g == (0, 0, 1920, 1080), "a full-screen board")
+                self.wait_turned_patterns(session, turn, (1920, 1080))
+                session.key("Escape")
+                self.assertEqual(session.exit_status(), 0)
+
     def test_board_opens_on_the_monitor_of_the_start_window(self):
         with XSession("3840x1080") as session:
             session.x("xrandr", "--setmonitor", "LEFT", "1920/508x1080/286+0+0", "none")

@@ -106,6 +106,17 @@ class Wayland(BoardChecks, unittest.TestCase):
             session.key("Escape")
             self.assertEqual(session.exit_status(), 0)
 
+    def test_board_turned_on_its_side_keeps_turned_through_a_mode_change(self):
+        with WaylandSession() as session:
+            session.start(self.BINARY, arguments=["--go", "--rotate", "90"])
+            session.wait_for_view(lambda v: v["fullscreen_mode"] == 1, "a full-screen board")
+            self.wait_turned_patterns(session, 90, (1920, 1080))
+            session.swaymsg("output", "HEADLESS-1", "resolution", "1280x720")
+            session.wait_for(lambda: session.screenshot().width == 1280, 10, "the output at 1280x720")
+            self.wait_turned_patterns(session, 90, (1280, 720))
+            session.key("Escape")
+            self.assertEqual(session.exit_status(), 0)
+
     def test_board_covers_its_output_when_it_goes_and_comes_back(self):
         with WaylandSession(nested=True) as session:
             self.show_board(session)
