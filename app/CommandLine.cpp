@@ -37,14 +37,15 @@ coloured blocks that blink at random until Escape.
                      127.0.0.1 unless ADDRESS says otherwise (0.0.0.0 for
                      every network):
                      /board/go, /board/back-to-one, /board/hold,
-                     /board/resume, /board/dark, /board/seed with a
-                     number, or
+                     /board/resume, /board/dark, /board/standby,
+                     /board/wake, /board/seed with a number, or
                      /board/NAME/go ... for this board alone; off
                      127.0.0.1, announced as NAME over DNS-SD (_osc._udp)
       --mqtt mqtt://HOST[:PORT]/TOPIC
                      take cues published to TOPIC, or to TOPIC/NAME for this
                      board alone, on an MQTT broker (the payload go,
-                     back-to-one, hold, resume, dark or seed N) and publish the
+                     back-to-one, hold, resume, dark, standby, wake or
+                     seed N) and publish the
                      board's state to TOPIC/NAME/state; mqtts:// for TLS
                      with the system's certificate authorities
       --mqtt-ca FILE with mqtts://, trust the certificate authority in FILE
@@ -56,8 +57,9 @@ Keys: Return or Enter opens the board; Escape, or Ctrl+Q, ends the program.
 Signals: SIGUSR1 takes the board back to its start (every block lit, the
 blink from its first tick); SIGTERM and SIGINT end the program.
 Cues (--osc, --mqtt): hold stops the board changing, resume goes on where it
-held, dark puts every block out and holds; the others as above. See the
-manual page.
+held, dark puts every block out and holds, standby switches the display off
+(and a television over HDMI-CEC) and wake on again; the others as above. See
+the manual page.
 Exit status: 0 when the user quits, 64 for a wrong command line, 69 without
 a display, 70 after a failure, 128 + n when ended by signal n.
 )";

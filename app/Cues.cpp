@@ -17,6 +17,8 @@ constexpr std::pair<const char*, Cue::Kind> Plain[] = {
     { "hold", Cue::Kind::Hold },
     { "resume", Cue::Kind::Resume },
     { "dark", Cue::Kind::Dark },
+    { "standby", Cue::Kind::Standby },
+    { "wake", Cue::Kind::Wake },
 };
 constexpr const char* SeedCue = "seed";
 // A credentials file is one short line; a larger one is something else.
@@ -93,7 +95,7 @@ std::optional<Cue> readCue(const std::string& text)
 std::string ignoredCueLine(const std::string& text)
 {
     return "ignoring the cue '" + escapedForTerminal(text)
-        + "': the cues are go, back-to-one, hold, resume, dark and seed N (0 to 4294967295)";
+        + "': the cues are go, back-to-one, hold, resume, dark, standby, wake and seed N (0 to 4294967295)";
 }
 
 int listenForCues(const CommandLine& options)

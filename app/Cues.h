@@ -14,6 +14,8 @@ struct Cue {
         Hold, // the board stops changing
         Resume, // and goes on where it held
         Dark, // every block out, held
+        Standby, // the display itself off
+        Wake, // and on again
         Seed, // another sequence, from its first tick
         Release, // a control surface's button let go (the press was the cue): nothing
     };

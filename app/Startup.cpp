@@ -8,6 +8,7 @@
 #include "framework/Random.h"
 #include "framework/Resources.h"
 #include "framework/Runtime.h"
+#include "framework/Screens.h"
 
 namespace {
 
@@ -48,6 +49,12 @@ void actOnCue(const Cue& cue)
     case Cue::Kind::Dark:
         if (board)
             board->Dark();
+        break;
+    case Cue::Kind::Standby:
+        fw::displayStandby();
+        break;
+    case Cue::Kind::Wake:
+        fw::displayWake();
         break;
     case Cue::Kind::Release:
         break;

@@ -126,6 +126,9 @@ void startCueLinks();
 void endCueLinks();
 // Before start: the cues that have come are forgotten, with one line ending in `why`.
 void dropWaitingCues(const std::string& why);
+// While the display is in standby (Screens.cpp), every link reads "standby", whatever the program
+// announces; awake, the state it announced last.
+void announceStandby(bool standby);
 
 // A failure's message box (Runtime.cpp), shown once where nothing that failed is on the stack.
 void showFailure();

@@ -1,11 +1,15 @@
 #include "framework/Screens.h"
 #include "RuntimeState.h"
+#include "framework/Runtime.h"
 #include "ScreenChoice.h"
 #include "platform/Platform.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QScreen>
+#include <QWidget>
+#include <QWindow>
 #include <algorithm>
+#include <utility>
 
 namespace fw {
 
@@ -81,6 +85,65 @@ void turnWindows(int degrees)
 int windowTurn()
 {
     return s_turn;
+}
+
+namespace {
+
+bool s_displayOff = false;
+// How long the end of the program waits for a television to be told to come on.
+constexpr int TelevisionWaitMs = 2000;
+
+// The screen the program shows on: its first window's that shows.
+QScreen* shownScreen()
+{
+    for (QWindow* window : QGuiApplication::topLevelWindows()) {
+        if (window->isVisible())
+            return window->screen();
+    }
+    return QGuiApplication::primaryScreen();
+}
+
+bool switchDisplay(bool on)
+{
+    if (s_displayOff != on)
+        return true;
+    // A television told over HDMI-CEC is a display switched, whatever the rest could do.
+    bool televisionTold = false;
+    const std::string why = platform::setDisplayPower(shownScreen(), on, televisionTold);
+    if (!why.empty()) {
+        sayLine(std::string("cannot switch the display ") + (on ? "on" : "off") + ": " + why
+            + (televisionTold ? " (the television is told over HDMI-CEC)" : ""));
+        if (!on && !televisionTold)
+            return false;
+    }
+    s_displayOff = !on;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        window->setUpdatesEnabled(on);
+        if (on)
+            window->update();
+    }
+    announceStandby(!on);
+    return true;
+}
+
+}
+
+void displayStandby()
+{
+    static bool backOnAtTheEnd = false;
+    if (!switchDisplay(false) || std::exchange(backOnAtTheEnd, true))
+        return;
+    Runtime::atShutDown([] {
+        backOnAtTheEnd = false;
+        if (s_displayOff)
+            switchDisplay(true);
+        platform::waitForTelevisions(TelevisionWaitMs);
+    });
+}
+
+void displayWake()
+{
+    switchDisplay(true);
 }
 
 double largestDevicePixelRatio()

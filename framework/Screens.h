@@ -28,6 +28,14 @@ ConsoleUse useConsole(const std::string& screen, const std::function<void(const 
 void turnWindows(int degrees);
 int windowTurn();
 
+// The display the program shows on, switched off on cue (standby) and on again (wake), through
+// what the display system offers, and the television told over HDMI-CEC where the kernel has an
+// adapter. In standby the windows are not drawn (awake, they show as they are then), those who
+// listen read the state "standby", and the display comes back on when the program ends. Where
+// nothing offers a way, one line says so and nothing changes. Asked for again, nothing happens.
+void displayStandby();
+void displayWake();
+
 // Device pixels per layout pixel on the densest screen: what a picture needs to stay sharp
 // on any of them.
 double largestDevicePixelRatio();

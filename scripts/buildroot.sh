@@ -14,7 +14,7 @@ buildroot_packages() {
     echo debhelper dpkg-dev cmake ninja-build pkgconf dbus qemu-user-static wayland-protocols liblo-dev systemd
     for arch in "$@"; do
         echo crossbuild-essential-"$arch" qt6-base-dev:"$arch" qt6-base-private-dev:"$arch" libgl-dev:"$arch" \
-            libxcb-screensaver0-dev:"$arch" libwayland-dev:"$arch" libudev-dev:"$arch" libmosquitto-dev:"$arch" \
+            libxcb-screensaver0-dev:"$arch" libxcb-dpms0-dev:"$arch" libdrm-dev:"$arch" libwayland-dev:"$arch" libudev-dev:"$arch" libmosquitto-dev:"$arch" \
             libsystemd-dev:"$arch" libavahi-client-dev:"$arch" \
             liblo7:"$arch" qt6-qpa-plugins:"$arch" qt6-wayland:"$arch" libqt6opengl6:"$arch"
     done

@@ -43,7 +43,7 @@ Install them as root:  apt-get install$missing"
     fi
 }
 
-BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-private-dev libgl-dev libxcb-screensaver0-dev libwayland-dev libudev-dev liblo-dev libmosquitto-dev libsystemd-dev libavahi-client-dev wayland-protocols"
+BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-private-dev libgl-dev libxcb-screensaver0-dev libxcb-dpms0-dev libdrm-dev libwayland-dev libudev-dev liblo-dev libmosquitto-dev libsystemd-dev libavahi-client-dev wayland-protocols"
 TEST_PACKAGES="python3-pil xvfb xserver-xorg-core xserver-xorg-video-dummy gdb dbus-x11 xauth openbox xdotool x11-apps x11-utils x11-xserver-utils python3 valgrind util-linux dbus desktop-file-utils appstream dpkg-dev libxss1 libxfixes3 wmctrl lintian systemd man-db sway grim wtype qt6-wayland cage xwayland mmdebstrap qemu-system-x86 qemu-system-arm cpio kmod mosquitto mosquitto-clients liblo-tools openssl"
 # A headless GNOME session, without what GNOME recommends beside it (a desktop's worth).
 GNOME_TEST_PACKAGES="gnome-shell gnome-session xdg-desktop-portal-gnome"

@@ -51,10 +51,33 @@ std::string followMqtt(const MqttCues& cues)
     return why;
 }
 
-void announceState(const std::string& state)
+namespace {
+
+std::string s_announced;
+bool s_readsStandby = false;
+
+void tellLinks(const std::string& state)
 {
     for (const auto& link : runtimeState().cueLinks)
         link->announce(state);
+}
+
+}
+
+void announceState(const std::string& state)
+{
+    s_announced = state;
+    if (!s_readsStandby)
+        tellLinks(state);
+}
+
+void announceStandby(bool standby)
+{
+    s_readsStandby = standby;
+    if (standby)
+        tellLinks("standby");
+    else if (!s_announced.empty())
+        tellLinks(s_announced);
 }
 
 void dropWaitingCues(const std::string& why)

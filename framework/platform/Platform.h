@@ -9,6 +9,7 @@
 #include <vector>
 
 class QObject;
+class QScreen;
 class QTemporaryFile;
 class QWidget;
 class QWindow;
@@ -114,6 +115,16 @@ private:
 // told `reason`, the application's words.
 void keepDisplayAwake(QWindow* window, const std::string& reason);
 void releaseDisplay(QWindow* window);
+
+// The display the screen is on switched off (standby) or on again, through what the display
+// system offers: the X server's display power management (DPMS), the compositor's output power
+// protocol (wlroots'), the console's connector (its DPMS). Where the kernel has HDMI-CEC adapters,
+// the television is told too (Standby; Image View On and Active Source), in the background, and
+// `televisionTold` says so. Empty when the display was switched; otherwise why not, in words for
+// one line, and the display is as it was.
+std::string setDisplayPower(QScreen* screen, bool on, bool& televisionTold);
+// Waits, at most this long, for the televisions to have been told (before the program ends).
+void waitForTelevisions(int milliseconds);
 
 // A full-screen window's first frame goes into a buffer of several megabytes (8 MB at
 // 1920x1080, 33 MB at 3840x2160) that the kernel hands over page by page as it is first

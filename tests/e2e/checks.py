@@ -9,6 +9,11 @@ BLACK = (0, 0, 0)
 CAPTION = (0x66, 0xFF, 0x66)
 
 
+def message(address):
+    """An OSC message to the address, with no arguments."""
+    return address + b"\0" * (4 - len(address) % 4) + b",\0\0\0"
+
+
 def layout(width):
     q = lambda k: width * k // 1440
     return [(q(59) + (i % 6) * q(232), q(51) + (i // 6) * q(109), q(180), q(60)) for i in range(36)]

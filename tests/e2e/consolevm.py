@@ -28,18 +28,19 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 CACHE = os.path.join(ROOT, "build", "vm")
 # The releases the guest is made from: this machine's, or those the test command found whole.
 SOURCES = os.environ.get("VQ_APT_SOURCES", "/etc/apt/sources.list.d/debian.sources")
-# What the guest carries beside the package: udev, the kernel, the tools of the init, and
-# avahi-browse.
-GUEST_PACKAGES = ["udev", "kmod", "procps", "kbd", "systemd", "iproute2", "avahi-utils"]
+# What the guest carries beside the package: udev, the kernel, the tools of the init,
+# avahi-browse, cec-ctl, and an X server with its keyboard and xset.
+GUEST_PACKAGES = ["udev", "kmod", "procps", "kbd", "systemd", "iproute2", "avahi-utils", "v4l-utils",
+                  "xserver-xorg-core", "xserver-xorg-input-libinput", "x11-xserver-utils"]
 # What an extracted guest carries of a system, where nothing installs the essential packages.
 EXTRACTED_SYSTEM = ["base-files", "base-passwd", "dash", "bash", "coreutils", "util-linux", "libc-bin", "mount",
                     "sed", "grep"]
 # Changed whenever Guest.make makes a guest otherwise: guests made before are made anew.
-GUEST_RECIPE = 5
+GUEST_RECIPE = 7
 # The kernel's modules a guest may need; the rest of its tree goes.
 MODULES = ["drivers/gpu", "drivers/video", "drivers/virtio", "drivers/char", "drivers/input", "drivers/i2c",
            "drivers/tty", "drivers/platform", "drivers/dma-buf", "drivers/base", "lib", "mm", "fs/fuse",
-           "drivers/net/virtio_net.ko", "net/core"]
+           "drivers/net/virtio_net.ko", "net/core", "drivers/media"]
 MACHINES = {
     "amd64": {"qemu": "qemu-system-x86_64", "kernel": "linux-image-amd64", "serial": "ttyS0",
               "machine": ["-M", "pc"], "vga": {"virtio": ["-vga", "none", "-device", "virtio-gpu-pci,id=video0{outputs}"],

@@ -7,6 +7,7 @@ Usage: test_console.py DEB
 A package for another machine (arm64) is tested in an emulated machine of its kind: there the
 board, its blink and Escape only, the rest being the same code."""
 import os
+import re
 import subprocess
 import sys
 import time
@@ -67,21 +68,23 @@ class Console(BoardChecks, unittest.TestCase):
     def platform(self, vm):
         return vm.shell("grep -o 'libq[a-z]*\\.so' /proc/$(cat /tmp/board.pid)/maps | sort -u").split()
 
-    def board_drawn(self, vm, head=None, width=WIDTH, height=HEIGHT, seen=None):
-        """The board covering the screen, every block in its row's colour or black: its blocks'
-        states, or None."""
+    def board_drawn(self, vm, head=None, width=WIDTH, height=HEIGHT, seen=None, turn=0):
+        """The board covering the screen, every block in its row's colour or black where the
+        board turned `turn` degrees has it: its blocks' states, or None."""
         seen = {} if seen is None else seen
         image = vm.screenshot(head)
         seen.update(size=(image.width, image.height), corner=image.pixel(1, 1))
         if (image.width, image.height) != (width, height) or image.pixel(1, 1) != BLACK:
             return None
-        seen["blocks"] = states = self.block_states(image, width, height)
+        upright = (width, height) if turn % 180 == 0 else (height, width)
+        seen["blocks"] = states = self.block_states(image, *upright, turn=turn)
         return states if None not in states and any(states) else None
 
-    def wait_board(self, vm, head=None, width=WIDTH, height=HEIGHT, timeout=60):
+    def wait_board(self, vm, head=None, width=WIDTH, height=HEIGHT, timeout=60, turn=0):
         seen = {}
         try:
-            return vm.wait_for(lambda: self.board_drawn(vm, head, width, height, seen), timeout, "the board on the screen")
+            return vm.wait_for(lambda: self.board_drawn(vm, head, width, height, seen, turn), timeout,
+                               "the board on the screen")
         except AssertionError as error:
             said = vm.shell("journalctl -b -o short-monotonic -u velquarin-control-board-console; dmesg | tail"
                             if vm.systemd else "cat /tmp/stderr")
@@ -99,6 +102,38 @@ class Console(BoardChecks, unittest.TestCase):
             board = {image.pixel(left + 5, top + 5) for left, top, _, _ in layout(WIDTH)}
             return board == {BLACK} and len(colours) > 1
         vm.wait_for(text_back, 20, "the console's text back on the screen")
+
+    def assert_standby_and_wake(self, vm, turn,
+                                dpms="for c in /sys/class/drm/card*-*; do [ $(cat $c/status) = connected ] "
+                                     "&& cat $c/dpms; done"):
+        """The cues standby and wake over OSC (the board listening on port 9000): the screen's
+        power off and on (as `dpms` reads it: by default the connector's), the board drawn
+        again turned as it was; then standby, and Escape leaves the screen on."""
+        vm.shell("ip link set lo up")
+
+        def cue(name):  # an OSC message from bash: the address, its padding, no arguments
+            address = "/board/" + name
+            vm.shell("bash -c 'printf \"%s\" > /dev/udp/127.0.0.1/9000'"
+                     % (address + "\\0" * (4 - len(address) % 4) + ",\\0\\0\\0"))
+
+        def screen(word):  # every connected connector's DPMS reads the word
+            try:
+                vm.wait_for(lambda: set(vm.shell(dpms).split()) == {word}, 10, "the screen's DPMS to read " + word)
+            except AssertionError as error:
+                raise AssertionError("%s\nthe program's standard error:\n%s" % (error, vm.stderr())) from None
+        screen("On")
+        cue("wake")  # awake: nothing
+        cue("standby")
+        screen("Off")
+        cue("wake")
+        screen("On")
+        self.wait_board(vm, turn=turn, timeout=20)
+        cue("standby")
+        screen("Off")
+        vm.key("esc")
+        self.assertEqual(self.ended(vm), 0)
+        screen("On")
+        self.assertNotIn("cannot switch", vm.stderr())
 
     def ended(self, vm, timeout=30):
         output = vm.shell("ended %d" % timeout, timeout=timeout + 10)
@@ -134,6 +169,27 @@ class Console(BoardChecks, unittest.TestCase):
             self.assertEqual(self.ended(vm), 0)
             self.assert_console_back(vm)
             self.assertEqual(vm.shell("kbd_mode -C /dev/tty1"), keyboard)
+
+            # Turned 90, for a screen on its side; standby and wake switch the connector, and tell
+            # the television over HDMI-CEC (the kernel's emulated adapters: vivid's input is the
+            # television, its output the board's).
+            vm.shell("modprobe vivid && cec-ctl -d /dev/cec0 --tv >/dev/null && "
+                     "{ cec-ctl -d /dev/cec0 --monitor >/tmp/cec.log 2>&1 & }")
+            self.start(vm, "%s --console --go --rotate 90 --osc 9000" % PROGRAM)
+            self.wait_board(vm, turn=90)
+            self.assert_standby_and_wake(vm, 90)
+            told = [opcode for opcode in re.findall(r"Received from .*: ([A-Z_]+) \(0x", vm.shell("cat /tmp/cec.log"))
+                    if opcode in ("STANDBY", "IMAGE_VIEW_ON", "ACTIVE_SOURCE")]
+            self.assertEqual(told, ["STANDBY", "IMAGE_VIEW_ON", "ACTIVE_SOURCE"] * 2, vm.shell("cat /tmp/cec.log"))
+
+            # On X, the server's own standby and wake (its DPMS, through its modesetting driver on
+            # this card).
+            vm.shell("{ Xorg :1 vt2 -nolisten tcp -noreset >/tmp/xorg.log 2>&1 & }; "
+                     "for i in $(seq 150); do [ -e /tmp/.X11-unix/X1 ] && break; sleep 0.2; done")
+            self.start(vm, "env DISPLAY=:1 %s --go --osc 9000" % PROGRAM)
+            self.wait_board(vm)
+            self.assert_standby_and_wake(vm, 0, dpms="xset -display :1 q | sed -n 's/ *Monitor is //p'")
+            vm.shell("pkill -x Xorg; while pgrep -x Xorg; do sleep 0.2; done")
 
             # The frame buffer device, when the user names linuxfb.
             self.start(vm, "env QT_QPA_PLATFORM=linuxfb %s --console --go" % PROGRAM)
@@ -191,6 +247,9 @@ class Console(BoardChecks, unittest.TestCase):
             vm.key("esc")
             self.assertEqual(self.ended(vm), 0)
             self.assert_console_back(vm)
+            self.start(vm, "%sQT_QPA_PLATFORM=eglfs %s --console --go --rotate 90 --osc 9000" % (AS_BOARD, PROGRAM))
+            self.wait_board(vm, turn=90)
+            self.assert_standby_and_wake(vm, 90)
 
             # A crash gives the console back and ends with the signal's own status.
             keyboard = vm.shell("kbd_mode -C /dev/tty1")

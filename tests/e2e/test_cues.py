@@ -15,7 +15,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from checks import BoardChecks, layout  # noqa: E402
+from checks import BoardChecks, layout, message  # noqa: E402
 from broker import TOPIC, Broker, free_port  # noqa: E402
 from xsession import LineReader, XSession  # noqa: E402
 
@@ -26,11 +26,6 @@ def osc_cue(port, cue, *arguments, address=None):
     """The cue to /board/CUE, or to the address (a pattern too) given."""
     subprocess.run(["oscsend", "127.0.0.1", str(port), address or "/board/" + cue, *arguments], check=True,
                    timeout=10)
-
-
-def message(address):
-    """An OSC message to the address, with no arguments."""
-    return address + b"\0" * (4 - len(address) % 4) + b",\0\0\0"
 
 
 @contextlib.contextmanager
@@ -124,6 +119,14 @@ class Cues(BoardChecks, unittest.TestCase):
                 self.wait_first_frame(session, 0, 720)
                 self.wait_state(states, "board")
                 self.assertEqual(self.next_patterns(session, 1)[0], take[:1])
+                # Standby where the display has no way to switch off (Xvfb has no DPMS): one line,
+                # the board blinking on, its state unchanged; wake, awake, does nothing.
+                senders[second]("standby")
+                senders[first]("wake")
+                self.next_patterns(session, 2)
+                states.read(0.5)
+                self.assertEqual(states.lines[-1], "board")
+                self.assertNotIn("standby", states.lines)
 
                 if first == "osc":
                     # The window's thread stopped alone (an event loop that hangs), then the whole
@@ -146,7 +149,10 @@ class Cues(BoardChecks, unittest.TestCase):
                 self.wait_state(states, "offline")
                 self.assertEqual(session.stderr.decode().count("ignoring the cue"), 1, session.stderr)
                 self.assertRegex(session.stderr.decode(), r"(?m)^velquarin-control-board: ignoring the cue "
-                                 r"'(bogus|jump)': the cues are go, back-to-one, hold, resume, dark and seed N")
+                                 r"'(bogus|jump)': the cues are go, back-to-one, hold, resume, dark, standby, wake and seed N")
+                self.assertEqual(session.stderr.decode().count("cannot switch the display"), 1, session.stderr)
+                self.assertIn("velquarin-control-board: cannot switch the display off: the X server has no display "
+                              "power management (DPMS)\n", session.stderr.decode())
 
     def test_a_broker_that_is_down_restarts_or_refuses_never_stops_the_board(self):
         with Broker() as broker, XSession("720x450") as session:

@@ -16,25 +16,6 @@ namespace fw::platform {
 
 namespace {
 
-enum class Extension { Unanswered, Absent, Present };
-
-// The server's screen-saver extension, asked without a wait that has no end: a server that
-// does not answer in time is asked again later. The connection keeps the answer: asked again,
-// only the probe goes to the server.
-Extension screenSaverExtension(xcb_connection_t* connection)
-{
-    xcb_prefetch_extension_data(connection, &xcb_screensaver_id);
-    // Answered after the extension query, since the server answers in order.
-    const xcb_get_input_focus_cookie_t probe = xcb_get_input_focus(connection);
-    xcb_flush(connection);
-    void* answer = xReply(connection, probe.sequence);
-    if (!answer)
-        return Extension::Unanswered;
-    std::free(answer);
-    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(connection, &xcb_screensaver_id);
-    return extension && extension->present ? Extension::Present : Extension::Absent;
-}
-
 // The X server's screen saver and display power saving, suspended while the object lives. The
 // server counts each client's suspensions, and resumes by itself should the program end
 // without asking.
@@ -62,12 +43,12 @@ private:
         xcb_connection_t* connection = xConnection();
         if (!connection || m_suspended)
             return;
-        switch (screenSaverExtension(connection)) {
-        case Extension::Unanswered:
+        switch (xExtension(connection, &xcb_screensaver_id)) {
+        case XExtension::Unanswered:
             return m_channel.failed(QStringLiteral("did not answer in time"));
-        case Extension::Absent:
+        case XExtension::Absent:
             return m_channel.absent();
-        case Extension::Present:
+        case XExtension::Present:
             xcb_screensaver_suspend(connection, 1);
             // Suspending only stops the saver's timer: one that came on first (the server slow
             // to answer, or the board shown over a blank screen at boot) goes off too.

@@ -13,8 +13,6 @@ namespace fw::platform {
 
 namespace {
 
-constexpr int ServerTimeoutMs = 500;
-
 template <typename T>
 using Reply = std::unique_ptr<T, decltype(&std::free)>;
 
@@ -48,12 +46,27 @@ xcb_connection_t* xConnection()
     return x11 ? x11->connection() : nullptr;
 }
 
-void* xReply(xcb_connection_t* connection, unsigned int sequence)
+XExtension xExtension(xcb_connection_t* connection, xcb_extension_t* extension)
 {
+    xcb_prefetch_extension_data(connection, extension);
+    // Answered after the extension query, since the server answers in order.
+    const xcb_get_input_focus_cookie_t probe = xcb_get_input_focus(connection);
+    xcb_flush(connection);
+    void* answer = xReply(connection, probe.sequence);
+    if (!answer)
+        return XExtension::Unanswered;
+    std::free(answer);
+    const xcb_query_extension_reply_t* present = xcb_get_extension_data(connection, extension);
+    return present && present->present ? XExtension::Present : XExtension::Absent;
+}
+
+void* xReply(xcb_connection_t* connection, unsigned int sequence, int milliseconds)
+{
+    xcb_flush(connection); // the request, if it is still in the connection's buffer
     void* answer = nullptr;
     xcb_generic_error_t* error = nullptr;
     bool broken = false;
-    const bool answered = waitWithin(QDeadlineTimer(ServerTimeoutMs), [&] {
+    const bool answered = waitWithin(QDeadlineTimer(milliseconds), [&] {
         broken = xcb_connection_has_error(connection) != 0;
         return broken || xcb_poll_for_reply(connection, sequence, &answer, &error) != 0;
     });
