@@ -29,14 +29,14 @@ CACHE = os.path.join(ROOT, "build", "vm")
 # The releases the guest is made from: this machine's, or those the test command found whole.
 SOURCES = os.environ.get("VQ_APT_SOURCES", "/etc/apt/sources.list.d/debian.sources")
 # What the guest carries beside the package: udev, the kernel, the tools of the init,
-# avahi-browse, cec-ctl, and an X server with its keyboard and xset.
+# avahi-browse, cec-ctl, an X server with its keyboard and xset, and sway with seatd.
 GUEST_PACKAGES = ["udev", "kmod", "procps", "kbd", "systemd", "iproute2", "avahi-utils", "v4l-utils",
-                  "xserver-xorg-core", "xserver-xorg-input-libinput", "x11-xserver-utils"]
+                  "xserver-xorg-core", "xserver-xorg-input-libinput", "x11-xserver-utils", "sway", "seatd"]
 # What an extracted guest carries of a system, where nothing installs the essential packages.
 EXTRACTED_SYSTEM = ["base-files", "base-passwd", "dash", "bash", "coreutils", "util-linux", "libc-bin", "mount",
                     "sed", "grep"]
 # Changed whenever Guest.make makes a guest otherwise: guests made before are made anew.
-GUEST_RECIPE = 7
+GUEST_RECIPE = 8
 # The kernel's modules a guest may need; the rest of its tree goes.
 MODULES = ["drivers/gpu", "drivers/video", "drivers/virtio", "drivers/char", "drivers/input", "drivers/i2c",
            "drivers/tty", "drivers/platform", "drivers/dma-buf", "drivers/base", "lib", "mm", "fs/fuse",

@@ -190,6 +190,17 @@ class Console(BoardChecks, unittest.TestCase):
             self.wait_board(vm)
             self.assert_standby_and_wake(vm, 0, dpms="xset -display :1 q | sed -n 's/ *Monitor is //p'")
             vm.shell("pkill -x Xorg; while pgrep -x Xorg; do sleep 0.2; done")
+            # On Wayland, sway's (its output power management), on the card through seatd, as the
+            # board's account.
+            wayland = "XDG_RUNTIME_DIR=/tmp/xdg LIBSEAT_BACKEND=seatd WLR_RENDERER=pixman "
+            vm.shell("{ seatd -g video >/tmp/seatd.log 2>&1 & }; mkdir -m 700 /tmp/xdg; chown board /tmp/xdg; "
+                     "{ %s%ssway >/tmp/sway.log 2>&1 & }; "
+                     "for i in $(seq 150); do [ -e /tmp/xdg/wayland-1 ] && break; sleep 0.2; done" % (AS_BOARD, wayland))
+            self.start(vm, "%s%sWAYLAND_DISPLAY=wayland-1 %s --go --osc 9000" % (AS_BOARD, wayland, PROGRAM))
+            self.wait_board(vm)
+            self.assert_standby_and_wake(vm, 0, dpms="SWAYSOCK=$(echo /tmp/xdg/sway-ipc.*) swaymsg -t get_outputs -r "
+                                                     "| sed -n 's/.*\"dpms\": true.*/On/p; s/.*\"dpms\": false.*/Off/p'")
+            vm.shell("pkill -x sway; pkill -x seatd; while pgrep -x sway || pgrep -x seatd; do sleep 0.2; done")
 
             # The frame buffer device, when the user names linuxfb.
             self.start(vm, "env QT_QPA_PLATFORM=linuxfb %s --console --go" % PROGRAM)

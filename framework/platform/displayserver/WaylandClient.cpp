@@ -33,7 +33,8 @@ const wl_callback_listener SyncListener = { onSyncDone };
 // `queue`, or the connection itself with `queue` null for its default queue) and waits, within
 // the bound, for the answer. Events are read the way libwayland asks of several readers, since
 // the toolkit's own thread may read the same connection.
-bool boundedRoundTrip(wl_display* connection, wl_event_queue* queue, wl_display* sender)
+bool boundedRoundTrip(wl_display* connection, wl_event_queue* queue, wl_display* sender,
+    int milliseconds = RoundTripTimeoutMs)
 {
     bool done = false;
     bool broken = false;
@@ -55,7 +56,7 @@ bool boundedRoundTrip(wl_display* connection, wl_event_queue* queue, wl_display*
             wl_display_cancel_read(connection);
         broken = broken || dispatch() < 0;
     };
-    waitWithin(QDeadlineTimer(RoundTripTimeoutMs), [&] { return done || broken; }, readAWhile);
+    waitWithin(QDeadlineTimer(milliseconds), [&] { return done || broken; }, readAWhile);
     wl_callback_destroy(callback);
     return done;
 }
@@ -188,9 +189,9 @@ WaylandQueue::~WaylandQueue()
     wl_event_queue_destroy(queue);
 }
 
-bool WaylandQueue::roundTrip()
+bool WaylandQueue::roundTrip(int milliseconds)
 {
-    return boundedRoundTrip(connection, queue, sender);
+    return boundedRoundTrip(connection, queue, sender, milliseconds);
 }
 
 void* WaylandQueue::bind(const wl_interface* interface, unsigned version, bool* answered)

@@ -42,9 +42,10 @@ public:
     WaylandQueue(const WaylandQueue&) = delete;
     WaylandQueue& operator=(const WaylandQueue&) = delete;
 
-    // Waits, within a bound, until the compositor has answered every request sent so far on
-    // this queue, dispatching their events; false when it did not answer in time.
-    bool roundTrip();
+    // Waits, within a bound (half a second, or as long as given), until the compositor has
+    // answered every request sent so far on this queue, dispatching their events; false when it
+    // did not answer in time.
+    bool roundTrip(int milliseconds = 500);
     // The compositor's global of that interface, bound on this queue, once the compositor has
     // answered a round trip; none where it has none or did not answer in time (`answered`
     // tells which).

@@ -12,6 +12,8 @@ namespace fw::platform {
 
 namespace {
 
+constexpr int SwitchTimeoutMs = 5000;
+
 // What the compositor said of the output's power: its mode as the control was made and after
 // each change, or that the control is of no use.
 struct Heard {
@@ -55,7 +57,8 @@ std::string setWaylandOutputPower(QScreen* screen, bool on)
     zwlr_output_power_v1_add_listener(power, &PowerListener, &heard);
     const uint32_t mode = on ? ZWLR_OUTPUT_POWER_V1_MODE_ON : ZWLR_OUTPUT_POWER_V1_MODE_OFF;
     zwlr_output_power_v1_set_mode(power, mode);
-    const bool done = queue->roundTrip();
+    // Answered once the compositor has switched the output, which can take a second or more.
+    const bool done = queue->roundTrip(SwitchTimeoutMs);
     zwlr_output_power_v1_destroy(power);
     queue->flush();
     if (!done)
