@@ -5,6 +5,7 @@
 #include "platform/Platform.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
@@ -90,6 +91,8 @@ int windowTurn()
 namespace {
 
 bool s_displayOff = false;
+// The screen switched off: the one switched on again, whichever window shows by then.
+QPointer<QScreen> s_screenOff;
 // How long the end of the program waits for a television to be told to come on.
 constexpr int TelevisionWaitMs = 2000;
 
@@ -107,9 +110,10 @@ bool switchDisplay(bool on)
 {
     if (s_displayOff != on)
         return true;
+    QScreen* screen = on && s_screenOff ? s_screenOff.data() : shownScreen();
     // A television told over HDMI-CEC is a display switched, whatever the rest could do.
     bool televisionTold = false;
-    const std::string why = platform::setDisplayPower(shownScreen(), on, televisionTold);
+    const std::string why = platform::setDisplayPower(screen, on, televisionTold);
     if (!why.empty()) {
         sayLine(std::string("cannot switch the display ") + (on ? "on" : "off") + ": " + why
             + (televisionTold ? " (the television is told over HDMI-CEC)" : ""));
@@ -117,6 +121,7 @@ bool switchDisplay(bool on)
             return false;
     }
     s_displayOff = !on;
+    s_screenOff = on ? nullptr : screen;
     for (QWidget* window : QApplication::topLevelWidgets()) {
         window->setUpdatesEnabled(on);
         if (on)
