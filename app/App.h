@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Cues.h"
+#include "CueWords.h"
 #include "framework/Application.h"
 
 #include <chrono>

@@ -1,7 +1,7 @@
 // DNS-SD through Avahi's client library, on a thread of its own: every call below but the
 // making and the end runs there, from Avahi's callbacks.
 #include "Announcement.h"
-#include "framework/Runtime.h"
+#include "runtime/Runtime.h"
 
 #include <arpa/inet.h>
 #include <avahi-client/client.h>

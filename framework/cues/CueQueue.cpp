@@ -1,6 +1,6 @@
 #include "CueQueue.h"
 #include "CueLink.h"
-#include "framework/Runtime.h"
+#include "runtime/Runtime.h"
 
 #include <cstdint>
 #include <sys/eventfd.h>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "CueLink.h"
-#include "framework/Cues.h"
+#include "Cues.h"
 
 #include <memory>
 #include <thread>

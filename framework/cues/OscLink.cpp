@@ -1,5 +1,5 @@
 #include "OscLink.h"
-#include "framework/Runtime.h"
+#include "runtime/Runtime.h"
 
 #include <QTimer>
 #include <arpa/inet.h>

@@ -2,7 +2,7 @@
 
 #include "Announcement.h"
 #include "CueLink.h"
-#include "framework/Cues.h"
+#include "Cues.h"
 
 #include <QSocketNotifier>
 #include <lo/lo_lowlevel.h>

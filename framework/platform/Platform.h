@@ -2,7 +2,7 @@
 
 // The one door to what lies beneath the toolkit: everything the layer asks of the display
 // server, the desktop and the kernel.
-#include "../ConsoleUse.h"
+#include "ConsoleUse.h"
 
 #include <memory>
 #include <string>

@@ -1,6 +1,6 @@
 // The layer's own contracts: construction order, the control registry, failures, quitting,
 // folders, text and key helpers.
-#include "KeyString.h"
+#include "windows/KeyString.h"
 #include "TestSupport.h"
 #include "framework/Canvas.h"
 #include "framework/FolderItem.h"
@@ -9,7 +9,7 @@
 #include "framework/PushButton.h"
 #include "framework/Rectangle.h"
 #include "framework/Runtime.h"
-#include "RuntimeState.h"
+#include "runtime/RuntimeState.h"
 #include "framework/Text.h"
 #include "framework/Timer.h"
 #include "framework/Window.h"

@@ -1,0 +1,33 @@
+#include "MessageBox.h"
+#include "RefreshBatch.h"
+#include "RuntimeState.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <utility>
+
+namespace fw {
+
+void MessageBox::setInterceptor(Interceptor interceptor)
+{
+    runtimeState().messageInterceptor = std::move(interceptor);
+}
+
+void MsgBox(const std::string& text)
+{
+    if (const MessageBox::Interceptor& interceptor = runtimeState().messageInterceptor) {
+        interceptor(text);
+        return;
+    }
+    QMessageBox box;
+    box.setWindowTitle(QApplication::applicationName());
+    box.setTextFormat(Qt::PlainText);
+    box.setText(QString::fromStdString(text));
+    box.setStandardButtons(QMessageBox::Ok);
+    // A message from the layer may come while a full-screen window covers the screen.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    const RefreshBatch::NestedLoopGuard guard;
+    box.exec();
+}
+
+}

@@ -1,0 +1,58 @@
+#include "Random.h"
+#include "RuntimeState.h"
+#include "base/Types.h"
+
+#include <QRandomGenerator>
+#include <algorithm>
+#include <limits>
+#include <random>
+
+namespace fw {
+
+namespace {
+
+// 53 random bits from two draws, spread evenly over [0, 1): the same double on every
+// machine for the same two draws.
+double nextDouble(std::mt19937& engine)
+{
+    const std::uint32_t high = engine() >> 5;
+    const std::uint32_t low = engine() >> 6;
+    return (high * 67108864.0 + low) / 9007199254740992.0;
+}
+
+}
+
+void Random::setSource(Source source)
+{
+    runtimeState().random.scripted = std::move(source);
+}
+
+void Random::setSeed(std::optional<std::uint32_t> seed)
+{
+    RandomState& random = runtimeState().random;
+    random.seed = seed;
+    random.engine.seed(seed.value_or(std::mt19937::default_seed));
+}
+
+void Random::startOver()
+{
+    RandomState& random = runtimeState().random;
+    if (random.seed)
+        random.engine.seed(*random.seed);
+}
+
+double Rnd()
+{
+    RandomState& random = runtimeState().random;
+    if (random.scripted) {
+        // Whatever a replacement source returns, callers get a value in [0, 1).
+        const double r = random.scripted();
+        constexpr double largestBelowOne = 1.0 - std::numeric_limits<double>::epsilon() / 2;
+        return r >= 0.0 ? std::min(r, largestBelowOne) : 0.0;
+    }
+    if (random.seed)
+        return nextDouble(random.engine);
+    return QRandomGenerator::global()->generateDouble();
+}
+
+}

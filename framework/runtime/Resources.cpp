@@ -1,0 +1,44 @@
+#include "Resources.h"
+#include "drawing/JpegFile.h"
+#include "RuntimeState.h"
+
+#include <QCoreApplication>
+#include <system_error>
+
+namespace fw {
+
+void Resources::locate(const std::filesystem::path& installedFromProgram, const std::string& requiredFile)
+{
+    ResourceLayout& layout = runtimeState().resources;
+    layout.installedFromProgram = installedFromProgram;
+    layout.requiredFile = requiredFile;
+}
+
+std::filesystem::path Resources::folder()
+{
+    const ResourceLayout& layout = runtimeState().resources;
+    if (!layout.testFolder.empty())
+        return layout.testFolder;
+    // The program's own folder, with links resolved: a renamed program, or a prefix moved as
+    // a whole, still finds its resources.
+    const std::filesystem::path programFolder = QCoreApplication::applicationDirPath().toStdString();
+    const std::filesystem::path installed = (programFolder / layout.installedFromProgram).lexically_normal();
+    for (const auto& candidate : { programFolder / "resources", installed }) {
+        std::error_code error; // a folder that cannot be looked into is just not the one
+        if (!layout.requiredFile.empty() && std::filesystem::exists(candidate / layout.requiredFile, error))
+            return candidate;
+    }
+    return installed;
+}
+
+void Resources::setFolder(const std::filesystem::path& folder)
+{
+    runtimeState().resources.testFolder = folder;
+}
+
+PictureRef PictureOpenFromApp(const std::string& name, Integer drawnWidth, Integer drawnHeight)
+{
+    return readJpegStrictly((Resources::folder() / name).string(), drawnWidth, drawnHeight);
+}
+
+}
