@@ -1,13 +1,28 @@
 #include "Control.h"
 #include "ContentWidget.h"
 #include "runtime/RefreshBatch.h"
-#include "runtime/RuntimeState.h"
 #include "base/RuntimeException.h"
 
 #include <QWidget>
 #include <algorithm>
 
 namespace fw {
+
+namespace {
+
+// The windowless controls shown or hidden by the handlers running now (RefreshBatch). The list
+// keeps its room from one handler to the next: a tick allocates nothing.
+std::vector<RectControl*>& refreshQueue()
+{
+    static auto* queue = [] {
+        auto* made = new std::vector<RectControl*>;
+        made->reserve(64);
+        return made;
+    }();
+    return *queue;
+}
+
+}
 
 Control::Control(ControlHost& owner)
     : m_window(&owner)
@@ -31,7 +46,7 @@ RectControl::RectControl(ControlHost& owner)
 
 void RectControl::refreshQueued()
 {
-    auto& queue = runtimeState().refresh.queue;
+    auto& queue = refreshQueue();
     for (std::size_t i = 0; i < queue.size(); ++i) {
         RectControl* control = queue[i];
         control->m_refreshQueued = false;
@@ -41,34 +56,10 @@ void RectControl::refreshQueued()
     queue.clear();
 }
 
-RefreshBatch::RefreshBatch()
-{
-    ++runtimeState().refresh.handlersRunning;
-}
-
-RefreshBatch::~RefreshBatch()
-{
-    --runtimeState().refresh.handlersRunning;
-    RectControl::refreshQueued();
-}
-
-RefreshBatch::NestedLoopGuard::NestedLoopGuard()
-    : m_handlersOutside(runtimeState().refresh.handlersRunning)
-{
-    // What the handler changed before it runs a loop is on the screen while the loop runs.
-    RectControl::refreshQueued();
-    runtimeState().refresh.handlersRunning = 0;
-}
-
-RefreshBatch::NestedLoopGuard::~NestedLoopGuard()
-{
-    runtimeState().refresh.handlersRunning = m_handlersOutside;
-}
-
 RectControl::~RectControl()
 {
     if (m_refreshQueued) {
-        auto& queue = runtimeState().refresh.queue;
+        auto& queue = refreshQueue();
         queue.erase(std::find(queue.begin(), queue.end(), this));
     }
     if (m_windowless && shownOnScreen())
@@ -78,7 +69,7 @@ RectControl::~RectControl()
 
 void RectControl::refreshWhenHandled()
 {
-    if (runtimeState().refresh.handlersRunning == 0) {
+    if (!RefreshBatch::open()) {
         Refresh();
         return;
     }
@@ -86,7 +77,8 @@ void RectControl::refreshWhenHandled()
         return;
     m_refreshQueued = true;
     m_shownVisible = !m_visible;
-    runtimeState().refresh.queue.push_back(this);
+    refreshQueue().push_back(this);
+    RefreshBatch::drawWaitingWith(refreshQueued);
 }
 
 void RectControl::Refresh()

@@ -87,7 +87,6 @@ protected:
     }
 
 private:
-    friend class RefreshBatch;
     // Draws again each control queued since, where it differs from what the screen shows.
     static void refreshQueued();
     // A windowless control shown or hidden while a handler runs is drawn again once, when the

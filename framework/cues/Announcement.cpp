@@ -1,7 +1,7 @@
 // DNS-SD through Avahi's client library, on a thread of its own: every call below but the
 // making and the end runs there, from Avahi's callbacks.
 #include "Announcement.h"
-#include "runtime/Runtime.h"
+#include "base/StandardError.h"
 
 #include <arpa/inet.h>
 #include <avahi-client/client.h>
@@ -15,6 +15,7 @@
 #include <netinet/in.h>
 
 #include <cstring>
+#include <utility>
 
 namespace fw {
 

@@ -7,7 +7,7 @@
 
 namespace fw {
 
-// One way that cues come in. The runtime holds each from the command line's check until
+// One way that cues come in. Each is held from the command line's check until
 // shut-down.
 class CueLink {
 public:

@@ -1,23 +1,36 @@
 // The cues' way into the program: the links the command line opened, the application's
 // Event_Cue, and the state told to every link.
+#include "CueLinks.h"
 #include "CueLink.h"
 #include "CueQueue.h"
+#include "Cues.h"
 #include "MqttLink.h"
 #include "OscLink.h"
-#include "runtime/RuntimeState.h"
-#include "Cues.h"
-#include "runtime/Runtime.h"
+#include "base/StandardError.h"
+
+#include <memory>
+#include <vector>
 
 namespace fw {
 
 namespace {
 
-// Never destroyed, as the runtime's state: an MQTT thread may still be ending at exit.
+// Never destroyed: an MQTT thread may still be ending at exit.
 CueQueue& cueQueue()
 {
     static auto* queue = new CueQueue;
     return *queue;
 }
+
+// Opened by the command line, until shut-down; never destroyed either, for a toolkit that ends
+// the process itself.
+std::vector<std::unique_ptr<CueLink>>& links()
+{
+    static auto* opened = new std::vector<std::unique_ptr<CueLink>>;
+    return *opened;
+}
+
+void (*s_receive)(const std::string& cue) = nullptr;
 
 }
 
@@ -26,20 +39,22 @@ void queueCue(std::string_view cue, std::function<void()> then)
     cueQueue().push(cue, std::move(then));
 }
 
+void receiveCues(void (*receive)(const std::string& cue))
+{
+    s_receive = receive;
+}
+
 void deliverCue(const std::string& cue)
 {
-    RuntimeState& s = runtimeState();
-    if (s.quit || !s.application)
-        return;
-    Application* app = s.application.get();
-    Runtime::dispatch([app, &cue] { app->Event_Cue(cue); });
+    if (s_receive)
+        s_receive(cue);
 }
 
 std::string listenForOsc(const OscCues& cues)
 {
     std::string why;
     if (auto link = OscLink::open(cues, why))
-        runtimeState().cueLinks.push_back(std::move(link));
+        links().push_back(std::move(link));
     return why;
 }
 
@@ -47,7 +62,7 @@ std::string followMqtt(const MqttCues& cues)
 {
     std::string why;
     if (auto link = MqttLink::make(cues, why))
-        runtimeState().cueLinks.push_back(std::move(link));
+        links().push_back(std::move(link));
     return why;
 }
 
@@ -58,7 +73,7 @@ bool s_readsStandby = false;
 
 void tellLinks(const std::string& state)
 {
-    for (const auto& link : runtimeState().cueLinks)
+    for (const auto& link : links())
         link->announce(state);
 }
 
@@ -83,7 +98,7 @@ void announceStandby(bool standby)
 void dropWaitingCues(const std::string& why)
 {
     std::size_t count = 0;
-    for (const auto& link : runtimeState().cueLinks)
+    for (const auto& link : links())
         count += link->dropWaiting();
     if (count > 0)
         sayLine("dropped " + std::to_string(count) + (count == 1 ? " cue " : " cues ") + why);
@@ -92,13 +107,13 @@ void dropWaitingCues(const std::string& why)
 void startCueLinks()
 {
     cueQueue().start();
-    for (const auto& link : runtimeState().cueLinks)
+    for (const auto& link : links())
         link->start();
 }
 
 void endCueLinks()
 {
-    runtimeState().cueLinks.clear();
+    links().clear();
     cueQueue().stop();
 }
 

@@ -1,6 +1,6 @@
 #include "CueQueue.h"
 #include "CueLink.h"
-#include "runtime/Runtime.h"
+#include "base/StandardError.h"
 
 #include <cstdint>
 #include <sys/eventfd.h>

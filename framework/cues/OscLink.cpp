@@ -1,5 +1,5 @@
 #include "OscLink.h"
-#include "runtime/Runtime.h"
+#include "base/StandardError.h"
 
 #include <QTimer>
 #include <arpa/inet.h>

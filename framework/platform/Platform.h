@@ -28,6 +28,10 @@ const char* programName();
 void beforeToolkitStarts(bool onlyFullScreen);
 // Right before the toolkit disconnects from the display server.
 void beforeToolkitDisconnects();
+// The program's icon, read from `file` once the event loop runs (so that reading it does not
+// delay the first window), for a display server that shows a window's own: only X does; a
+// Wayland compositor takes it from the desktop entry, and the console shows none.
+void showIconFrom(const std::string& file);
 // A full-screen window that the display server has not given the keyboard asks for it.
 void askForKeyboard(QWindow* window);
 // A full-screen window has been shown: nothing of the desktop's own stays over it. The first

@@ -7,6 +7,11 @@
 #include "displayserver/WaylandClient.h"
 #include "displayserver/XClient.h"
 
+#include <QGuiApplication>
+#include <QIcon>
+#include <QImage>
+#include <QPixmap>
+#include <QTimer>
 #include <cerrno>
 
 namespace fw::platform {
@@ -57,6 +62,24 @@ void fullScreenShown(QWindow* window, bool firstOfASessionStart)
 bool displaySystemPlacesWindows()
 {
     return !xConnection() || windowManagerRuns();
+}
+
+void showIconFrom(const std::string& file)
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
+    QTimer::singleShot(0, qApp, [iconFile = QString::fromStdString(file)] {
+        // A window hands its icon to the window manager as raw pixels (on X, a property that
+        // the window manager reads while it maps the window): small sizes only, as taskbars and
+        // switchers show it. Larger icons come from the desktop entry's themed one.
+        const QImage image(iconFile);
+        if (image.isNull())
+            return;
+        QIcon icon;
+        for (int size : { 16, 32, 48 })
+            icon.addPixmap(QPixmap::fromImage(image.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+        QGuiApplication::setWindowIcon(icon);
+    });
 }
 
 }

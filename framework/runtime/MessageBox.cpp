@@ -1,6 +1,5 @@
 #include "MessageBox.h"
 #include "RefreshBatch.h"
-#include "RuntimeState.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -8,14 +7,19 @@
 
 namespace fw {
 
+namespace {
+// A test's, in place of the message box.
+MessageBox::Interceptor s_interceptor;
+}
+
 void MessageBox::setInterceptor(Interceptor interceptor)
 {
-    runtimeState().messageInterceptor = std::move(interceptor);
+    s_interceptor = std::move(interceptor);
 }
 
 void MsgBox(const std::string& text)
 {
-    if (const MessageBox::Interceptor& interceptor = runtimeState().messageInterceptor) {
+    if (const MessageBox::Interceptor& interceptor = s_interceptor) {
         interceptor(text);
         return;
     }

@@ -12,7 +12,7 @@ class MessageBox {
 public:
     // Tests see the texts instead of a modal box; an empty function restores the real box.
     using Interceptor = std::function<void(const std::string&)>;
-    static void setInterceptor(Interceptor interceptor); // kept in the runtime's state
+    static void setInterceptor(Interceptor interceptor);
 };
 
 }

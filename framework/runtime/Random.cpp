@@ -1,6 +1,4 @@
 #include "Random.h"
-#include "RuntimeState.h"
-#include "base/Types.h"
 
 #include <QRandomGenerator>
 #include <algorithm>
@@ -10,6 +8,16 @@
 namespace fw {
 
 namespace {
+
+// Rnd()'s source: a test's scripted one, or else the sequence of the seed, if one is set, or
+// else the system's generator.
+struct Draws {
+    Random::Source scripted;
+    std::optional<std::uint32_t> seed;
+    std::mt19937 engine; // the seed's sequence
+};
+
+Draws s_draws;
 
 // 53 random bits from two draws, spread evenly over [0, 1): the same double on every
 // machine for the same two draws.
@@ -24,26 +32,26 @@ double nextDouble(std::mt19937& engine)
 
 void Random::setSource(Source source)
 {
-    runtimeState().random.scripted = std::move(source);
+    s_draws.scripted = std::move(source);
 }
 
 void Random::setSeed(std::optional<std::uint32_t> seed)
 {
-    RandomState& random = runtimeState().random;
+    Draws& random = s_draws;
     random.seed = seed;
     random.engine.seed(seed.value_or(std::mt19937::default_seed));
 }
 
 void Random::startOver()
 {
-    RandomState& random = runtimeState().random;
+    Draws& random = s_draws;
     if (random.seed)
         random.engine.seed(*random.seed);
 }
 
 double Rnd()
 {
-    RandomState& random = runtimeState().random;
+    Draws& random = s_draws;
     if (random.scripted) {
         // Whatever a replacement source returns, callers get a value in [0, 1).
         const double r = random.scripted();

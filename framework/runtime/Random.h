@@ -8,7 +8,6 @@ namespace fw {
 
 // The source behind Rnd(): the system's generator, seeded by the system, unless a seed fixes
 // the sequence. Tests install a scripted source over either; an empty function removes it.
-// Kept in the runtime's state.
 class Random {
 public:
     using Source = std::function<double()>;

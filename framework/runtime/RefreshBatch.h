@@ -13,6 +13,11 @@ public:
     RefreshBatch(const RefreshBatch&) = delete;
     RefreshBatch& operator=(const RefreshBatch&) = delete;
 
+    // Whether a handler runs now: a change it makes waits for the batch to end.
+    static bool open();
+    // What draws the changes that wait, when a batch ends or a loop starts inside one.
+    static void drawWaitingWith(void (*draw)());
+
     // Around an event loop, which may run inside a handler (start-up runs the main loop in
     // one; a message box runs its own): the handlers it dispatches batch their own changes,
     // and anything else it runs draws its changes at once.

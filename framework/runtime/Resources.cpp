@@ -1,22 +1,31 @@
 #include "Resources.h"
 #include "drawing/JpegFile.h"
-#include "RuntimeState.h"
 
 #include <QCoreApplication>
 #include <system_error>
 
 namespace fw {
 
+namespace {
+// Where the application's resources are.
+struct Layout {
+    std::filesystem::path installedFromProgram;
+    std::string requiredFile; // a folder counts only if it holds this
+    std::filesystem::path testFolder; // a test's own, over the others
+};
+
+Layout s_layout;
+}
+
 void Resources::locate(const std::filesystem::path& installedFromProgram, const std::string& requiredFile)
 {
-    ResourceLayout& layout = runtimeState().resources;
-    layout.installedFromProgram = installedFromProgram;
-    layout.requiredFile = requiredFile;
+    s_layout.installedFromProgram = installedFromProgram;
+    s_layout.requiredFile = requiredFile;
 }
 
 std::filesystem::path Resources::folder()
 {
-    const ResourceLayout& layout = runtimeState().resources;
+    const Layout& layout = s_layout;
     if (!layout.testFolder.empty())
         return layout.testFolder;
     // The program's own folder, with links resolved: a renamed program, or a prefix moved as
@@ -33,7 +42,7 @@ std::filesystem::path Resources::folder()
 
 void Resources::setFolder(const std::filesystem::path& folder)
 {
-    runtimeState().resources.testFolder = folder;
+    s_layout.testFolder = folder;
 }
 
 PictureRef PictureOpenFromApp(const std::string& name, Integer drawnWidth, Integer drawnHeight)

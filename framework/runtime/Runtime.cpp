@@ -1,42 +1,107 @@
 #include "Runtime.h"
-#include "RefreshBatch.h"
-#include "RuntimeState.h"
+#include "Failure.h"
+#include "Life.h"
 #include "MessageBox.h"
+#include "RefreshBatch.h"
 #include "Resources.h"
+#include "TerminationSignals.h"
+#include "ToolkitMessages.h"
+#include "cues/CueLinks.h"
 #include "platform/Platform.h"
 
-#include <QIcon>
-#include <QImage>
-#include <QPixmap>
+#include <QApplication>
 #include <QTimer>
-#include <cstdio>
 #include <filesystem>
+#include <vector>
 
 namespace fw {
 
-RuntimeState& runtimeState()
+namespace {
+
+// What the toolkit is started with. It keeps argc by reference, and argv's strings: both
+// outlive it.
+struct ToolkitArguments {
+    std::string program;
+    int argc = 1;
+    char* argv[2] = { nullptr, nullptr };
+};
+
+// The run, from bring-up to shut-down. Never destroyed by the C++ runtime: when the toolkit
+// itself calls exit() (the display went away), tearing the application down from a static
+// destructor would crash. shutDown() releases everything on every normal path.
+struct Life {
+    ToolkitArguments toolkitArguments; // before the application, which it outlives
+    std::unique_ptr<QApplication> ownApplication;
+    std::unique_ptr<Application> application;
+    std::unique_ptr<platform::ConsoleRun> console; // on the Linux console, the run there
+    OpenWindows* windows = nullptr;
+    std::vector<std::function<void()>> cleanups;
+    std::string applicationName; // the name users see
+    std::string keepAwakeReason; // what the desktop is told while the display is kept awake
+    std::string noDisplayAdvice = "start it inside a desktop session";
+    bool inEventLoop = false;
+    // Every window the program shows covers its screen (Runtime::onlyFullScreen).
+    bool onlyFullScreen = false;
+    // Started with the desktop session, until its first full-screen window shows.
+    bool startsWithTheSession = false;
+};
+
+Life& life()
 {
-    static auto* s = new RuntimeState;
-    return *s;
+    static auto* l = new Life;
+    return *l;
 }
 
-const char* programName()
+// A failure's message box, where nothing that failed is on the stack; the event loop, if one
+// runs, ends with it.
+void showFailureBox()
 {
-    return platform::programName();
+    if (showFailure(life().applicationName) && life().inEventLoop)
+        QApplication::exit(decidedStatus());
 }
 
-void sayLine(const std::string& line)
+void hearUserSignal()
 {
-    std::fprintf(stderr, "%s: %s\n", programName(), line.c_str());
-    std::fflush(stderr);
+    if (!Runtime::hasQuit() && life().windows)
+        Runtime::dispatch([] { life().windows->hearUserSignal(); });
+}
+
+void deliverToApplication(const std::string& cue)
+{
+    Application* app = life().application.get();
+    if (Runtime::hasQuit() || !app)
+        return;
+    Runtime::dispatch([app, &cue] { app->Event_Cue(cue); });
+}
+
+}
+
+void followWindows(OpenWindows& windows)
+{
+    life().windows = &windows;
+}
+
+std::unique_ptr<platform::ConsoleRun>& consoleRun()
+{
+    return life().console;
+}
+
+const std::string& keepAwakeReason()
+{
+    return life().keepAwakeReason;
+}
+
+bool firstWindowOfTheSession()
+{
+    return std::exchange(life().startsWithTheSession, false);
 }
 
 void Runtime::bringUp(int argc, char** argv)
 {
     if (QApplication::instance())
         return;
-    RuntimeState& s = runtimeState();
-    watchToolkitMessages();
+    Life& s = life();
+    watchToolkitMessages(s.console != nullptr, s.noDisplayAdvice);
     // Signals are caught from the start; the event loop reads them once the toolkit is up.
     catchTerminationSignals();
     platform::beforeToolkitStarts(s.onlyFullScreen);
@@ -52,36 +117,35 @@ void Runtime::bringUp(int argc, char** argv)
     // Windows come and go under the program's control; the last one closing is no reason
     // to end (a failure ends the run through its own path).
     QApplication::setQuitOnLastWindowClosed(false);
-    readTerminationSignals();
+    readTerminationSignals(hearUserSignal);
     platform::tellAliveWhileTheLoopTurns();
     startCueLinks();
 }
 
 void Runtime::adviseWithoutDisplay(const std::string& advice)
 {
-    runtimeState().noDisplayAdvice = advice;
+    life().noDisplayAdvice = advice;
 }
 
 void Runtime::onlyFullScreen()
 {
-    runtimeState().onlyFullScreen = true;
+    life().onlyFullScreen = true;
 }
 
 void Runtime::startsWithTheSession()
 {
-    runtimeState().startsWithTheSession = true;
+    life().startsWithTheSession = true;
 }
 
 int Runtime::shutDown()
 {
-    RuntimeState& s = runtimeState();
-    showFailure();
-    boundTheLeaving();
+    Life& s = life();
+    showFailureBox();
+    startQuitDeadline();
     endCueLinks();
     if (s.windows)
         s.windows->destroyAll();
     s.application.reset();
-    s.menuBars.reset();
     for (auto it = s.cleanups.rbegin(); it != s.cleanups.rend(); ++it)
         (*it)();
     s.cleanups.clear();
@@ -93,7 +157,7 @@ int Runtime::shutDown()
     // In this order: a stop request in between still finds the console given back.
     s.console.reset();
     releaseTerminationSignals();
-    return s.status;
+    return decidedStatus();
 }
 
 void Runtime::registerClassesAndPlugins()
@@ -106,42 +170,26 @@ void Runtime::registerClassesAndPlugins()
 void Runtime::describeApplication(const std::string& name, const std::string& desktopId,
     const std::string& keepAwakeReason)
 {
-    runtimeState().applicationName = name;
+    life().applicationName = name;
     QApplication::setApplicationName(QString::fromStdString(name));
     // Taskbars and switchers match windows to the desktop entry by this name.
     QGuiApplication::setDesktopFileName(QString::fromStdString(desktopId));
-    runtimeState().keepAwakeReason = keepAwakeReason;
-    // The icon ships in the resource folder too: read from there it needs no theme lookup. It
-    // is set once the event loop runs, so that reading it (and the toolkit's image plug-ins)
-    // does not delay the first window. Only an X window manager shows a window's own icon:
-    // a Wayland compositor takes it from the desktop entry, and the console shows none.
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        return;
-    const QString iconFile = QString::fromStdString((Resources::folder() / (desktopId + ".png")).string());
-    QTimer::singleShot(0, qApp, [iconFile] {
-        // A window hands its icon to the window manager as raw pixels (on X, a property that
-        // the window manager reads while it maps the window): small sizes only, as taskbars and
-        // switchers show it. Larger icons come from the desktop entry's themed one.
-        const QImage image(iconFile);
-        if (image.isNull())
-            return;
-        QIcon icon;
-        for (int size : { 16, 32, 48 })
-            icon.addPixmap(QPixmap::fromImage(image.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
-        QApplication::setWindowIcon(icon);
-    });
+    life().keepAwakeReason = keepAwakeReason;
+    // The icon ships in the resource folder too: read from there it needs no theme lookup.
+    platform::showIconFrom((Resources::folder() / (desktopId + ".png")).string());
 }
 
 void Runtime::registerApplication(std::unique_ptr<Application> application)
 {
     if (!application)
         throw NilObjectException("There is no application object to register.");
-    runtimeState().application = std::move(application);
+    life().application = std::move(application);
+    receiveCues(deliverToApplication);
 }
 
 Application* Runtime::application()
 {
-    return runtimeState().application.get();
+    return life().application.get();
 }
 
 void Runtime::completeInitialisation(void (*lateStartup)())
@@ -156,44 +204,43 @@ void Runtime::completeInitialisation(void (*lateStartup)())
 
 void Runtime::runEventLoop()
 {
-    RuntimeState& s = runtimeState();
-    if (s.quit) {
-        showFailure(); // one from start-up, the loop never having run
+    Life& s = life();
+    if (statusDecided()) {
+        showFailureBox(); // one from start-up, the loop never having run
         return;
     }
     s.inEventLoop = true;
     const RefreshBatch::NestedLoopGuard guard;
     const int status = QApplication::exec();
     s.inEventLoop = false;
-    if (!s.quit)
+    if (!statusDecided())
         decideStatus(status);
 }
 
 void Runtime::quit(int status)
 {
-    RuntimeState& s = runtimeState();
     // The first request decides the status: a failure already being reported is not
     // turned into success by a later quit.
-    if (s.quit)
+    if (statusDecided())
         return;
     decideStatus(status);
-    if (s.inEventLoop)
+    if (life().inEventLoop)
         QApplication::exit(status);
 }
 
 bool Runtime::hasQuit()
 {
-    return runtimeState().quit;
+    return statusDecided();
 }
 
 int Runtime::exitStatus()
 {
-    return runtimeState().status;
+    return decidedStatus();
 }
 
 void Runtime::dispatch(const std::function<void()>& handler) noexcept
 {
-    if (runtimeState().failed)
+    if (failureCame())
         return;
     const RefreshBatch batch;
     try {
@@ -209,62 +256,31 @@ void Runtime::dispatch(const std::function<void()>& handler) noexcept
 
 void Runtime::atShutDown(std::function<void()> cleanup)
 {
-    runtimeState().cleanups.push_back(std::move(cleanup));
+    life().cleanups.push_back(std::move(cleanup));
 }
 
 void Runtime::resetForTesting()
 {
-    RuntimeState& s = runtimeState();
+    Life& s = life();
     if (s.windows)
         s.windows->destroyAll();
     s.application.reset();
-    s.quit = false;
-    s.status = 0;
     forgetDecidedStatus();
     s.inEventLoop = false;
-    s.failed = false;
-    s.failureShown = false;
-    s.failureText.clear();
-    s.terminated = false;
-}
-
+    forgetFailure();
 }
 
 // Failures that no handler caught: reported at once on standard error; the windows leave the
 // screen; the message box follows once the failing code has unwound.
-namespace fw {
-
-void showFailure()
-{
-    RuntimeState& s = runtimeState();
-    // After a termination signal standard error has it; nobody waits at the screen.
-    if (!s.failed || s.failureShown || s.terminated)
-        return;
-    s.failureShown = true;
-    try {
-        MsgBox(s.applicationName + " has met a problem it cannot recover from and will close.\n\n" + s.failureText);
-    } catch (...) {
-    }
-    if (s.inEventLoop)
-        QApplication::exit(s.status);
-}
-
 void Runtime::handleUnhandledFailure(const RuntimeException& failure) noexcept
 {
-    RuntimeState& s = runtimeState();
     const std::string text = std::string(failure.className()) + ": " + failure.what();
-    const std::string named = programName();
-    const std::string program = named.empty() ? QApplication::applicationName().toStdString() : named;
-    std::fprintf(stderr, "%s: %s\n", program.c_str(), text.c_str());
-    std::fflush(stderr);
-    if (s.failed)
-        return;
-    s.failed = true;
+    sayLine(text);
     // A failure outranks any status asked for before it: the run never ends as a success.
-    // Once the user has quit, it is only reported here.
-    s.failureShown = s.quit;
+    if (!takeFailure(text, statusDecided()))
+        return;
     decideStatus(UnhandledFailureStatus);
-    s.failureText = text;
+    Life& s = life();
     try {
         // The windows are deleted once the code that failed has unwound.
         if (s.windows)
@@ -272,7 +288,7 @@ void Runtime::handleUnhandledFailure(const RuntimeException& failure) noexcept
     } catch (...) {
     }
     if (s.inEventLoop)
-        QTimer::singleShot(0, qApp, showFailure);
+        QTimer::singleShot(0, qApp, showFailureBox);
 }
 
 }

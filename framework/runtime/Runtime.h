@@ -1,18 +1,15 @@
 #pragma once
 
 #include "Application.h"
+#include "ExitStatus.h"
 #include "../base/RuntimeException.h"
+#include "../base/StandardError.h"
 
 #include <functional>
 #include <memory>
 #include <string>
 
 namespace fw {
-
-// Exit status when a failure reaches the unhandled-failure handler (EX_SOFTWARE).
-constexpr int UnhandledFailureStatus = 70;
-// Exit status when the toolkit cannot run at all, for instance without a display (EX_UNAVAILABLE).
-constexpr int CannotStartStatus = 69;
 
 // The application-wide life cycle: bring-up, the application object, initialisation, the
 // event loop, quitting, failures nobody handled and shut-down.
@@ -67,11 +64,6 @@ public:
     // Tests: forget a previous run's state without tearing the toolkit down.
     static void resetForTesting();
 };
-
-// The name the program was started by (its file's), for its lines on standard error.
-const char* programName();
-// One line on standard error, after the program's name.
-void sayLine(const std::string& line);
 
 // The application's quit operation.
 inline void Quit(int status) { Runtime::quit(status); }

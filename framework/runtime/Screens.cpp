@@ -1,7 +1,9 @@
 #include "Screens.h"
-#include "RuntimeState.h"
+#include "Life.h"
 #include "Runtime.h"
 #include "ScreenChoice.h"
+#include "TerminationSignals.h"
+#include "cues/CueLinks.h"
 #include "platform/Platform.h"
 
 #include <QApplication>
@@ -13,6 +15,11 @@
 #include <utility>
 
 namespace fw {
+
+namespace {
+// Where windows show (useScreen); none: where the system puts them.
+std::string s_chosenScreen;
+}
 
 std::vector<std::string> screenNames()
 {
@@ -27,7 +34,7 @@ bool useScreen(const std::string& name)
     const QString wanted = QString::fromStdString(name);
     if (!screenNamed(wanted))
         return false;
-    runtimeState().chosenScreen = name;
+    s_chosenScreen = name;
     return true;
 }
 
@@ -43,15 +50,14 @@ QScreen* screenNamed(const QString& name)
 QScreen* chosenScreen()
 {
     // Looked up by name each time: screens come and go while the program runs.
-    const std::string& chosen = runtimeState().chosenScreen;
-    return chosen.empty() ? nullptr : screenNamed(QString::fromStdString(chosen));
+    return s_chosenScreen.empty() ? nullptr : screenNamed(QString::fromStdString(s_chosenScreen));
 }
 
 ConsoleUse useConsole(const std::string& screen, const std::function<void(const std::string&)>& tell)
 {
     // From here on the terminal may be taken: a stop request must give it back.
     catchTerminationSignals();
-    std::unique_ptr<platform::ConsoleRun>& run = runtimeState().console;
+    std::unique_ptr<platform::ConsoleRun>& run = consoleRun();
     ConsoleUse use = platform::prepareConsole(screen, run);
     if (use.result == ConsoleUse::NoScreenYet) {
         tell(use.message);

@@ -9,10 +9,10 @@
 // display server that has stopped answering by waiting for it for ever.
 // SIGUSR1 never ends the program: ignored from its start, then read through the same pipe and
 // raised on every open window (Event_UserSignal) while the event loop runs.
-#include "RuntimeState.h"
-#include "Runtime.h"
+#include "TerminationSignals.h"
 #include "platform/Platform.h"
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 #include <atomic>
 #include <cerrno>
@@ -35,12 +35,17 @@ constexpr unsigned LeaveBoundSeconds = 3;
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 int s_signalPipe[2] = { -1, -1 };
 std::atomic<int> s_firstSignal { 0 };
-// The status the run decided on, once `s_hasDecided` says there is one.
+// The status the run decided on, once `s_hasDecided` says there is one: kept here alone, since
+// the handler that ends the program at once reads it.
 std::atomic<int> s_decidedStatus { 0 };
 std::atomic<bool> s_hasDecided { false };
+// Ended by a termination signal: nothing waits for the user any more. The main thread's alone.
+bool s_endedBySignal = false;
+// What a SIGUSR1 calls, on the main thread, once the event loop reads the signals.
+void (*s_userSignal)() = nullptr;
 // Whether SIGINT and SIGHUP were taken over, so that the release gives back only what was
 // taken. In file scope with the rest: signal dispositions are the process's, set once, before
-// the runtime's state exists (a SIGUSR1 may come before main() runs).
+// the runtime is up (a SIGUSR1 may come before main() runs).
 constexpr int Optional[] = { SIGINT, SIGHUP };
 bool s_catches[std::size(Optional)] = {};
 
@@ -92,27 +97,39 @@ bool ignoredAtStart(int signal)
 // box still to come returns at once. A failure that came first keeps its status.
 void endBySignal(int signal)
 {
-    RuntimeState& s = runtimeState();
-    if (!s.quit)
+    if (!s_hasDecided)
         decideStatus(128 + signal);
-    s.terminated = true;
-    QApplication::exit(s.status);
+    s_endedBySignal = true;
+    QCoreApplication::exit(s_decidedStatus);
 }
 
 }
 
 void decideStatus(int status)
 {
-    RuntimeState& s = runtimeState();
-    s.quit = true;
-    s.status = status;
     s_decidedStatus = status;
     s_hasDecided = true;
+}
+
+bool statusDecided()
+{
+    return s_hasDecided;
+}
+
+int decidedStatus()
+{
+    return s_hasDecided ? s_decidedStatus.load() : 0;
+}
+
+bool endedBySignal()
+{
+    return s_endedBySignal;
 }
 
 void forgetDecidedStatus()
 {
     s_hasDecided = false;
+    s_endedBySignal = false;
 }
 
 void catchTerminationSignals()
@@ -173,23 +190,24 @@ int waitUnlessStopped(int descriptor, int milliseconds)
     }
 }
 
-void readTerminationSignals()
+void readTerminationSignals(void (*userSignal)())
 {
     if (s_signalPipe[0] < 0)
         return;
+    s_userSignal = userSignal;
     auto* notifier = new QSocketNotifier(s_signalPipe[0], QSocketNotifier::Read, qApp);
     QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
         unsigned char number = 0;
         while (::read(s_signalPipe[0], &number, 1) == 1) {
             if (number != SIGUSR1)
                 endBySignal(number);
-            else if (!runtimeState().quit && runtimeState().windows)
-                Runtime::dispatch([] { runtimeState().windows->hearUserSignal(); });
+            else if (s_userSignal)
+                s_userSignal();
         }
     });
 }
 
-void boundTheLeaving()
+void startQuitDeadline()
 {
     if (s_signalPipe[0] >= 0 && s_firstSignal == 0)
         ::alarm(LeaveBoundSeconds);

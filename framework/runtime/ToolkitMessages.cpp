@@ -4,10 +4,11 @@
 // back: if it cannot reach a display they would only restate, before it, the one line that
 // matters; otherwise they follow. The toolkit calls the handler from any of its threads (X,
 // Wayland, D-Bus).
-#include "RuntimeState.h"
-#include "Runtime.h"
+#include "ToolkitMessages.h"
+#include "ExitStatus.h"
 #include "platform/Platform.h"
 
+#include <QString>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -24,18 +25,21 @@ struct HeldMessage {
     QString text;
 };
 
-// In file scope, not in the runtime's state: the toolkit's message handler is its own global
-// hook, called from any of its threads, from before the runtime is up until the process ends.
+// In file scope: the toolkit's message handler is its own global hook, called from any of its
+// threads, from before the runtime is up until the process ends.
 QtMessageHandler s_defaultHandler = nullptr; // set before the toolkit has threads
 std::atomic<bool> s_startingUp = false;
 std::mutex s_heldLock;
 std::vector<HeldMessage> s_held;
+// Where the toolkit starts: a console needs no display; elsewhere, what to do without one.
+bool s_onConsole = false;
+std::string s_noDisplayAdvice;
 
 // No display, as opposed to a toolkit that is broken in itself: nothing names one, or the
 // platform said it could not reach it.
 bool noDisplay()
 {
-    if (runtimeState().console)
+    if (s_onConsole)
         return false;
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return true;
@@ -54,7 +58,7 @@ void onToolkitMessage(QtMsgType type, const QMessageLogContext& context, const Q
         if (s_startingUp && noDisplay()) {
             // The toolkit's own lines would only say the same.
             std::fprintf(stderr, "%s: no display to connect to (DISPLAY and WAYLAND_DISPLAY are unset or unreachable); "
-                                 "%s\n", program, runtimeState().noDisplayAdvice.c_str());
+                                 "%s\n", program, s_noDisplayAdvice.c_str());
         } else {
             std::fprintf(stderr, "%s: cannot go on: %s\n", program, qPrintable(message.section(QLatin1Char('\n'), 0, 0)));
             const std::lock_guard lock(s_heldLock);
@@ -85,8 +89,10 @@ void onToolkitMessage(QtMsgType type, const QMessageLogContext& context, const Q
 
 }
 
-void watchToolkitMessages()
+void watchToolkitMessages(bool onConsole, const std::string& noDisplayAdvice)
 {
+    s_onConsole = onConsole;
+    s_noDisplayAdvice = noDisplayAdvice;
     s_defaultHandler = qInstallMessageHandler(onToolkitMessage);
     s_startingUp = true;
 }

@@ -1,18 +1,14 @@
 #include "MenuBar.h"
-#include "runtime/RuntimeState.h"
 #include "runtime/Runtime.h"
 
 namespace fw {
 
 namespace {
-using MenuBarList = std::vector<std::unique_ptr<MenuBar>>;
-
-MenuBarList& menuBars()
+// The implicit instances, from the first one adopted until shut-down.
+std::vector<std::unique_ptr<MenuBar>>& menuBars()
 {
-    std::shared_ptr<void>& kept = runtimeState().menuBars;
-    if (!kept)
-        kept = std::make_shared<MenuBarList>();
-    return *static_cast<MenuBarList*>(kept.get());
+    static auto* bars = new std::vector<std::unique_ptr<MenuBar>>;
+    return *bars;
 }
 }
 
@@ -51,6 +47,8 @@ std::vector<MenuBar*> MenuBar::instances()
 
 void MenuBar::adopt(std::unique_ptr<MenuBar> bar)
 {
+    if (menuBars().empty())
+        Runtime::atShutDown([] { menuBars().clear(); });
     menuBars().push_back(std::move(bar));
 }
 

@@ -3,7 +3,7 @@
 #include "WindowWidget.h"
 #include "MenuBar.h"
 #include "runtime/Runtime.h"
-#include "runtime/RuntimeState.h"
+#include "runtime/Life.h"
 #include "controls/Timer.h"
 #include "platform/Platform.h"
 
@@ -175,8 +175,8 @@ void Window::Show()
         m_widget->showFullScreen();
         m_widget->followScreens();
         m_widget->prepareFirstFrame();
-        platform::keepDisplayAwake(m_widget->windowHandle(), runtimeState().keepAwakeReason);
-        platform::fullScreenShown(m_widget->windowHandle(), std::exchange(runtimeState().startsWithTheSession, false));
+        platform::keepDisplayAwake(m_widget->windowHandle(), keepAwakeReason());
+        platform::fullScreenShown(m_widget->windowHandle(), firstWindowOfTheSession());
         // Raising and activating a full-screen window before its first frame holds that
         // frame up while the window manager restacks and refocuses: asked for once drawn.
         m_widget->raiseAndActivateWhenDrawn();

@@ -1,6 +1,6 @@
 // The process-wide list of open windows, and the end of a closed one.
-#include "runtime/RuntimeState.h"
 #include "Window.h"
+#include "runtime/Life.h"
 
 #include <QCoreApplication>
 #include <QObject>
@@ -36,12 +36,15 @@ public:
     std::vector<std::unique_ptr<Window>> open;
 };
 
+// Never destroyed: windows may still be open when the toolkit ends the process itself.
 std::vector<std::unique_ptr<Window>>& openList()
 {
-    std::unique_ptr<OpenWindows>& windows = runtimeState().windows;
-    if (!windows)
-        windows = std::make_unique<WindowList>();
-    return static_cast<WindowList&>(*windows).open;
+    static auto* list = [] {
+        auto* made = new WindowList;
+        followWindows(*made);
+        return made;
+    }();
+    return list->open;
 }
 
 // A closed window until the toolkit's deferred deletion takes it: that runs only once control

@@ -9,7 +9,7 @@
 #include "framework/PushButton.h"
 #include "framework/Rectangle.h"
 #include "framework/Runtime.h"
-#include "runtime/RuntimeState.h"
+#include "runtime/Life.h"
 #include "framework/Text.h"
 #include "framework/Timer.h"
 #include "framework/Window.h"
@@ -318,7 +318,7 @@ private slots:
     void Runtime_anotherApplicationsNamesAndWordsAreTheOnlyOnesUsed()
     {
         fw::Runtime::describeApplication("Tide Clock", "org.example.TideClock", "Showing the tides");
-        QCOMPARE(fw::runtimeState().keepAwakeReason, "Showing the tides");
+        QCOMPARE(fw::keepAwakeReason(), "Showing the tides");
         fw::Runtime::dispatch([] { throw fw::RuntimeException("The moon is missing."); });
         fw::Runtime::runEventLoop();
         QCOMPARE(m_env->messages().size(), 1u);

@@ -1,7 +1,7 @@
 // Reliability in one process: random key strings through the key translation and the board's
 // key handler, a simulated day of ticks with their repaints, and OSC datagrams of every kind.
 #include "windows/KeyString.h"
-#include "runtime/RuntimeState.h"
+#include "cues/CueLinks.h"
 #include "myLib.h"
 #include "TestSupport.h"
 #include "Window1.h"

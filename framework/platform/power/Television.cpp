@@ -96,7 +96,7 @@ void tellOn(const std::filesystem::path& device, bool on)
 // second or more for each. Never destroyed: the thread may still be sending at exit.
 class Sender {
 public:
-    static Sender& get()
+    static Sender& only()
     {
         static auto* sender = new Sender;
         return *sender;
@@ -144,14 +144,14 @@ bool tellTelevisions(bool on)
 {
     if (adapters().empty())
         return false;
-    Sender::get().push(on);
+    Sender::only().push(on);
     return true;
 }
 
 void waitForTelevisions(int milliseconds)
 {
     if (!adapters().empty())
-        Sender::get().waitIdle(milliseconds);
+        Sender::only().waitIdle(milliseconds);
 }
 
 }
