@@ -291,19 +291,24 @@ class ConsoleVM:
             "-qmp", "unix:%s,server=on,wait=off" % qmp_path] + display + (
                 ["-nic", "user,model=virtio-net-pci"] if self.network else [])
         self.qemu = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        wait_for(lambda: os.path.exists(serial_path) or self.qemu.poll() is not None, 30, "qemu's serial port",
-                 self.seen)
-        self.serial = socket.socket(socket.AF_UNIX)
-        self.serial.connect(serial_path)
+        self.serial = wait_for(lambda: self._connected(serial_path), 30, "qemu's serial port")
         self.serial.setblocking(False)
-        wait_for(lambda: os.path.exists(qmp_path), 30, "qemu's QMP socket", self.seen)
-        self.qmp = socket.socket(socket.AF_UNIX)
-        self.qmp.connect(qmp_path)
+        self.qmp = wait_for(lambda: self._connected(qmp_path), 30, "qemu's QMP socket", self.seen)
         self.qmp_file = self.qmp.makefile("rw")
         self.qmp_file.readline()  # the greeting
         self._command("qmp_capabilities")
         self.wait_for_serial(b"VQ-READY", 180, "the guest to boot")
         self.booted_in = time.monotonic() - started
+
+    def _connected(self, path):
+        # The path is there from QEMU's bind(), a moment before it listens: refused until then.
+        assert self.qemu.poll() is None, "qemu ended with %s: %s" % (self.qemu.returncode, self.qemu.stdout.read())
+        sock = socket.socket(socket.AF_UNIX)
+        try:
+            sock.connect(path)
+            return sock
+        except (FileNotFoundError, ConnectionRefusedError):
+            sock.close()
 
     def _read(self):
         try:
