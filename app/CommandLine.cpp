@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "framework/Cues.h"
 #include "framework/Runtime.h"
 
 #include <QCommandLineParser>
@@ -176,8 +177,7 @@ std::optional<CommandLine::Mqtt> mqttFrom(const QString& given, std::string& why
         why = withValue("needs a port from 1 to 65535");
         return std::nullopt;
     }
-    if (topic.isEmpty() || topic.endsWith(QLatin1Char('/')) || topic.contains(QLatin1Char('+'))
-        || topic.contains(QLatin1Char('#')) || topic.contains(QChar(0))) {
+    if (!fw::isPlainMqttTopic(topic.toStdString())) {
         why = withValue("needs one topic after the host, without + or #, such as mqtt://broker.local/props/board");
         return std::nullopt;
     }

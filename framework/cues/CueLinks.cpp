@@ -53,7 +53,7 @@ void deliverCue(const std::string& cue)
 std::string listenForOsc(const OscCues& cues)
 {
     std::string why;
-    if (auto link = OscLink::open(cues, why))
+    if (auto link = openOscLink(cues, why))
         links().push_back(std::move(link));
     return why;
 }
@@ -61,7 +61,7 @@ std::string listenForOsc(const OscCues& cues)
 std::string followMqtt(const MqttCues& cues)
 {
     std::string why;
-    if (auto link = MqttLink::make(cues, why))
+    if (auto link = makeMqttLink(cues, why))
         links().push_back(std::move(link));
     return why;
 }

@@ -56,6 +56,9 @@ struct MqttCues {
     std::function<void(const std::string& line)> tell;
 };
 
+// A topic to follow: one level or more, the last not empty, without the wildcards + and #.
+bool isPlainMqttTopic(const std::string& topic);
+
 // Checks what can be checked before any window (a CA file that cannot be read): empty when
 // the cues will be followed, otherwise what stops them, in one line.
 std::string followMqtt(const MqttCues& cues);
