@@ -94,7 +94,7 @@ CommandLine& current()
 // A port, 1 to 65535, in decimal digits.
 std::optional<std::uint16_t> portFrom(const QString& given)
 {
-    const std::optional<std::uint32_t> port = readSeed(given.toStdString());
+    const std::optional<std::uint32_t> port = readDecimal32(given.toStdString());
     if (!port || *port == 0 || *port > 65535)
         return std::nullopt;
     return static_cast<std::uint16_t>(*port);
@@ -206,7 +206,7 @@ std::string defaultName(const std::string& hostName, const std::string& screen)
     return name.substr(0, LongestName);
 }
 
-std::optional<std::uint32_t> readSeed(const std::string& given)
+std::optional<std::uint32_t> readDecimal32(const std::string& given)
 {
     if (given.empty() || given.size() > 10)
         return std::nullopt;
@@ -345,7 +345,7 @@ CommandLine readCommandLine(int argc, char** argv)
         const QStringList given = parser.values(seed);
         if (given.size() > 1)
             return usageError("option '--seed' is given twice");
-        line.seed = readSeed(given.first().toStdString());
+        line.seed = readDecimal32(given.first().toStdString());
         if (!line.seed) {
             return usageError("option '--seed' needs a number from 0 to 4294967295, not '"
                 + escapedForTerminal(given.first().toLocal8Bit().toStdString()) + "'");

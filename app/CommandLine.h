@@ -49,8 +49,8 @@ inline constexpr std::size_t LongestName = 63;
 // with anything a name does not take made a '-'.
 std::string defaultName(const std::string& hostName, const std::string& screen);
 
-// A seed as given: decimal digits only, within 32 bits.
-std::optional<std::uint32_t> readSeed(const std::string& given);
+// A whole number as given (a seed, a port): decimal digits only, within 32 bits.
+std::optional<std::uint32_t> readDecimal32(const std::string& given);
 
 // The text with control characters spelled out (\x1B), safe to print on a terminal.
 std::string escapedForTerminal(const std::string& text);

@@ -86,7 +86,7 @@ std::optional<Cue> readCue(const std::string& text)
             return Cue { Cue::Kind::Release, 0 };
     }
     if (cue.rfind(SeedCue + std::string(" "), 0) == 0) {
-        if (const std::optional<std::uint32_t> seed = readSeed(cue.substr(5)))
+        if (const std::optional<std::uint32_t> seed = readDecimal32(cue.substr(5)))
             return Cue { Cue::Kind::Seed, *seed };
     }
     return std::nullopt;

@@ -16,8 +16,7 @@ int noSuchScreen(const std::string& screen, const std::vector<std::string>& scre
     std::string names;
     for (const std::string& name : screens)
         names += (names.empty() ? "" : ", ") + escapedForTerminal(name);
-    std::fprintf(stderr, "%s: there is no screen named '%s'; the screens are: %s\n", fw::programName(),
-        escapedForTerminal(screen).c_str(), names.c_str());
+    fw::sayLine("there is no screen named '" + escapedForTerminal(screen) + "'; the screens are: " + names);
     return UsageStatus;
 }
 
@@ -35,15 +34,13 @@ int main(int argc, char** argv)
         return status;
     fw::Runtime::adviseWithoutDisplay("start it inside a desktop session, or on a Linux console with --console");
     if (options.console) {
-        const fw::ConsoleUse console = fw::useConsole(options.screen, [](const std::string& line) {
-            std::fprintf(stderr, "%s: %s\n", fw::programName(), line.c_str());
-        });
+        const fw::ConsoleUse console = fw::useConsole(options.screen, fw::sayLine);
         if (console.result == fw::ConsoleUse::Stopped)
             return console.status;
         if (console.result == fw::ConsoleUse::UnknownScreen)
             return noSuchScreen(options.screen, console.screens);
         if (!console.message.empty())
-            std::fprintf(stderr, "%s: %s\n", fw::programName(), console.message.c_str());
+            fw::sayLine(console.message);
         if (console.result == fw::ConsoleUse::CannotStart)
             return fw::CannotStartStatus;
     }

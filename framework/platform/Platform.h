@@ -78,8 +78,8 @@ public:
     // may last before it is worth looking again (-1: for ever).
     int descriptor() const;
     int lookAgainMilliseconds() const;
-    // What it told is taken: the descriptor waits for the next change.
-    void take();
+    // What it told is forgotten: the descriptor waits for the next change.
+    void forgetChanges();
 
 private:
     udev* m_udev = nullptr;

@@ -72,7 +72,7 @@ ConsoleUse useConsole(const std::string& screen, const std::function<void(const 
             if (const int stopped = waitUnlessStopped(watch.descriptor(), wait))
                 return ConsoleUse { .result = ConsoleUse::Stopped, .message = {}, .screens = {}, .status = stopped };
             platform::tellAlive();
-            watch.take();
+            watch.forgetChanges();
         }
         // A show's cues from minutes or hours ago are no cues for the board that shows now.
         dropWaitingCues("that came while waiting for a screen");

@@ -205,7 +205,7 @@ int DisplayWatch::lookAgainMilliseconds() const
     return m_monitor && fs::exists("/run/udev/control", error) ? -1 : 3000;
 }
 
-void DisplayWatch::take()
+void DisplayWatch::forgetChanges()
 {
     if (!m_monitor)
         return;
