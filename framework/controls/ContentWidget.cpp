@@ -70,9 +70,10 @@ void ContentWidget::paintEvent(QPaintEvent* event)
     // by line through its clipping, which costs more per line than the line's pixels do (a board
     // turned on its side has three times the lines); within a rectangle it fills directly.
     if (m_background) {
+        const QColor background = toQColor(*m_background);
         for (const QRect& part : event->region()) {
             painter.setClipRect(part);
-            painter.fillRect(part, toQColor(*m_background));
+            painter.fillRect(part, background);
         }
         if (m_background->alpha == 0)
             beneathEveryControl = m_background;

@@ -9,16 +9,12 @@ namespace fw {
 TurnedFrame::TurnedFrame(QWidget& window, int degrees, QWidget* menuBar, QWidget& content)
     : m_window(window)
     , m_turn(degrees)
-    , m_menuBar(menuBar)
     , m_content(content)
     , m_frame(new QWidget)
 {
-    if (m_menuBar)
-        m_menuBar->setParent(m_frame);
+    setMenuBar(menuBar);
     m_content.setParent(m_frame);
     m_content.show();
-    if (m_menuBar)
-        m_menuBar->show();
     auto* scene = new QGraphicsScene(&m_window);
     m_view = new QGraphicsView(scene, &m_window);
     m_view->setFrameShape(QFrame::NoFrame);

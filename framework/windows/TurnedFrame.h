@@ -25,7 +25,7 @@ public:
 private:
     QWidget& m_window;
     const int m_turn;
-    QWidget* m_menuBar;
+    QWidget* m_menuBar = nullptr;
     QWidget& m_content;
     QWidget* m_frame; // owned by the scene's proxy
     QGraphicsView* m_view;
