@@ -1,6 +1,6 @@
 #include "CommandLine.h"
 #include "CueWords.h"
-#include "Startup.h"
+#include "Launch.h"
 #include "framework/Random.h"
 #include "framework/Runtime.h"
 #include "framework/Screens.h"

@@ -4,7 +4,7 @@
 #include "CommandLine.h"
 #include "MainMenuBar.h"
 #include "myLib.h"
-#include "Startup.h"
+#include "Launch.h"
 #include "TestSupport.h"
 #include "Window1.h"
 #include "wStartup.h"

@@ -1,4 +1,4 @@
-#include "Startup.h"
+#include "Launch.h"
 #include "App.h"
 #include "CommandLine.h"
 #include "MainMenuBar.h"
