@@ -304,11 +304,9 @@ class ConsoleVM:
         # The path is there from QEMU's bind(), a moment before it listens: refused until then.
         assert self.qemu.poll() is None, "qemu ended with %s: %s" % (self.qemu.returncode, self.qemu.stdout.read())
         sock = socket.socket(socket.AF_UNIX)
-        try:
-            sock.connect(path)
+        if sock.connect_ex(path) == 0:
             return sock
-        except (FileNotFoundError, ConnectionRefusedError):
-            sock.close()
+        sock.close()
 
     def _read(self):
         try:
