@@ -24,7 +24,7 @@ public:
 // longest a cue can be. `then`, if given, runs on the main thread once the cue has been acted on
 // (an empty cue is no cue: `then` alone).
 void queueCue(std::string_view cue, std::function<void()> then = {});
-// Raises the application's Event_Cue, on the main thread, unless the run is ending.
+// On the main thread: hands the cue to where cues go (receiveCues).
 void deliverCue(const std::string& cue);
 
 }

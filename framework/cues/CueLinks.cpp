@@ -30,6 +30,7 @@ std::vector<std::unique_ptr<CueLink>>& links()
     return *opened;
 }
 
+// Where cues go (receiveCues): the life cycle raises them on the application.
 void (*s_receive)(const std::string& cue) = nullptr;
 
 }

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QTimer>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 namespace fw {
