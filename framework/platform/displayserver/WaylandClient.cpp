@@ -18,10 +18,6 @@ namespace fw::platform {
 
 namespace {
 
-// The compositor answers a round trip at once; one that does not (stopped, or hung) is not
-// waited for longer than this.
-constexpr int RoundTripTimeoutMs = 500;
-
 void onSyncDone(void* data, wl_callback*, uint32_t)
 {
     *static_cast<bool*>(data) = true;

@@ -29,6 +29,10 @@ wl_display* waylandDisplay();
 // The window's surface, or none before it has one.
 wl_surface* waylandSurface(QWindow* window);
 
+// The compositor answers a round trip at once; one that does not (stopped, or hung) is not
+// waited for longer than this, unless a request asks for longer.
+constexpr int RoundTripTimeoutMs = 500;
+
 // The layer's queue, with one registry of the compositor's globals for the program's life: a
 // registry cannot be destroyed at the compositor, which would keep every one asked for and
 // send each of them every global that comes later.
@@ -42,10 +46,9 @@ public:
     WaylandQueue(const WaylandQueue&) = delete;
     WaylandQueue& operator=(const WaylandQueue&) = delete;
 
-    // Waits, within a bound (half a second, or as long as given), until the compositor has
-    // answered every request sent so far on this queue, dispatching their events; false when it
-    // did not answer in time.
-    bool roundTrip(int milliseconds = 500);
+    // Waits, within the bound, until the compositor has answered every request sent so far on
+    // this queue, dispatching their events; false when it did not answer in time.
+    bool roundTrip(int milliseconds = RoundTripTimeoutMs);
     // The compositor's global of that interface, bound on this queue, once the compositor has
     // answered a round trip; none where it has none or did not answer in time (`answered`
     // tells which).

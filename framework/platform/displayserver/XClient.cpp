@@ -51,7 +51,6 @@ XExtension xExtension(xcb_connection_t* connection, xcb_extension_t* extension)
     xcb_prefetch_extension_data(connection, extension);
     // Answered after the extension query, since the server answers in order.
     const xcb_get_input_focus_cookie_t probe = xcb_get_input_focus(connection);
-    xcb_flush(connection);
     void* answer = xReply(connection, probe.sequence);
     if (!answer)
         return XExtension::Unanswered;
